@@ -1,0 +1,44 @@
+# Project-wide compile settings and the helper that turns one source folder into one library.
+
+add_compile_options(-Wall -Wextra)
+if(HDEXT_WERROR)
+  add_compile_options(-Werror)
+endif()
+
+if(HDEXT_SANITIZE)
+  set(_san "${HDEXT_SANITIZE}")
+  string(REPLACE ";" "," _san "${_san}")
+  add_compile_options(-fsanitize=${_san} -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=${_san})
+endif()
+
+# The crash report prints symbol names from backtrace_symbols().
+add_link_options(-rdynamic)
+
+# hdext_library(NAME [DEPS dep...]) builds every .cpp of the calling folder into a static
+# library called NAME; headers live beside the sources and are included as "<folder>/x.h".
+function(hdext_library name)
+  cmake_parse_arguments(ARG "" "" "DEPS;EXCLUDE" ${ARGN})
+  file(GLOB _src CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  foreach(_ex IN LISTS ARG_EXCLUDE)
+    list(REMOVE_ITEM _src ${CMAKE_CURRENT_SOURCE_DIR}/${_ex})
+  endforeach()
+  add_library(${name} STATIC ${_src})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${name} PUBLIC ${ARG_DEPS} Threads::Threads)
+endfunction()
+
+# hdext_test(NAME [DEPS dep...]) builds every .cpp of the calling folder into one GoogleTest
+# executable and registers its tests with the given CTest labels.
+function(hdext_test name)
+  cmake_parse_arguments(ARG "" "" "DEPS;LABELS" ${ARGN})
+  file(GLOB _src CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  add_executable(${name} ${_src})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest_main GTest::gmock Threads::Threads)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  if(NOT ARG_LABELS)
+    set(ARG_LABELS unit)
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "${ARG_LABELS}"
+    ENVIRONMENT "HDEXT_BUILD_DIR=${PROJECT_BINARY_DIR};HDEXT_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+endfunction()

@@ -1,0 +1,93 @@
+// Tasks: threads addressed by a 16-bit module id, each with a message queue woken through a
+// pipe and a 10 ms select loop. send_msg may be called from any thread; a task's handlers all
+// run on its own thread.
+#pragma once
+#include <sys/select.h>
+#include <cstdint>
+#include <mutex>
+
+inline constexpr uint32_t kMidParam = 0x2000;
+inline constexpr uint32_t kMidNetwork = 0x3000;
+inline constexpr uint32_t kMidReceiver = 0x4000;
+inline constexpr uint32_t kMidVideoDecode = 0x7000;
+inline constexpr uint32_t kMidOsd = 0x8000;
+inline constexpr uint32_t kMidTimer = 0xFFFE;
+inline constexpr uint32_t kMidBroadcast = 0xFFFF;
+inline constexpr uint32_t kMsgStopTask = 0xDEAD;
+
+struct THR_TASK;
+struct EVENT_HANDLER;
+
+struct MQ_LIST {
+    MQ_LIST* next;
+    uint32_t src;
+    uint32_t dst;
+    uint32_t msg_id;
+    uint32_t len;
+    void* data;
+};
+
+// What a sender describes; the framework copies data before send_msg returns.
+struct MSG_INFO {
+    uint32_t src;
+    uint32_t dst;
+    uint32_t msg_id;
+    uint32_t len;
+    const void* data;
+};
+
+struct MSG_QUEUE {
+    MQ_LIST* first;
+    MQ_LIST* last;
+    uint32_t count;
+    std::mutex lock;
+};
+
+// Handler list and descriptor sets of one task (see event.h).
+struct EVENT_CTX {
+    EVENT_HANDLER* sentinel;
+    EVENT_HANDLER* msg_handler;
+    int unused_ten;
+    int max_fd;
+    fd_set rset;
+    fd_set wset;
+    fd_set eset;
+};
+
+using task_init_fn = void (*)(THR_TASK*);
+using task_thread_fn = void* (*)(void*);
+using task_notify_fn = long (*)(int fd, const void* buf, unsigned long count);
+
+struct THR_TASK {
+    THR_TASK* next;
+    uint32_t mid;
+    int rfd;
+    int wfd;
+    uint32_t state;   // bit 0 running; 2 once told to stop
+    uint32_t options; // bit 0: never wait
+    int32_t base_interval_ms;
+    task_init_fn init;
+    task_notify_fn notify;
+    uint32_t spare;
+    MSG_QUEUE queue;
+    EVENT_CTX ev;
+};
+
+int init_thr_mgr(int max_tasks);
+int init_msg_mgr(int max_msgs);
+int register_task(uint32_t mid, task_thread_fn thread_fn, task_init_fn init_fn, uint32_t options);
+int init_timer_task(task_init_fn init_fn);
+uint32_t get_tick();
+void set_task_base_timer_calc(THR_TASK* task, int ms);
+int send_msg(const MSG_INFO* msg);
+int unregister_task(uint32_t mid);
+THR_TASK* get_task_info(uint32_t mid);
+
+void init_msg_queue(MSG_QUEUE* q);
+int put_msg_tail(MSG_QUEUE* q, const MSG_INFO* msg);
+int put_msg_head(MSG_QUEUE* q, const MSG_INFO* msg);
+MQ_LIST* get_msg(MSG_QUEUE* q);
+uint32_t get_msg_count(MSG_QUEUE* q);
+void free_msg(MQ_LIST* m);
+void clear_msg(MSG_QUEUE* q);
+void monitor_msg_queue();
