@@ -2,6 +2,7 @@
 // Producers allocate and fill a frame, clone it into each consumer queue and free their own
 // reference; the payload is copied once however many consumers there are.
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 
@@ -9,13 +10,14 @@ inline constexpr uint16_t kFrameKindVideo = 0x0001;
 inline constexpr uint16_t kFrameKindAudio = 0x0200;
 
 struct frame_buff;
+struct MEM_POOL;
 
-// Shared by the first record of a chunk and all its clones; sits right after the payload area.
+// Shared by the first record of a chunk and all its clones; sits right after the payload area
+// (constructed in place in the pool block). The count is atomic, so it needs no lock.
 struct frame_ctl {
-    uint32_t refs;
+    std::atomic<uint32_t> refs;
     int32_t chunks;
     frame_buff* chain;
-    std::mutex* lock;
 };
 
 struct frame_buff {
@@ -39,12 +41,20 @@ struct frame_buff {
     uint32_t user[3];
 };
 
+// A circular list through the head: an empty queue has first == last == the head itself
+// (compare with frame_queue_end). The head may live in malloc'd memory: init_frame_buff_head
+// constructs its lock.
 struct frame_buff_head {
     frame_buff* first;
     frame_buff* last;
     int32_t count;
     std::mutex lock;
 };
+
+// The link value that marks the end of a queue (the head itself); never dereference it.
+inline frame_buff* frame_queue_end(frame_buff_head* head) {
+    return reinterpret_cast<frame_buff*>(head);
+}
 
 int init_frame_buff_mgr(int frames, int max_frame_size);
 int destroy_frame_buff_mgr(int unused);
@@ -68,3 +78,17 @@ frame_buff* frame_dequeue_tail(frame_buff_head* head);
 void frame_unlink(frame_buff* frame, frame_buff_head* head);
 void frame_append(frame_buff* pos, frame_buff* frame, frame_buff_head* head);
 void frame_insert(frame_buff* pos, frame_buff* frame, frame_buff_head* head);
+
+// The pools behind frames of a kind (video or audio): records, or payload blocks.
+MEM_POOL* frame_pool(uint16_t kind, bool payload);
+// The control area of a record's payload block.
+frame_ctl* frame_ctl_of(const frame_buff* frame);
+// Number of frames in a queue, read under its lock.
+int frame_queue_count(frame_buff_head* head);
+// Dequeues and frees every frame of a queue; returns how many were dropped.
+int frame_queue_flush(frame_buff_head* head);
+// The producers' fan-out step for one active consumer: when the queue holds more than `limit`
+// frames its whole backlog is dropped, then a clone of `frame` is queued at the tail.
+// Returns 0, or -1 when no clone could be made (the frame was not queued). The producer still
+// frees its own reference after serving every consumer. Any thread.
+int frame_fan_out(frame_buff_head* head, frame_buff* frame, int limit);

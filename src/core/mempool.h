@@ -1,5 +1,6 @@
 // Fixed-size record pools and the 16-class general allocator. Every pool and class has its
 // own lock: allocation and release are safe from any thread and never block for long.
+// Pool memory is obtained from the system at creation; carving only links it later.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -7,6 +8,11 @@
 
 inline constexpr int kMempoolChunks = 16;
 inline constexpr uint32_t kMempoolMark = 0xA5A5A5A5u;
+// Header mark of blocks that mempool_alloc took from the system allocator (requests > 128).
+inline constexpr uint32_t kMempoolSysMark = 0x5A5A5A5Au;
+inline constexpr int kMempoolClasses = 16;
+inline constexpr size_t kMempoolMaxClassSize = 128;
+inline constexpr int kMempoolVersion = 512;
 
 struct MEM_POOL {
     void* free_list = nullptr;
@@ -37,3 +43,13 @@ void mempool_disable_debug();
 int mempool_get_version();
 void monitor_mempool();
 void monitor_special_mempool(MEM_POOL* pool);
+
+// Counters of one pool read under its lock (tests, statistics).
+struct MEMPOOL_STATS {
+    int32_t free;
+    int32_t used;
+    int32_t total;
+};
+MEMPOOL_STATS mempool_stats(MEM_POOL* pool);
+// The general class that serves requests of `size` bytes (1..128), or nullptr.
+MEM_POOL* mempool_class_of(size_t size);

@@ -1,0 +1,167 @@
+// Pools: geometry, size classes, refusal of foreign records, printed lines.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "core/mempool.h"
+#include "core_env.h"
+
+namespace {
+
+struct PoolGuard {
+    MEM_POOL pool;
+    ~PoolGuard() { mempool_destroy_spec(&pool); }
+};
+
+TEST(Mempool, CapacityIsSixteenTimesPerChunkAndPrintsCreationAndCarving) {
+    PoolGuard g;
+    std::string out = capture_stdout([&] { mempool_init_spec(&g.pool, 40, 24, "T40"); });
+    EXPECT_EQ(out, "mempool_init_spec()::: name=T40                 , num=40  , size=24   , "
+                   "num_per_chunk=2\n\n");
+
+    std::vector<void*> recs;
+    out = capture_stdout([&] {
+        for (int i = 0; i < 40; ++i)
+            if (void* r = mempool_alloc_spec(&g.pool)) recs.push_back(r);
+    });
+    ASSERT_EQ(recs.size(), 32u);
+    // One carving line per chunk, and one for each of the 8 refused requests (total < 40).
+    std::string line = "mempool_manager[T40]:chunk_size=32, delta_increment=2\n";
+    std::string expect;
+    for (int i = 0; i < 16 + 8; ++i) expect += line;
+    EXPECT_EQ(out, expect);
+    EXPECT_EQ(mempool_stats(&g.pool), (MEMPOOL_STATS{0, 32, 32}));
+    for (void* r : recs) std::memset(r, 0xEE, 24);  // whole record usable
+    for (void* r : recs) mempool_free_spec(&g.pool, r);
+    EXPECT_EQ(mempool_stats(&g.pool), (MEMPOOL_STATS{32, 0, 32}));
+    EXPECT_EQ(mempool_init_spec(nullptr, 16, 8, "x"), -1);
+}
+
+TEST(Mempool, UnderSixteenRecordsHoldsNone) {
+    PoolGuard g;
+    std::string out = capture_stdout([&] { mempool_init_spec(&g.pool, 15, 100, "small"); });
+    EXPECT_NE(out.find("num_per_chunk=0\n\n"), std::string::npos);
+    EXPECT_EQ(mempool_alloc_spec(&g.pool), nullptr);
+    EXPECT_EQ(mempool_stats(&g.pool), (MEMPOOL_STATS{0, 0, 0}));
+}
+
+TEST(Mempool, ForeignRecordsAreRefusedUnlessTheSizeMatches) {
+    PoolGuard a, b, c;
+    mempool_init_spec(&a.pool, 16, 24, "A");
+    mempool_init_spec(&b.pool, 16, 32, "B");
+    mempool_init_spec(&c.pool, 16, 24, "C");
+    void* ra = mempool_alloc_spec(&a.pool);
+    void* rc = mempool_alloc_spec(&c.pool);
+    ASSERT_TRUE(ra && rc);
+    MEMPOOL_STATS sa = mempool_stats(&a.pool), sb = mempool_stats(&b.pool);
+
+    mempool_free_spec(&b.pool, ra);  // other record size: refused
+    EXPECT_EQ(mempool_stats(&a.pool), sa);
+    EXPECT_EQ(mempool_stats(&b.pool), sb);
+
+    mempool_free_spec(&c.pool, ra);  // same record size: accepted by C
+    EXPECT_EQ(mempool_stats(&c.pool), (MEMPOOL_STATS{1, 0, 1}));
+    EXPECT_EQ(mempool_alloc_spec(&c.pool), ra);  // and handed out again from C
+    mempool_free_spec(&a.pool, rc);
+    EXPECT_EQ(mempool_stats(&a.pool), (MEMPOOL_STATS{1, 0, 1}));
+    EXPECT_EQ(mempool_alloc_spec(&a.pool), rc);
+    mempool_free_spec(&a.pool, rc);
+
+    // A record already returned carries the free-list link, not the mark: a second free is
+    // refused and the counters stay.
+    MEMPOOL_STATS before = mempool_stats(&a.pool);
+    mempool_free_spec(&a.pool, rc);
+    EXPECT_EQ(mempool_stats(&a.pool), before);
+    mempool_free_spec(&a.pool, nullptr);
+}
+
+TEST(Mempool, WrongFreeIsReportedWithDiagnosticsOn) {
+    PoolGuard a, b;
+    mempool_init_spec(&a.pool, 16, 24, "A");
+    mempool_init_spec(&b.pool, 16, 40, "B");
+    void* r = mempool_alloc_spec(&a.pool);
+    mempool_enable_debug();
+    std::string out = capture_stdout([&] { mempool_free_spec(&b.pool, r); });
+    mempool_disable_debug();
+    EXPECT_NE(out.find("mempool_free_spec :"), std::string::npos) << out;
+    EXPECT_NE(out.find(" # warning wrong free 32 "), std::string::npos) << out;
+    EXPECT_TRUE(capture_stdout([&] { mempool_free_spec(&b.pool, r); }).empty());
+    mempool_free_spec(&a.pool, r);
+}
+
+TEST(Mempool, StatisticsLineOnlyWithDiagnostics) {
+    PoolGuard a;
+    mempool_init_spec(&a.pool, 16, 24, "STATS");
+    void* r = mempool_alloc_spec(&a.pool);
+    EXPECT_TRUE(capture_stdout([&] { monitor_special_mempool(&a.pool); }).empty());
+    mempool_enable_debug();
+    std::string out = capture_stdout([&] { monitor_special_mempool(&a.pool); });
+    mempool_disable_debug();
+    EXPECT_NE(out.find(" # \033[1;31m STATS total \033[1;32m 1 \033[1;31m free \033[1;32m 0 "
+                       "\033[1;31m used \033[1;32m 1 \033[m \n \n"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(out.rfind("monitor_special_mempool :", 0), 0u) << out;
+    mempool_free_spec(&a.pool, r);
+}
+
+TEST(MempoolGeneral, SizeClassesAndSystemBlocksAllComeBack) {
+    core_env();
+    EXPECT_EQ(mempool_get_version(), 512);
+    EXPECT_EQ(mempool_alloc(0), nullptr);
+    MEM_POOL* c0 = mempool_class_of(1);
+    MEM_POOL* c1 = mempool_class_of(9);
+    ASSERT_EQ(c0, mempool_class_of(8));
+    ASSERT_NE(c0, c1);
+    EXPECT_EQ(mempool_class_of(129), nullptr);
+    EXPECT_STREQ(c0->name, "mempool 8");
+    EXPECT_STREQ(mempool_class_of(128)->name, "mempool 128");
+    EXPECT_EQ(c1->block_size, 24);
+
+    // Touch the classes once so carving has happened before the counts are taken.
+    mempool_free(mempool_alloc(1));
+    mempool_free(mempool_alloc(9));
+    MEMPOOL_STATS s0 = mempool_stats(c0), s1 = mempool_stats(c1);
+
+    void* a1 = mempool_alloc(1);
+    void* a8 = mempool_alloc(8);
+    void* a9 = mempool_alloc(9);
+    void* a129 = mempool_alloc(129);
+    ASSERT_TRUE(a1 && a8 && a9 && a129);
+    std::memset(a1, 1, 1);
+    std::memset(a8, 8, 8);
+    std::memset(a9, 9, 9);
+    std::memset(a129, 7, 129);
+    EXPECT_EQ(mempool_stats(c0).used, s0.used + 2);
+    EXPECT_EQ(mempool_stats(c1).used, s1.used + 1);
+
+    for (void* p : {a1, a8, a9, a129}) mempool_free(p);
+    EXPECT_EQ(mempool_stats(c0), s0);
+    EXPECT_EQ(mempool_stats(c1), s1);
+    mempool_free(nullptr);
+    mempool_free(a8);  // already returned: refused
+    EXPECT_EQ(mempool_stats(c0), s0);
+}
+
+TEST(MempoolGeneral, AClassRunsDryAfterItsThousandAndTwentyFourBlocks) {
+    core_env();
+    MEM_POOL* c = mempool_class_of(121);
+    ASSERT_EQ(c, mempool_class_of(128));
+    std::vector<void*> got;
+    capture_stdout([&] {
+        while (void* p = mempool_alloc(121)) got.push_back(p);
+    });
+    MEMPOOL_STATS s = mempool_stats(c);
+    EXPECT_EQ(s.total, 1024);
+    EXPECT_EQ(s.free, 0);
+    EXPECT_EQ(s.used, 1024);
+    EXPECT_EQ(mempool_alloc(128), nullptr);
+    void* big = mempool_alloc(4096);  // the system still serves larger requests
+    ASSERT_NE(big, nullptr);
+    mempool_free(big);
+    for (void* p : got) mempool_free(p);
+    EXPECT_EQ(mempool_stats(c).used, s.used - static_cast<int>(got.size()));
+}
+
+}  // namespace
