@@ -2,22 +2,58 @@
 // to up to three consumer lists (one per connected receiver).
 #pragma once
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+
 #include "core/frame.h"
 
 enum INPUTER_MODE_e { INPUTER_NONE = 0, INPUTER_SDI = 1, INPUTER_HDMI = 2 };
 
+// Encoder statistics. `total` is also the audio task's video clock (it resets it).
+struct VIDEC_NUMBER {
+    std::atomic<uint64_t> total{0};  // frames taken
+    std::atomic<uint32_t> bytes{0};  // byte sum of the current window
+    std::atomic<uint32_t> frames{0}; // frames of the current window
+};
+extern VIDEC_NUMBER videc_number;
+
+namespace hdext {
+inline constexpr int kVideoListLimit = 100;
+inline constexpr int kStatWindow = 60;
+inline constexpr std::chrono::milliseconds kVencIdleSleep{100};
+inline constexpr std::chrono::milliseconds kVencFdWait{2000};
+} // namespace hdext
+
 class CVideoEncoderTask {
 public:
     CVideoEncoderTask(int venc_chn, int sdi_dev, int sdi_chn, int hdmi_dev, int hdmi_chn);
+    ~CVideoEncoderTask();
 
+    // Any thread.
     int SetFrameListLength(int n);
+    // Sender's acceptor thread. The list stays owned by the task; null when all are in use.
     frame_buff_head* GetFrameHead();
+    // Frees every frame still queued; pointers that are not one of the task's lists are ignored.
     void ReleaseFrameHead(frame_buff_head* list);
+    // Stream thread only: clones the picture into each list in use (drop-all over the limit).
     int PutStreamToList(frame_buff* frame);
+    // One fetch without waiting: take, fan out, count, free. Stream thread only.
     int GetStream();
     int GetEncFd();
     void CloseEncFd();
+    // Statistics step for one picture of `size` bytes. Stream thread only.
+    void CountFrame(uint32_t size);
+    // Average size in bits of the last complete window of 60 pictures.
+    int GetFrameBits() const { return m_frameBits.load(std::memory_order_relaxed); }
+    int GetListLimit() const { return m_listLimit.load(std::memory_order_relaxed); }
+
+    // The stream thread's loop; returns only when *stop becomes true (tests), never when null.
+    void RunStream(const std::atomic<bool>* stop);
+    // Waits used by RunStream (tests shorten them).
+    void SetTiming(std::chrono::milliseconds idle, std::chrono::milliseconds fd_wait) {
+        m_idle = idle;
+        m_fdWait = fd_wait;
+    }
 
     int GetSdiDev() const { return m_sdiDev; }
     int GetSdiChn() const { return m_sdiChn; }
@@ -26,19 +62,24 @@ public:
     int GetVenchn() const { return m_vencChn; }
 
 private:
-    int m_encFd = -1;
-    int m_frameBits = 0;
-    int m_listLimit = 100;
+    std::atomic<int> m_encFd{-1};
+    std::atomic<int> m_frameBits{0};
+    std::atomic<int> m_listLimit{hdext::kVideoListLimit};
     int m_sdiDev;
     int m_sdiChn;
     int m_hdmiDev;
     int m_hdmiChn;
     int m_vencChn;
     frame_buff_head m_lists[3];
-    uint8_t m_inUse[3] = {};
+    std::atomic<uint8_t> m_inUse[3] = {};
+    std::chrono::milliseconds m_idle = hdext::kVencIdleSleep;
+    std::chrono::milliseconds m_fdWait = hdext::kVencFdWait;
 };
 
 extern CVideoEncoderTask* g_pTaskVENC;
 
 int Quendor_Init_enVideo_Task();
 int Quendor_Start_enVideo_Task(INPUTER_MODE_e mode);
+int vi_set();
+int venc_set();
+void* thread_GetStream(void* task);

@@ -1,0 +1,217 @@
+#include "encode/video_encoder_task.h"
+
+#include <poll.h>
+#include <pthread.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <thread>
+
+#include "encode/encode_platform.h"
+#include "media/codec.h"
+#include "periph/input_state.h"
+#include "settings/bitrate.h"
+
+using hdext::encode_platform;
+
+CVideoEncoderTask* g_pTaskVENC = nullptr;
+VIDEC_NUMBER videc_number;
+
+namespace {
+
+constexpr int kPayloadH264 = 96;
+constexpr int kCaptureIntf = 16;
+constexpr int kModVi = 16, kModVenc = 8;
+constexpr int kIntfSdi = 1, kIntfHdmi = 3;
+
+uint8_t relaxed(const std::atomic<uint8_t>& v) { return v.load(std::memory_order_relaxed); }
+
+// Waits until fd is readable: 1 readable, 0 time-out, -1 error.
+int wait_readable(int fd, std::chrono::milliseconds timeout) {
+    if (fd < 0) {
+        std::this_thread::sleep_for(timeout);
+        return -1;
+    }
+    pollfd p{fd, POLLIN, 0};
+    int r = ::poll(&p, 1, static_cast<int>(timeout.count()));
+    if (r > 0 && (p.revents & (POLLERR | POLLNVAL))) return -1;
+    return r;
+}
+
+} // namespace
+
+CVideoEncoderTask::CVideoEncoderTask(int venc_chn, int sdi_dev, int sdi_chn, int hdmi_dev,
+                                     int hdmi_chn)
+    : m_sdiDev(sdi_dev), m_sdiChn(sdi_chn), m_hdmiDev(hdmi_dev), m_hdmiChn(hdmi_chn),
+      m_vencChn(venc_chn) {
+    for (auto& l : m_lists) init_frame_buff_head(&l);
+}
+
+CVideoEncoderTask::~CVideoEncoderTask() {
+    for (auto& l : m_lists) frame_queue_flush(&l);
+}
+
+int CVideoEncoderTask::SetFrameListLength(int n) {
+    if (n < 100 || n > 200) {
+        m_listLimit.store(hdext::kVideoListLimit, std::memory_order_relaxed);
+        return -1;
+    }
+    m_listLimit.store(n, std::memory_order_relaxed);
+    return 0;
+}
+
+frame_buff_head* CVideoEncoderTask::GetFrameHead() {
+    for (int i = 0; i < 3; ++i) {
+        if (relaxed(m_inUse[i])) continue;
+        m_inUse[i].store(1, std::memory_order_relaxed);
+        std::printf("Video Get frame head : %d\n", i);
+        return &m_lists[i];
+    }
+    return nullptr;
+}
+
+void CVideoEncoderTask::ReleaseFrameHead(frame_buff_head* list) {
+    for (int i = 0; i < 3; ++i) {
+        if (list != &m_lists[i]) continue;
+        std::printf("Video Release frame head : %d\n", i);
+        m_inUse[i].store(0, std::memory_order_relaxed);
+        frame_queue_flush(list);
+        return;
+    }
+}
+
+int CVideoEncoderTask::PutStreamToList(frame_buff* frame) {
+    const int limit = GetListLimit();
+    for (int i = 0; i < 3; ++i)
+        if (relaxed(m_inUse[i])) frame_fan_out(&m_lists[i], frame, limit);
+    return 0;
+}
+
+void CVideoEncoderTask::CountFrame(uint32_t size) {
+    videc_number.total.fetch_add(1, std::memory_order_relaxed);
+    const uint32_t bytes = videc_number.bytes.load(std::memory_order_relaxed) + size;
+    const uint32_t frames = videc_number.frames.load(std::memory_order_relaxed) + 1;
+    if (frames >= static_cast<uint32_t>(hdext::kStatWindow)) {
+        m_frameBits.store(static_cast<int>(bytes / hdext::kStatWindow * 8),
+                          std::memory_order_relaxed);
+        videc_number.bytes.store(0, std::memory_order_relaxed);
+        videc_number.frames.store(0, std::memory_order_relaxed);
+        return;
+    }
+    videc_number.bytes.store(bytes, std::memory_order_relaxed);
+    videc_number.frames.store(frames, std::memory_order_relaxed);
+}
+
+int CVideoEncoderTask::GetStream() {
+    int size = 0;
+    frame_buff* frame = encode_platform().venc_get_stream(m_vencChn, &size);
+    if (!frame) return 0;
+    PutStreamToList(frame);
+    CountFrame(static_cast<uint32_t>(size));
+    free_frame(frame);
+    return 0;
+}
+
+int CVideoEncoderTask::GetEncFd() {
+    m_encFd.store(encode_platform().venc_get_fd(m_vencChn), std::memory_order_relaxed);
+    return m_encFd.load(std::memory_order_relaxed);
+}
+
+void CVideoEncoderTask::CloseEncFd() { encode_platform().venc_close_fd(m_vencChn); }
+
+void CVideoEncoderTask::RunStream(const std::atomic<bool>* stop) {
+    auto stopped = [stop] { return stop && stop->load(); };
+    int fd = GetEncFd();
+    while (!stopped()) {
+        if (!relaxed(VencEn)) {
+            while (!relaxed(VencEn) && !stopped()) std::this_thread::sleep_for(m_idle);
+            fd = GetEncFd(); // the encoder may have been recreated meanwhile
+            continue;
+        }
+        if (wait_readable(fd, m_fdWait) <= 0) continue;
+        GetStream();
+    }
+}
+
+void* thread_GetStream(void* task) {
+    std::printf("###### ###### Video EncodeStream thread PID=%X.\n",
+                static_cast<unsigned>(pthread_self()));
+    static_cast<CVideoEncoderTask*>(task)->RunStream(nullptr);
+    return nullptr;
+}
+
+int vi_set() {
+    ot_vi_mod_param p{};
+    int r = encode_platform().vi_get_mod_param(&p);
+    if (r != 0) {
+        std::printf("ss_mpi_vi_get_mod_param failed 0x%x\n", r);
+        return r;
+    }
+    p.low_delay_en = 1;
+    r = encode_platform().vi_set_mod_param(&p);
+    if (r != 0) std::printf("ss_mpi_vi_set_mod_param failed 0x%x\n", r);
+    return r;
+}
+
+int venc_set() {
+    ot_venc_mod_param p{};
+    int r = encode_platform().venc_get_mod_param(&p);
+    if (r != 0) {
+        std::printf("ss_mpi_venc_get_mod_param failed %#x! \n", r);
+        return -1;
+    }
+    p.frame_buf_recycle = 1;
+    r = encode_platform().venc_set_mod_param(&p);
+    if (r != 0) {
+        std::printf("ss_mpi_venc_set_mod_param failed %#x! \n", r);
+        return -1;
+    }
+    return 0;
+}
+
+int Quendor_Init_enVideo_Task() {
+    if (!g_pTaskVENC) g_pTaskVENC = new CVideoEncoderTask(0, 0, 0, 3, 12);
+    auto& p = encode_platform();
+    vi_set();
+    p.vi_create(g_pTaskVENC->GetSdiDev(), g_pTaskVENC->GetSdiChn());
+    p.vi_create(g_pTaskVENC->GetHdmiDev(), g_pTaskVENC->GetHdmiChn());
+    p.venc_create(g_pTaskVENC->GetVenchn());
+    p.venc_set_encode_type(g_pTaskVENC->GetVenchn(), kPayloadH264);
+    return 0;
+}
+
+int Quendor_Start_enVideo_Task(INPUTER_MODE_e mode) {
+    CVideoEncoderTask* t = g_pTaskVENC;
+    if (!t) return -1;
+    auto& p = encode_platform();
+    auto get = [](const std::atomic<int>& v) { return v.load(std::memory_order_relaxed); };
+    int dev = 0, chn = 0;
+    if (mode == INPUTER_SDI) {
+        p.set_resolution(get(VO_SYNC_3471_ATT), kCaptureIntf, get(FrameRate_3471),
+                         get(MaxW_3471_ATT), get(MaxH_3471_ATT));
+        dev = t->GetSdiDev();
+        chn = t->GetSdiChn();
+        p.vi_set_intf_mode(dev, chn, kIntfSdi, get(SCAN_MODE_3471));
+    } else if (mode == INPUTER_HDMI) {
+        p.set_resolution(get(VO_SYNC_6911_ATT), kCaptureIntf, get(FrameRate_6911),
+                         get(MaxW_6911_ATT), get(MaxH_6911_ATT));
+        dev = t->GetHdmiDev();
+        chn = t->GetHdmiChn();
+        p.vi_set_intf_mode(dev, chn, kIntfHdmi, get(SCAN_MODE_6911));
+    }
+    const int venc = t->GetVenchn();
+    p.venc_set_bitrate(venc, BitRate.load(std::memory_order_relaxed));
+    p.venc_start(venc);
+    VencEn.store(1, std::memory_order_relaxed);
+    p.vi_start(dev, chn);
+    p.sys_bind(kModVi, dev, chn, kModVenc, 0, venc);
+
+    pthread_t tid;
+    int r = pthread_create(&tid, nullptr, thread_GetStream, t);
+    if (r != 0) {
+        std::printf("pthread_create ret=%d\n", r);
+        return -1;
+    }
+    pthread_detach(tid);
+    return 0;
+}
