@@ -13,33 +13,6 @@ inline constexpr uint32_t EV_MSG = 0x0080;
 inline constexpr uint32_t EV_DELETED = 0x2000;
 inline constexpr uint32_t EV_MSG_MARK = 0x4000;
 
-using ev_io_fn = void (*)(int fd, THR_TASK* task, EVENT_HANDLER* h);
-using ev_accept_fn = void (*)(int fd, THR_TASK* task, uint32_t flags);
-using ev_timer_fn = void (*)(THR_TASK* task, EVENT_HANDLER* h);
-using ev_msg_fn = void (*)(THR_TASK* task, MQ_LIST* msg);
-using ev_destroy_fn = void (*)(EVENT_HANDLER* h, EVENT_HANDLER* h2);
-
-struct EVENT_HANDLER {
-    int fd;
-    uint32_t id;
-    uint32_t flags;
-    uint32_t period;
-    uint32_t last;
-    ev_io_fn read_fn;
-    ev_io_fn write_fn;
-    ev_accept_fn accept_fn;
-    ev_timer_fn timer_fn;
-    ev_msg_fn msg_fn;
-    ev_io_fn connect_fn;
-    uint32_t spare;
-    ev_destroy_fn destroy_fn;
-    uint32_t user[4];
-    uint32_t user5;
-    void* user_data;
-    EVENT_HANDLER* next;
-    EVENT_HANDLER* prev;
-};
-
 // The caller's description for register_event_handle; id is written back.
 struct EVENT_REG {
     int fd;
@@ -76,3 +49,10 @@ void destroy_event_handle(THR_TASK* task, EVENT_HANDLER* h);
 EVENT_HANDLER* get_event_handler_by_fd(THR_TASK* task, int fd);
 EVENT_HANDLER* get_event_handler(THR_TASK* task, uint32_t id);
 void monitor_event_handle();
+
+// Task-loop steps (owning task's thread only). Timers due at `tick` after an idle wait:
+void event_run_timers(THR_TASK* task, uint32_t tick);
+// One dispatch pass over the list for the descriptors ready in r and w:
+void event_dispatch(THR_TASK* task, const fd_set* r, const fd_set* w, uint32_t tick);
+// Frees every handler marked deleted:
+void event_sweep(THR_TASK* task);

@@ -3,6 +3,8 @@
 // run on its own thread.
 #pragma once
 #include <sys/select.h>
+
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 
@@ -36,15 +38,46 @@ struct MSG_INFO {
     const void* data;
 };
 
+// init_msg_queue constructs the lock in place (queues live in pool records).
 struct MSG_QUEUE {
     MQ_LIST* first;
     MQ_LIST* last;
-    uint32_t count;
+    std::atomic<uint32_t> count; // read without the lock by get_msg_count
     std::mutex lock;
 };
 
-// Handler list and descriptor sets of one task (see event.h).
+// Event handler callbacks and record (the registry operations are in event.h).
+using ev_io_fn = void (*)(int fd, THR_TASK* task, EVENT_HANDLER* h);
+using ev_accept_fn = void (*)(int fd, THR_TASK* task, uint32_t flags);
+using ev_timer_fn = void (*)(THR_TASK* task, EVENT_HANDLER* h);
+using ev_msg_fn = void (*)(THR_TASK* task, MQ_LIST* msg);
+using ev_destroy_fn = void (*)(EVENT_HANDLER* h, EVENT_HANDLER* h2);
+
+struct EVENT_HANDLER {
+    int fd;
+    uint32_t id;
+    uint32_t flags;
+    uint32_t period;
+    uint32_t last;
+    ev_io_fn read_fn;
+    ev_io_fn write_fn;
+    ev_accept_fn accept_fn;
+    ev_timer_fn timer_fn;
+    ev_msg_fn msg_fn;
+    ev_io_fn connect_fn;
+    uint32_t spare;
+    ev_destroy_fn destroy_fn;
+    uint32_t user[4];
+    uint32_t user5;
+    void* user_data;
+    EVENT_HANDLER* next;
+    EVENT_HANDLER* prev;
+};
+
+// Handler list and descriptor sets of one task. The list is circular through `head`;
+// `sentinel` points at it.
 struct EVENT_CTX {
+    EVENT_HANDLER head;
     EVENT_HANDLER* sentinel;
     EVENT_HANDLER* msg_handler;
     int unused_ten;
@@ -58,19 +91,23 @@ using task_init_fn = void (*)(THR_TASK*);
 using task_thread_fn = void* (*)(void*);
 using task_notify_fn = long (*)(int fd, const void* buf, unsigned long count);
 
+inline constexpr int kTaskBaseIntervalMs = 10;
+
 struct THR_TASK {
     THR_TASK* next;
     uint32_t mid;
     int rfd;
     int wfd;
-    uint32_t state;   // bit 0 running; 2 once told to stop
-    uint32_t options; // bit 0: never wait
+    std::atomic<uint32_t> state; // bit 0 running; 2 once told to stop
+    uint32_t options;            // bit 0: never wait
     int32_t base_interval_ms;
     task_init_fn init;
     task_notify_fn notify;
     uint32_t spare;
     MSG_QUEUE queue;
     EVENT_CTX ev;
+    std::atomic<bool> exited; // set when the task's loop has returned
+    uint32_t passes;          // waits completed by the loop; the task's own thread only
 };
 
 int init_thr_mgr(int max_tasks);
@@ -91,3 +128,7 @@ uint32_t get_msg_count(MSG_QUEUE* q);
 void free_msg(MQ_LIST* m);
 void clear_msg(MSG_QUEUE* q);
 void monitor_msg_queue();
+
+// The default task loop and default init, for tasks that wrap them.
+void* thread_default(void* task);
+void default_init(THR_TASK* task);
