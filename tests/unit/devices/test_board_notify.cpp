@@ -1,0 +1,77 @@
+// Receiver notifications and the SDI status query on a simulated board.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "board/board.h"
+#include "board/notify.h"
+
+namespace fs = std::filesystem;
+using namespace hdext;
+
+namespace {
+
+struct SimBoard : ::testing::Test {
+    fs::path root;
+    void SetUp() override {
+        char tmpl[] = "/tmp/hdext-capture-XXXXXX";
+        ASSERT_TRUE(mkdtemp(tmpl));
+        root = tmpl;
+        fs::create_directories(root / "sim");
+        fs::create_directories(root / "dev");
+        setenv("HDEXT_BOARD_ROOT", root.c_str(), 1);
+        board::reload_root();
+    }
+    void TearDown() override {
+        unsetenv("HDEXT_BOARD_ROOT");
+        board::reload_root();
+        fs::remove_all(root);
+    }
+    void sdi(const std::string& text) { std::ofstream(root / "sim/sdi-in") << text; }
+};
+
+TEST_F(SimBoard, SdiQueryAnswersLikeTheDriver) {
+    uint32_t word = 0;
+    ASSERT_TRUE(board::sdi_query(&word));
+    EXPECT_EQ(word, 0x1Du << 8) << "no file: no signal";
+    sdi("0x2B\n");
+    ASSERT_TRUE(board::sdi_query(&word));
+    EXPECT_EQ(word, 0x2Bu << 8);
+    sdi("none\n");
+    ASSERT_TRUE(board::sdi_query(&word));
+    EXPECT_EQ(word, 0x1Du << 8);
+}
+
+TEST(SdiAnswer, LastHexLineWins) {
+    uint32_t word = 0;
+    EXPECT_FALSE(board::parse_sdi_answer("", &word));
+    EXPECT_FALSE(board::parse_sdi_answer("no number here\n", &word));
+    ASSERT_TRUE(board::parse_sdi_answer("1d00\n2b00\n\n", &word));
+    EXPECT_EQ(word, 0x2B00u);
+}
+
+TEST_F(SimBoard, EachFifoByteIsOneNotification) {
+    const std::string fifo = (root / "dev/lt6911").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    auto n = board::open_change_notifier("/dev/lt6911");
+    ASSERT_TRUE(n);
+    EXPECT_EQ(n->wait(0), 0);
+    int w = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    ASSERT_GE(w, 0);
+    ASSERT_EQ(::write(w, "ab", 2), 2);
+    ::close(w); // the writer going away is not a notification
+    EXPECT_EQ(n->wait(5000), 2);
+    EXPECT_EQ(n->wait(0), 0);
+}
+
+TEST_F(SimBoard, MissingNotificationDeviceFailsToOpen) {
+    EXPECT_FALSE(board::open_change_notifier("/dev/lt6911"));
+}
+
+} // namespace
