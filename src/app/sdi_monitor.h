@@ -1,6 +1,6 @@
-// The SDI input detector thread (TX): follows the SDI receiver and switches the capture input.
-// NOTE: rebuilt from sdi_monitor.cpp after the original header was overwritten by mistake; its
-// owner may replace it.
+// SDI input detector of a TX: polls the SDI receiver, starts, retunes and stops the capture
+// pipeline for SDI sources (SDI has priority over HDMI) and hands the pipeline back to HDMI
+// when SDI is lost.
 #pragma once
 #include <atomic>
 #include <chrono>
@@ -9,7 +9,10 @@
 
 #include "encode/capture_pipeline.h"
 
-extern std::atomic<int> old_sdi_sync;
+extern std::atomic<int> old_sdi_sync; // format code the pipeline runs with (-1 none)
+
+// Thread entry, started by TX start-up after the receiver's driver is loaded. Never returns.
+void* SdiProc(void* arg);
 
 namespace hdext {
 
@@ -20,22 +23,21 @@ inline constexpr std::chrono::milliseconds kSdiDebounceCycle{1000};
 
 struct SdiFormat {
     uint32_t code;
-    int width;
-    int height;
-    int rate;
-    int scan; // 1 progressive, 0 interlaced
-    int sync;
+    int width, height, rate, scan, sync; // scan: 1 progressive, 0 interlaced
 };
-
 extern const SdiFormat sdi_size[22];
 const SdiFormat* find_sdi_format(uint32_t code);
 
-// One pass of the detector per poll(); query reads the receiver's status word.
 class SdiDetector {
 public:
+    // `query` reads the receiver's status word (board::sdi_query for the program's detector).
+    // Both are used on the polling thread only.
     SdiDetector(CapturePipeline& pipeline, std::function<bool(uint32_t*)> query);
-    // Runs one reading; returns how long to sleep before the next.
+
+    // One reading and its consequences; returns how long to wait before the next one:
+    // kSdiDebounceCycle while a loss is being confirmed, else kSdiCycle.
     std::chrono::milliseconds poll();
+    int loss_count() const { return loss_; }
 
 private:
     std::chrono::milliseconds lost();
@@ -47,5 +49,3 @@ private:
 };
 
 } // namespace hdext
-
-void* SdiProc(void* arg);
