@@ -20,6 +20,7 @@
 #include "encode/video_encoder_task.h"
 #include "media/codec.h"
 #include "net/network_entry.h"
+#include "periph/input_state.h"
 #include "periph/lt6911.h"
 #include "rtsp/rtsp_entry.h"
 #include "settings/param_config.h"
@@ -30,6 +31,22 @@
 namespace gpio = hdext::board::gpio;
 
 namespace {
+
+// A new bit rate reaches the encoder by restarting the active video input.
+void restart_video_input() {
+    switch (vi_mode.load(std::memory_order_relaxed)) {
+    case 1:
+        sdi_turn_off_video();
+        sdi_turn_on_video();
+        break;
+    case 2:
+        hdmi_turn_off_video();
+        hdmi_turn_on_video();
+        break;
+    default:
+        break;
+    }
+}
 
 void start_detached(void* (*fn)(void*)) {
     pthread_t t;
@@ -94,6 +111,9 @@ int task_start() {
     init_timer_task(nullptr);
     init_frame_buff_mgr(kVideoFrames, kVideoFrameBytes);
     init_audio_frame_buff_mgr(kAudioFrames, kAudioFrameBytes);
+    ParamHooks hooks;
+    hooks.restart_video_input = restart_video_input;
+    CParamConfig::Instance()->SetHooks(hooks);
     CreateParamTask(CParamConfig::Instance());
     init_sys_task();
     return 0;

@@ -12,9 +12,7 @@
 #include "board/role.h"
 #include "core/dump_print.h"
 #include "core/ini.h"
-#include "media/codec.h"
 #include "periph/app_status.h"
-#include "periph/input_state.h"
 #include "settings/bitrate.h"
 
 CParamConfig* g_pParamConfig = nullptr;
@@ -27,21 +25,6 @@ SETTINGS_BLOCK g_settings;
 void put_text(char* field, size_t size, const char* text) {
     memset(field, 0, size);
     if (text) strncpy(field, text, size - 1);
-}
-
-void default_restart_video_input() {
-    switch (vi_mode.load(std::memory_order_relaxed)) {
-    case 1:
-        sdi_turn_off_video();
-        sdi_turn_on_video();
-        break;
-    case 2:
-        hdmi_turn_off_video();
-        hdmi_turn_on_video();
-        break;
-    default:
-        break;
-    }
 }
 
 } // namespace
@@ -59,7 +42,6 @@ CParamConfig* CParamConfig::Instance() {
     static CParamConfig* one = [] {
         auto* c = new CParamConfig();
         c->m_block = &g_settings;
-        c->m_hooks.restart_video_input = default_restart_video_input;
         return c;
     }();
     return one;
@@ -73,7 +55,6 @@ void CParamConfig::SetTiming(const ParamTiming& t) {
 void CParamConfig::SetHooks(const ParamHooks& h) {
     std::lock_guard<std::recursive_mutex> g(m_lock);
     m_hooks = h;
-    if (!m_hooks.restart_video_input) m_hooks.restart_video_input = default_restart_video_input;
 }
 
 void CParamConfig::settle() {

@@ -31,7 +31,8 @@ struct ParamTiming {
     std::chrono::milliseconds reboot_wait{3000};  // before and after "reboot -f"
 };
 
-// Outside effects of a quality change, replaceable by tests.
+// Outside effects of the store, wired by start-up (the capture pipeline is not part of this
+// library) and replaced by tests. A null hook does nothing.
 struct ParamHooks {
     // Restarts the active video input so the encoder takes the new bit rate.
     void (*restart_video_input)() = nullptr;

@@ -1,0 +1,182 @@
+// The program's start-up as an outside observer sees it: a process on a temporary board root
+// with stand-in board programs first on PATH.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <filesystem>
+
+#include "support/board_root.h"
+#include "support/child_process.h"
+
+using hdext::test::ChildProcess;
+
+namespace {
+
+constexpr const char* kTxBanner = "TAMBO model is :::::: :::::: <TX>\n";
+constexpr const char* kRxBanner = "TAMBO model is :::::: :::::: <RX>\n";
+constexpr const char* kTxLastStep = "start-up: SdiProc";
+constexpr const char* kRxLastStep = "start-up: CreateReceiver";
+
+class Startup : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::filesystem::create_directories(board.host("/userdata"));
+        board.put("/sys/class/net/wlan0/address", "02:00:5e:0a:1b:2c\n");
+        bin = board.host("/standins");
+        std::string cmd = "bash " + hdext::test::source_dir() + "/scripts/make-standins.sh " + bin;
+        ASSERT_EQ(system(cmd.c_str()), 0);
+    }
+
+    std::unique_ptr<ChildProcess> launch(const char* program = "hdext") {
+        std::string path = std::string(getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin");
+        return std::make_unique<ChildProcess>(
+            hdext::test::build_dir() + "/src/" + program,
+            std::vector<std::string>{"HDEXT_BOARD_ROOT=" + board.dir(), "PATH=" + bin + ":" + path},
+            board.host("/out.log"));
+    }
+
+    // Position of needle in text; fails the test when it is missing.
+    static size_t at(const std::string& text, const std::string& needle) {
+        size_t p = text.find(needle);
+        EXPECT_NE(p, std::string::npos) << "missing: " << needle;
+        return p;
+    }
+
+    hdext::test::TempBoardRoot board;
+    std::string bin;
+};
+
+} // namespace
+
+TEST_F(Startup, MarkerDirectoryMakesATransmitter) {
+    std::filesystem::create_directories(board.host("/home/tx"));
+    auto p = launch();
+    ASSERT_TRUE(p->wait_for_output(kTxLastStep)) << p->output();
+    std::string out = p->output();
+    EXPECT_NE(out.find(kTxBanner), std::string::npos);
+    EXPECT_EQ(out.find(kRxBanner), std::string::npos);
+}
+
+TEST_F(Startup, EmptyMarkerFileMakesATransmitterAndNoMarkerAReceiver) {
+    board.put("/home/tx", "");
+    {
+        auto p = launch();
+        ASSERT_TRUE(p->wait_for_output(kTxLastStep)) << p->output();
+        EXPECT_NE(p->output().find(kTxBanner), std::string::npos);
+    }
+    std::filesystem::remove(board.host("/home/tx"));
+    auto p = launch();
+    ASSERT_TRUE(p->wait_for_output(kRxLastStep)) << p->output();
+    EXPECT_NE(p->output().find(kRxBanner), std::string::npos);
+}
+
+TEST_F(Startup, TransmitterStartsInTheFixedOrder) {
+    board.put("/home/tx", "");
+    auto p = launch();
+    ASSERT_TRUE(p->wait_for_output(kTxLastStep)) << p->output();
+    std::string out = p->output();
+    size_t main_line = at(out, "###### ###### main pid=");
+    size_t banner = at(out, kTxBanner);
+    size_t params = at(out, "Parameter module initialize ..............");
+    size_t params_done = at(out, "g_pParamConfig->Init finish");
+    size_t codec = at(out, "start-up: INTF_CodecInit");
+    size_t venc = at(out, "start-up: Quendor_Init_enVideo_Task");
+    size_t net = at(out, "start-up: Init_Network");
+    size_t hdmi = at(out, "start-up: Lt6911Create");
+    size_t sender = at(out, "start-up: CreateSender");
+    size_t sdi = at(out, kTxLastStep);
+    EXPECT_LT(main_line, banner);
+    EXPECT_LT(banner, params);
+    EXPECT_LT(params, params_done);
+    EXPECT_LT(params_done, codec) << "settings are loaded before the first media step";
+    EXPECT_LT(codec, venc);
+    EXPECT_LT(venc, net);
+    EXPECT_LT(net, hdmi) << "the network task exists before the HDMI detector starts";
+    EXPECT_LT(hdmi, sender);
+    EXPECT_LT(sender, sdi);
+
+    // Settings created, unit named from its MAC.
+    EXPECT_NE(board.get("/userdata/wifi.ini").find("ssid=QUENDOR_0A1B2C\n"), std::string::npos);
+    EXPECT_NE(board.get("/userdata/system.ini").find("pincode="), std::string::npos);
+    // Board set-up: fan, LEDs, receiver reset pulse, in this order.
+    const std::string expected =
+              "/sys/class/gpio/export 101\n"
+              "/sys/class/gpio/gpio101/direction out\n"
+              "/sys/class/gpio/gpio101/value 1\n"
+              "/sys/class/gpio/export 0\n"
+              "/sys/class/gpio/export 1\n"
+              "/sys/class/gpio/gpio0/direction out\n"
+              "/sys/class/gpio/gpio1/direction out\n"
+              "/sys/class/gpio/gpio0/value 1\n"
+              "/sys/class/gpio/gpio1/value 0\n"
+              "/proc/sys/net/ipv4/tcp_low_latency 1\n"
+              "/proc/sys/net/ipv4/tcp_fack 1\n"
+              "/sys/class/gpio/export 3\n"
+              "/sys/class/gpio/gpio3/direction out\n"
+              "/sys/class/gpio/gpio3/value 0\n"
+              "/sys/class/gpio/gpio3/value 1\n";
+    std::string gpio = board.get("/sim/gpio.log");
+    EXPECT_EQ(gpio.substr(0, expected.size()), expected) << gpio;
+    EXPECT_NE(board.get("/sim/commands.log").find("insmod /opt/gs2971spi.ko"), std::string::npos);
+}
+
+TEST_F(Startup, ReceiverStartsInTheFixedOrder) {
+    auto p = launch();
+    ASSERT_TRUE(p->wait_for_output(kRxLastStep)) << p->output();
+    std::string out = p->output();
+    size_t params_done = at(out, "g_pParamConfig->Init finish");
+    size_t codec = at(out, "start-up: INTF_CodecInit");
+    size_t vdec = at(out, "start-up: Quendor_Init_deVideo_Task");
+    size_t adec = at(out, "start-up: Quendor_Init_deAudio_Task");
+    size_t osd = at(out, "start-up: app_osd_manager_init");
+    size_t net = at(out, "start-up: Init_Network");
+    size_t recv = at(out, kRxLastStep);
+    EXPECT_LT(params_done, codec);
+    EXPECT_LT(codec, vdec);
+    EXPECT_LT(vdec, adec);
+    EXPECT_LT(adec, osd);
+    EXPECT_LT(osd, net);
+    EXPECT_LT(net, recv) << "decode tasks are set up before the receiver is created";
+
+    EXPECT_NE(board.get("/userdata/wifi.ini").find("ssid=QUENDOR_DEFAULT\n"), std::string::npos);
+    std::string gpio = board.get("/sim/gpio.log");
+    std::string rx_lines =
+        "/sys/class/gpio/export 62\n/sys/class/gpio/export 63\n"
+        "/sys/class/gpio/gpio62/direction out\n/sys/class/gpio/gpio63/direction out\n"
+        "/sys/class/gpio/export 104\n/sys/class/gpio/gpio104/direction out\n"
+        "/sys/class/gpio/gpio104/value 0\n/sys/class/gpio/gpio104/value 1\n"
+        "/sys/class/gpio/export 95\n/sys/class/gpio/export 96\n"
+        "/sys/class/gpio/gpio95/direction out\n/sys/class/gpio/gpio96/direction out\n"
+        "/sys/class/gpio/gpio95/value 0\n/sys/class/gpio/gpio96/value 1\n"
+        "/sys/class/gpio/export 103\n/sys/class/gpio/gpio103/direction in\n";
+    EXPECT_NE(gpio.find(rx_lines), std::string::npos) << gpio;
+    EXPECT_EQ(board.get("/proc/sys/net/ipv4/tcp_low_latency"), "1\n");
+    EXPECT_EQ(board.get("/proc/sys/net/ipv4/tcp_fack"), "1\n");
+}
+
+TEST_F(Startup, QuietSignalsLeaveItRunningAndACrashGivesTheReport) {
+    auto p = launch();
+    ASSERT_TRUE(p->wait_for_output(kRxLastStep)) << p->output();
+    for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGPIPE, SIGQUIT, SIGALRM}) {
+        ASSERT_EQ(kill(p->pid(), sig), 0);
+        ASSERT_TRUE(p->wait_signals_handled()) << "signal " << sig;
+        ASSERT_TRUE(p->running()) << "ended by signal " << sig;
+    }
+    ASSERT_EQ(kill(p->pid(), SIGSEGV), 0);
+    int status = p->wait_exit();
+    ASSERT_TRUE(WIFEXITED(status)) << "status " << status << "\n" << p->output();
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    std::string out = p->output();
+    size_t head = at(out, ">>>>>> Get a Segmentaion fault.PID=");
+    size_t addr = at(out, "Fault address:");
+    size_t frames = at(out, " stack frames.nm");
+    EXPECT_LT(head, addr);
+    EXPECT_LT(addr, frames);
+    EXPECT_NE(out.find("Obtained "), std::string::npos);
+}
+
+TEST_F(Startup, BuildWithoutRestreamStartsAReceiverToo) {
+    auto p = launch("hdext_nortsp");
+    ASSERT_TRUE(p->wait_for_output(kRxLastStep)) << p->output();
+    EXPECT_NE(p->output().find(kRxBanner), std::string::npos);
+}

@@ -1,0 +1,136 @@
+// A program started on a simulated board for one test: output to a file, killed by PID and
+// reaped however the test ends.
+#pragma once
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace hdext::test {
+
+// Where the build put the programs: HDEXT_BUILD_DIR (set by CTest), else the test's own tree.
+inline std::string build_dir() {
+    const char* d = getenv("HDEXT_BUILD_DIR");
+    if (!d || !*d) throw std::runtime_error("HDEXT_BUILD_DIR is not set; run the test with ctest");
+    return d;
+}
+inline std::string source_dir() {
+    const char* d = getenv("HDEXT_SOURCE_DIR");
+    if (!d || !*d) throw std::runtime_error("HDEXT_SOURCE_DIR is not set; run the test with ctest");
+    return d;
+}
+
+class ChildProcess {
+public:
+    // Starts program with the given environment additions; stdout and stderr go to out_file.
+    ChildProcess(const std::string& program, const std::vector<std::string>& env_add,
+                 const std::string& out_file)
+        : m_out(out_file) {
+        std::vector<std::string> env;
+        for (char** e = environ; *e; ++e) env.emplace_back(*e);
+        for (const auto& a : env_add) {
+            std::string key = a.substr(0, a.find('=') + 1);
+            std::erase_if(env, [&](const std::string& s) { return s.rfind(key, 0) == 0; });
+            env.push_back(a);
+        }
+        std::vector<char*> envp;
+        for (auto& s : env) envp.push_back(s.data());
+        envp.push_back(nullptr);
+        m_pid = fork();
+        if (m_pid == 0) {
+            FILE* f = freopen(out_file.c_str(), "w", stdout);
+            if (!f || dup2(fileno(stdout), STDERR_FILENO) < 0) _exit(127);
+            char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
+            execve(program.c_str(), argv, envp.data());
+            _exit(127);
+        }
+        if (m_pid < 0) throw std::runtime_error("fork failed");
+    }
+    ~ChildProcess() {
+        if (m_pid > 0 && !m_reaped) {
+            kill(m_pid, SIGKILL);
+            waitpid(m_pid, nullptr, 0);
+        }
+    }
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    pid_t pid() const { return m_pid; }
+
+    std::string output() const {
+        std::ifstream in(m_out, std::ios::binary);
+        std::ostringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+
+    // Waits until the output holds needle or the program ended. A generous hang guard, not a
+    // timing requirement.
+    bool wait_for_output(const std::string& needle, int guard_s = 120) {
+        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(guard_s);
+        while (std::chrono::steady_clock::now() < end) {
+            if (output().find(needle) != std::string::npos) return true;
+            if (!running()) return output().find(needle) != std::string::npos;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return false;
+    }
+
+    // True while the process has not ended (reaps it when it has).
+    bool running() {
+        if (m_reaped) return false;
+        int st = 0;
+        pid_t r = waitpid(m_pid, &st, WNOHANG);
+        if (r == m_pid) {
+            m_reaped = true;
+            m_status = st;
+            return false;
+        }
+        return true;
+    }
+
+    // Waits for the end; the wait status.
+    int wait_exit(int guard_s = 120) {
+        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(guard_s);
+        while (running() && std::chrono::steady_clock::now() < end)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        return m_status;
+    }
+
+    // Waits until no signal is pending for the process any more (it has been handled).
+    bool wait_signals_handled(int guard_s = 60) {
+        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(guard_s);
+        while (std::chrono::steady_clock::now() < end) {
+            if (!pending(m_pid)) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+
+private:
+    static bool pending(pid_t pid) {
+        // The process-wide set and every thread's own set.
+        std::ifstream st("/proc/" + std::to_string(pid) + "/status");
+        std::string line;
+        while (std::getline(st, line)) {
+            if ((line.rfind("ShdPnd:", 0) == 0 || line.rfind("SigPnd:", 0) == 0) &&
+                line.find_first_not_of("0\t ", 7) != std::string::npos)
+                return true;
+        }
+        return false;
+    }
+
+    std::string m_out;
+    pid_t m_pid = -1;
+    bool m_reaped = false;
+    int m_status = -1;
+};
+
+} // namespace hdext::test

@@ -1,0 +1,58 @@
+// Shared set-up of the parameter store tests: one core runtime per process, a temporary board
+// with /userdata, a recording shell, no pauses, and a recorded video restart.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "board/role.h"
+#include "board/shell.h"
+#include "core/task.h"
+#include "settings/param_config.h"
+#include "support/board_root.h"
+
+namespace hdext::test {
+
+// Pools, message/handler/task pools and the timer task, once per process.
+void settings_core_env();
+
+// The fake network task (module 0x3000): records every message it is sent.
+struct NetMsg {
+    uint32_t src, msg_id, len;
+    std::string data;
+};
+void start_fake_network_task();
+std::vector<NetMsg> network_messages();
+void clear_network_messages();
+// Sends a marker message to the fake network task and waits until it arrived, so every
+// message sent before it has been handled too.
+void drain_network_task();
+
+// Section -> key -> value of an INI file's text (no comments in files the store writes).
+std::map<std::string, std::map<std::string, std::string>> parse_ini(const std::string& text);
+
+class ParamStoreTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Runs the store's start-up for a role, with an optional MAC for wlan0.
+    void start(EQUIPMENT_MODEL_E role, const char* mac = "02:00:5e:0a:1b:2c");
+    std::map<std::string, std::string> wifi() { return parse_ini(board->get("/userdata/wifi.ini"))["AP"]; }
+    std::map<std::string, std::string> sys() {
+        return parse_ini(board->get("/userdata/system.ini"))["sys_info"];
+    }
+    void send(uint32_t id, const void* data, uint32_t len) {
+        CParamConfig::Instance()->HandleMessage(id, data, len);
+    }
+
+    std::unique_ptr<TempBoardRoot> board;
+    std::shared_ptr<hdext::board::RecordingShell> shell;
+    static std::atomic<int> restarts;
+};
+
+} // namespace hdext::test

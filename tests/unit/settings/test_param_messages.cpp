@@ -1,0 +1,228 @@
+// The parameter task's messages, applied as the task applies them.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstring>
+
+#include "periph/app_status.h"
+#include "settings/bitrate.h"
+#include "settings_env.h"
+
+using namespace hdext::test;
+
+namespace {
+
+struct timespec mtime_of(const std::string& f) {
+    struct stat st {};
+    stat(f.c_str(), &st);
+    return st.st_mtim;
+}
+
+bool same_time(const struct timespec& a, const struct timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+} // namespace
+
+class ParamMessages : public ParamStoreTest {
+protected:
+    void SetUp() override {
+        ParamStoreTest::SetUp();
+        start(EQUIPMENT_MODEL_TX);
+        clear_network_messages();
+        shell->clear();
+    }
+};
+
+TEST_F(ParamMessages, CredentialsReplySetsNameAndPassphrase) {
+    uint8_t reply[69] = {};
+    memcpy(reply + 5, "QUENDOR_55AA01", 14);
+    memcpy(reply + 37, "pass-from-tx", 12);
+    testing::internal::CaptureStdout();
+    send(kMsgParamWifiCredentials, reply, sizeof reply);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("Set WIFI new SSID : QUENDOR_55AA01\n"), std::string::npos);
+    EXPECT_NE(out.find("Set WIFI new Passwd : pass-from-tx\n"), std::string::npos);
+    EXPECT_EQ(wifi()["ssid"], "QUENDOR_55AA01");
+    EXPECT_EQ(wifi()["password"], "pass-from-tx");
+}
+
+TEST_F(ParamMessages, CredentialsWithoutTerminatorAreBoundedAndShortRepliesRefused) {
+    uint8_t reply[69];
+    memset(reply, 'x', sizeof reply);
+    send(kMsgParamWifiCredentials, reply, sizeof reply);
+    EXPECT_EQ(wifi()["ssid"], std::string(32, 'x'));
+    EXPECT_EQ(wifi()["password"], std::string(32, 'x'));
+
+    std::string before = board->get("/userdata/wifi.ini");
+    testing::internal::CaptureStderr();
+    send(kMsgParamWifiCredentials, reply, 40);
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(board->get("/userdata/wifi.ini"), before);
+}
+
+TEST_F(ParamMessages, NewChannelIsStoredAndForwardedToTheNetworkTask) {
+    ABS_WIFI_CHN_INFO_t info{149, 1};
+    testing::internal::CaptureStdout();
+    send(LOCAL_MSG_CHANGE_WIFI_CHANNEL, &info, sizeof info);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("set channel is :::::: 149\n"), std::string::npos);
+    EXPECT_NE(out.find("LOCAL_MSG_CHANGE_WIFI_CHANNEL ch = 149 pChnInfo->bandwidth = 1 \n"),
+              std::string::npos);
+    EXPECT_EQ(wifi()["channel"], "149");
+    EXPECT_EQ(wifi()["bandwidth"], "1");
+    EXPECT_EQ(app_status[31].load(), 149);
+    ABS_WIFI_AP_CONFIG_t w{};
+    CParamConfig::Instance()->GetWifiInfo(&w);
+    EXPECT_EQ(w.channel_in_use, 149);
+
+    drain_network_task();
+    auto msgs = network_messages();
+    ASSERT_EQ(msgs.size(), 1u);
+    EXPECT_EQ(msgs[0].src, kMidParam);
+    EXPECT_EQ(msgs[0].msg_id, LOCAL_MSG_CHANGE_WIFI_CHANNEL);
+}
+
+TEST_F(ParamMessages, SameChannelWritesNothingAndSendsNothing) {
+    std::string f = board->host("/userdata/wifi.ini");
+    std::string before = board->get("/userdata/wifi.ini");
+    auto t0 = mtime_of(f);
+    uint32_t four_byte_channel = 36;  // an int payload: bandwidth reads as 0
+    testing::internal::CaptureStdout();
+    send(LOCAL_MSG_CHANGE_WIFI_CHANNEL, &four_byte_channel, 4);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("the channel is same as before\n"), std::string::npos);
+    EXPECT_EQ(board->get("/userdata/wifi.ini"), before);
+    EXPECT_TRUE(same_time(mtime_of(f), t0));
+    drain_network_task();
+    EXPECT_TRUE(network_messages().empty());
+}
+
+TEST_F(ParamMessages, ChannelBelow36IsRefused) {
+    std::string before = board->get("/userdata/wifi.ini");
+    ABS_WIFI_CHN_INFO_t info{35, 0};
+    testing::internal::CaptureStdout();
+    send(LOCAL_MSG_CHANGE_WIFI_CHANNEL, &info, sizeof info);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("the channel is invalid\n"), std::string::npos);
+    EXPECT_EQ(board->get("/userdata/wifi.ini"), before);
+    EXPECT_EQ(CParamConfig::Instance()->GetWifiChn(), 36);
+    drain_network_task();
+    EXPECT_TRUE(network_messages().empty());
+}
+
+TEST_F(ParamMessages, RxStoresANewChannelWithoutTellingTheNetworkTask) {
+    g_EquipmentModel.store(EQUIPMENT_MODEL_RX);
+    ABS_WIFI_CHN_INFO_t info{44, 0};
+    testing::internal::CaptureStdout();
+    send(LOCAL_MSG_CHANGE_WIFI_CHANNEL, &info, sizeof info);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(wifi()["channel"], "44");
+    drain_network_task();
+    EXPECT_TRUE(network_messages().empty());
+}
+
+TEST_F(ParamMessages, HeartbeatChannelIsStoredWithoutCheck) {
+    uint8_t ch = 11;
+    send(kMsgParamStoreChannel, &ch, 1);
+    EXPECT_EQ(wifi()["channel"], "11");
+    EXPECT_EQ(app_status[31].load(), 11);
+    drain_network_task();
+    EXPECT_TRUE(network_messages().empty());
+}
+
+TEST_F(ParamMessages, FanSwitchesLine101AndIsStored) {
+    uint8_t off = 0;
+    send(kMsgParamFan, &off, 1);
+    EXPECT_EQ(sys()["fanmode"], "0");
+    EXPECT_EQ(board->get("/sys/class/gpio/gpio101/value"), "0\n");
+    std::string log = board->get("/sim/gpio.log");
+    EXPECT_EQ(log.substr(log.rfind("/sys")), "/sys/class/gpio/gpio101/value 0\n");
+    uint8_t on = 1;
+    send(kMsgParamFan, &on, 1);
+    EXPECT_EQ(board->get("/sys/class/gpio/gpio101/value"), "1\n");
+    EXPECT_TRUE(shell->commands().empty()) << "the fan is a file write, not a shell command";
+}
+
+TEST_F(ParamMessages, QualityRestartsVideoOnlyWhenTheStepChanges) {
+    uint8_t q = 2;  // in force since start-up
+    send(kMsgParamQuality, &q, 1);
+    EXPECT_EQ(restarts.load(), 0);
+    q = 0;
+    send(kMsgParamQuality, &q, 1);
+    EXPECT_EQ(restarts.load(), 1);
+    EXPECT_EQ(BitRate.load(), 12);
+    EXPECT_EQ(sys()["quality"], "0");
+    send(kMsgParamQuality, &q, 1);
+    EXPECT_EQ(restarts.load(), 1);
+    q = 1;
+    send(kMsgParamQuality, &q, 1);
+    EXPECT_EQ(restarts.load(), 2);
+    EXPECT_EQ(BitRate.load(), 8);
+    q = 7;  // stored as given, the step stays
+    send(kMsgParamQuality, &q, 1);
+    EXPECT_EQ(restarts.load(), 2);
+    EXPECT_EQ(BitRate.load(), 8);
+    EXPECT_EQ(sys()["quality"], "7");
+}
+
+TEST_F(ParamMessages, LanguageIsStored) {
+    uint8_t lang = 1;
+    send(kMsgParamLanguage, &lang, 1);
+    EXPECT_EQ(sys()["language"], "1");
+}
+
+TEST_F(ParamMessages, FactoryResetRestoresDefaultsKeepsPassphraseAndReboots) {
+    uint8_t reply[69] = {};
+    memcpy(reply + 5, "QUENDOR_PAIRED", 14);
+    memcpy(reply + 37, "kept-pass", 9);
+    send(kMsgParamWifiCredentials, reply, sizeof reply);
+    ABS_WIFI_CHN_INFO_t info{157, 1};
+    testing::internal::CaptureStdout();
+    send(LOCAL_MSG_CHANGE_WIFI_CHANNEL, &info, sizeof info);
+    uint8_t v = 0;
+    send(kMsgParamFan, &v, 1);
+    v = 1;
+    send(kMsgParamLanguage, &v, 1);
+    send(kMsgParamQuality, &v, 1);
+    testing::internal::GetCapturedStdout();
+    shell->clear();
+    RESET_EN = 0;
+
+    send(kMsgParamFactoryReset, nullptr, 0);
+    EXPECT_EQ(RESET_EN.load(), 1);
+    auto w = wifi();
+    EXPECT_EQ(w["ssid"], "QUENDOR_DEFAULT");
+    EXPECT_EQ(w["channel"], "36");
+    EXPECT_EQ(w["bandwidth"], "0");
+    EXPECT_EQ(w["password"], "kept-pass");
+    auto s = sys();
+    EXPECT_EQ(s["pincode"], "0");
+    EXPECT_EQ(s["quality"], "2");
+    EXPECT_EQ(s["maxclie"], "3");
+    EXPECT_EQ(s["fanmode"], "1");
+    EXPECT_EQ(s["language"], "0");
+    EXPECT_EQ(shell->commands(), (std::vector<std::string>{
+                                     "rm " + board->dir() + "/etc/uuidList -rf", "reboot -f"}));
+}
+
+TEST_F(ParamMessages, RebootRunsRebootOnly) {
+    send(kMsgParamReboot, nullptr, 0);
+    EXPECT_EQ(shell->commands(), std::vector<std::string>{"reboot -f"});
+}
+
+TEST_F(ParamMessages, LedsAndUnknownIdsChangeNothing) {
+    std::string w = board->get("/userdata/wifi.ini"), s = board->get("/userdata/system.ini");
+    uint8_t v = 3;
+    testing::internal::CaptureStderr();
+    send(kMsgParamLeds, &v, 1);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("leds: 3"), std::string::npos);
+    for (uint32_t id : {0x2001u, 0x2002u, 0x200Au, 0x200Bu, 0x200Cu, 0x200Fu, 0x3004u})
+        send(id, &v, 1);
+    // Byte messages without their byte are ignored, not read past.
+    for (uint32_t id : {0x2004u, 0x2005u, 0x2006u, 0x2007u, 0x200Du}) send(id, nullptr, 0);
+    EXPECT_EQ(board->get("/userdata/wifi.ini"), w);
+    EXPECT_EQ(board->get("/userdata/system.ini"), s);
+    EXPECT_TRUE(shell->commands().empty());
+}

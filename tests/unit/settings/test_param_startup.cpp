@@ -1,0 +1,175 @@
+// First start and restarts of the parameter store on a simulated board.
+#include <gtest/gtest.h>
+
+#include "periph/app_status.h"
+#include "settings/bitrate.h"
+#include "settings_env.h"
+
+using namespace hdext::test;
+
+TEST_F(ParamStoreTest, FirstTxStartWritesDefaultsAndNamesTheUnitFromItsMac) {
+    testing::internal::CaptureStdout();
+    start(EQUIPMENT_MODEL_TX, "02:00:5e:0a:1b:2c");
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("Parameter module initialize .............."), std::string::npos);
+
+    auto ini = parse_ini(board->get("/userdata/wifi.ini"));
+    EXPECT_EQ(ini["AP"]["ssid"], "QUENDOR_0A1B2C");
+    EXPECT_EQ(ini["AP"]["password"], "518T302B46");
+    EXPECT_EQ(ini["AP"]["channel"], "36");
+    EXPECT_EQ(ini["AP"]["bandwidth"], "0");
+    EXPECT_EQ(ini["AP"]["authentication"], "4");
+    EXPECT_EQ(ini["AP"]["ip"], "192.168.168.1");
+    EXPECT_EQ(ini["AP"]["mode"], "1");
+    EXPECT_EQ(ini["AP"]["enable"], "1");
+    EXPECT_EQ(ini["BRIDGE"]["encrypt_length"], "1");
+    EXPECT_EQ(ini["BRIDGE"]["ssid"], "");
+    EXPECT_EQ(ini["AP"].size(), 10u);
+    EXPECT_EQ(ini["BRIDGE"].size(), 6u);
+
+    auto s = sys();
+    EXPECT_EQ(s.size(), 5u);
+    EXPECT_EQ(s["quality"], "2");
+    EXPECT_EQ(s["maxclie"], "3");
+    EXPECT_EQ(s["fanmode"], "1");
+    EXPECT_EQ(s["language"], "0");
+    int pin = std::stoi(s["pincode"]);
+    EXPECT_GE(pin, 1000);
+    EXPECT_LE(pin, 9999);
+    EXPECT_EQ(BitRate.load(), 6);
+
+    // Fan line set up and switched on, in this order.
+    EXPECT_EQ(board->get("/sim/gpio.log"),
+              "/sys/class/gpio/export 101\n"
+              "/sys/class/gpio/gpio101/direction out\n"
+              "/sys/class/gpio/gpio101/value 1\n");
+}
+
+TEST_F(ParamStoreTest, SavedFilesHoldExactlyTheTableInStoreOrder) {
+    start(EQUIPMENT_MODEL_RX);
+    // Keys written into a fresh document land newest first under their section.
+    EXPECT_EQ(board->get("/userdata/wifi.ini"),
+              "[AP]\nenable=1\nmode=1\nchannel=36\nhidden=0\nip=192.168.168.1\n"
+              "authentication=4\nbandwidth=0\npassword_modify=0\nssid=QUENDOR_DEFAULT\n"
+              "password=518T302B46\n"
+              "[BRIDGE]\nssid=\npassword=\nauthentication=0\nencryption=1\n"
+              "default_key_index=1\nencrypt_length=1\n");
+    std::string s = board->get("/userdata/system.ini");
+    EXPECT_EQ(s.substr(0, s.find("pincode=")),
+              "[sys_info]\nlanguage=0\nfanmode=1\nmaxclie=3\nquality=2\n");
+}
+
+TEST_F(ParamStoreTest, PinCodeIsGeneratedOnceAndKept) {
+    start(EQUIPMENT_MODEL_TX);
+    std::string pin = sys()["pincode"];
+    ASSERT_EQ(pin.size(), 4u);
+    start(EQUIPMENT_MODEL_TX);
+    EXPECT_EQ(sys()["pincode"], pin);
+    ABS_SYS_INFO_CONFIG info{};
+    CParamConfig::Instance()->GetSystemInfo(&info);
+    EXPECT_EQ(std::string(info.pincode), pin);
+}
+
+TEST_F(ParamStoreTest, FirstRxStartKeepsTheUnpairedName) {
+    start(EQUIPMENT_MODEL_RX, "02:00:5e:0a:1b:2c");
+    EXPECT_EQ(wifi()["ssid"], "QUENDOR_DEFAULT");
+    ABS_WIFI_AP_CONFIG_t w{};
+    CParamConfig::Instance()->GetWifiInfo(&w);
+    EXPECT_STREQ(w.ssid, "QUENDOR_DEFAULT");
+    EXPECT_EQ(CParamConfig::Instance()->GetWifiChn(), 36);
+    EXPECT_EQ(CParamConfig::Instance()->get_wifi_enable(), 1);
+    EXPECT_EQ(CParamConfig::Instance()->get_wifi_hidden(), 0);
+}
+
+TEST_F(ParamStoreTest, StoredSettingsAreLoadedNotOverwritten) {
+    board->put("/userdata/wifi.ini",
+               "[AP]\nssid=QUENDOR_77AA00\npassword=secret99\nchannel=149\nbandwidth=1\n"
+               "enable=1\n");
+    board->put("/userdata/system.ini",
+               "[sys_info]\npincode=4321\nquality=0\nmaxclie=3\nfanmode=0\nlanguage=1\n");
+    start(EQUIPMENT_MODEL_TX);
+    auto w = wifi();
+    EXPECT_EQ(w["ssid"], "QUENDOR_77AA00") << "a paired TX keeps its stored name";
+    EXPECT_EQ(w["password"], "secret99");
+    EXPECT_EQ(w["channel"], "149");
+    auto s = sys();
+    EXPECT_EQ(s["pincode"], "4321");
+    EXPECT_EQ(s["quality"], "0");
+    EXPECT_EQ(s["language"], "1");
+    EXPECT_EQ(BitRate.load(), 12);
+    EXPECT_EQ(board->get("/sys/class/gpio/gpio101/value"), "0\n");
+
+    // The status bytes follow the loaded settings.
+    EXPECT_EQ(app_status[0].load(), 0);
+    EXPECT_EQ(app_status[2].load(), 49);
+    EXPECT_EQ(app_status[3].load(), 1);   // language
+    EXPECT_EQ(app_status[4].load(), 0);   // fan
+    EXPECT_EQ(app_status[6].load(), 0);   // quality
+    EXPECT_EQ(app_status[14].load(), 1);
+    EXPECT_EQ(app_status[29].load(), 1);
+    EXPECT_EQ(app_status[31].load(), 149);
+    EXPECT_EQ(app_status[32].load(), 1);
+    EXPECT_EQ(app_status[33].load(), 149);
+    EXPECT_EQ(app_status[34].load(), 1);
+    EXPECT_EQ(app_status[39].load(), 2);
+}
+
+TEST_F(ParamStoreTest, ZeltNameFallsBackToDefaultAndChannel36) {
+    board->put("/userdata/wifi.ini", "[AP]\nssid=QUENDOR_ZELT1234\nchannel=157\n");
+    start(EQUIPMENT_MODEL_RX);
+    EXPECT_EQ(wifi()["ssid"], "QUENDOR_DEFAULT");
+    EXPECT_EQ(wifi()["channel"], "36");
+
+    board->put("/userdata/wifi.ini", "[AP]\nssid=QUENDOR_ZELT\nchannel=157\n");
+    start(EQUIPMENT_MODEL_TX, "aa:bb:cc:01:02:ff");
+    EXPECT_EQ(wifi()["ssid"], "QUENDOR_0102FF") << "a TX then takes its MAC-derived name";
+    EXPECT_EQ(wifi()["channel"], "36");
+
+    board->put("/userdata/wifi.ini", "[AP]\nssid=QUENDOR_ZEL\nchannel=157\n");
+    start(EQUIPMENT_MODEL_RX);
+    EXPECT_EQ(wifi()["ssid"], "QUENDOR_ZEL") << "only the full 12-character prefix counts";
+}
+
+TEST_F(ParamStoreTest, TxWithoutMacReportsAndKeepsStoredName) {
+    board->put("/userdata/wifi.ini", "[AP]\nssid=QUENDOR_DEFAULT\nchannel=40\n");
+    testing::internal::CaptureStderr();
+    start(EQUIPMENT_MODEL_TX, nullptr);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("GetMac wlan0 failed"), std::string::npos);
+    EXPECT_EQ(wifi()["ssid"], "QUENDOR_DEFAULT");
+}
+
+TEST_F(ParamStoreTest, UnknownStoredQualityBecomesTwoAndLanguageIsBounded) {
+    board->put("/userdata/system.ini",
+               "[sys_info]\npincode=1111\nquality=9\nmaxclie=7\nfanmode=1\nlanguage=5\n");
+    start(EQUIPMENT_MODEL_RX);
+    auto s = sys();
+    EXPECT_EQ(s["quality"], "2");
+    EXPECT_EQ(s["maxclie"], "3");
+    EXPECT_EQ(s["language"], "0");
+    EXPECT_EQ(BitRate.load(), 6);
+}
+
+TEST_F(ParamStoreTest, OverlongStoredTextIsCutToTheField) {
+    std::string longname(80, 'N');
+    board->put("/userdata/wifi.ini", "[AP]\nssid=" + longname + "\npassword=" + longname + "\n");
+    start(EQUIPMENT_MODEL_RX);
+    ABS_WIFI_AP_CONFIG_t w{};
+    CParamConfig::Instance()->GetWifiInfo(&w);
+    EXPECT_EQ(std::string(w.ssid), std::string(35, 'N'));
+    EXPECT_EQ(std::string(w.password), std::string(35, 'N'));
+}
+
+TEST_F(ParamStoreTest, UnwritableSettingsDirectoryKeepsDefaultsInMemory) {
+    std::filesystem::remove_all(board->host("/userdata"));
+    testing::internal::CaptureStderr();
+    start(EQUIPMENT_MODEL_RX);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("WriteIniFile : /userdata/system.ini FAILD"), std::string::npos);
+    EXPECT_NE(err.find("WriteIniFile : /userdata/wifi.ini FAILD"), std::string::npos);
+    ABS_WIFI_AP_CONFIG_t w{};
+    CParamConfig::Instance()->GetWifiInfo(&w);
+    EXPECT_STREQ(w.ssid, "QUENDOR_DEFAULT");
+    EXPECT_EQ(CParamConfig::Instance()->save_wifi_ap_to_file(), -1);
+    EXPECT_EQ(CParamConfig::Instance()->save_sys_info_to_file(), -1);
+}
