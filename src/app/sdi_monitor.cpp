@@ -1,11 +1,7 @@
 #include "app/sdi_monitor.h"
 
-#include <pthread.h>
-
 #include <cstdio>
-#include <thread>
 
-#include "board/notify.h"
 #include "periph/app_status.h"
 #include "periph/input_state.h"
 
@@ -150,10 +146,3 @@ void SdiDetector::found(const SdiFormat& f) {
 }
 
 } // namespace hdext
-
-void* SdiProc(void*) {
-    std::printf("###### ###### SdiProc thread PID=%X.\n", static_cast<unsigned>(pthread_self()));
-    hdext::SdiDetector detector(hdext::default_capture_pipeline(), hdext::board::sdi_query);
-    for (;;) std::this_thread::sleep_for(detector.poll());
-    return nullptr;
-}

@@ -12,7 +12,6 @@
 #include "media/codec.h"
 #include "media/g711.h"
 #include "periph/input_state.h"
-#include "periph/lt6911.h"
 
 using hdext::encode_platform;
 
@@ -192,7 +191,7 @@ bool CAudioEncoderTask::CaptureOne() {
         } else if (m_silenceBefore) {
             std::printf("mute RestartAudio ");
             m_silenceBefore = false;
-            get_6911_Audio();
+            if (m_recheck) m_recheck();
             RestartAudio.store(0, std::memory_order_relaxed);
         } else {
             RestartAudio.store(0, std::memory_order_relaxed);
@@ -267,15 +266,6 @@ void* AEncTaskEntry(void* task) {
                 static_cast<unsigned>(pthread_self()));
     static_cast<CAudioEncoderTask*>(task)->GetEncStream();
     return nullptr;
-}
-
-int Quendor_Init_enAudio_Task() {
-    if (!g_pAEncoder) g_pAEncoder = new CAudioEncoderTask(0, 1, 0, 0, 0);
-    auto& p = encode_platform();
-    p.aenc_create(0);
-    p.ai_create(g_pAEncoder->GetSdiDev(), g_pAEncoder->GetSdiChn());
-    p.ai_create(g_pAEncoder->GetHdmiDev(), g_pAEncoder->GetHdmiChn());
-    return 0;
 }
 
 int Quendor_Start_enAudio_Task(INPUTER_MODE_e mode) {

@@ -45,6 +45,8 @@ public:
     uint64_t SamplesSent() const { return m_samples.load(std::memory_order_relaxed); }
     double StoredFrameRate() const { return m_frameRate; }
     void SetAiWait(std::chrono::milliseconds w) { m_aiWait = w; }
+    // The HDMI audio-rate re-check run once sound follows silence (get_6911_Audio).
+    void SetAudioRecheck(void (*recheck)()) { m_recheck = recheck; }
 
     int GetSdiDev() const { return m_sdiDev; }
     int GetSdiChn() const { return m_sdiChn; }
@@ -82,6 +84,7 @@ private:
     bool m_silenceSeen = false;
     bool m_silenceBefore = false;
     std::chrono::milliseconds m_aiWait = hdext::kAiWait;
+    void (*m_recheck)() = nullptr;
 };
 
 extern CAudioEncoderTask* g_pAEncoder;

@@ -1,6 +1,7 @@
 // What the encode tasks need from the media platform: the facade's INTF_ operations and the
-// audio input's frame calls. The program uses the facade; tests install an observable fake
-// with set_encode_platform() before starting a task.
+// audio input's frame calls. The encoders' start-up preparation (Quendor_Init_*) installs the
+// facade unless another platform is in force; tests install an observable fake with
+// set_encode_platform() instead.
 #pragma once
 #include "core/frame.h"
 #include "mpi/mpi_types.h"
@@ -43,10 +44,13 @@ public:
                                  const ot_aec_frame* echo) = 0;
 };
 
-// The platform in force; the facade unless a test installed another. Any thread.
+// The platform in force: the installed one, else an inert one whose calls all fail. Any thread.
 EncodePlatform& encode_platform();
-// Installs a platform (null puts the facade back); returns the previous one. Call it while no
-// encode thread runs.
+// Installs a platform (null uninstalls); returns the previous one. Call it while no encode
+// thread runs.
 EncodePlatform* set_encode_platform(EncodePlatform* platform);
+bool encode_platform_installed();
+// The media facade (process lifetime).
+EncodePlatform& facade_encode_platform();
 
 } // namespace hdext

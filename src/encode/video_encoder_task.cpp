@@ -19,7 +19,6 @@ VIDEC_NUMBER videc_number;
 
 namespace {
 
-constexpr int kPayloadH264 = 96;
 constexpr int kCaptureIntf = 16;
 constexpr int kModVi = 16, kModVenc = 8;
 constexpr int kIntfSdi = 1, kIntfHdmi = 3;
@@ -166,17 +165,6 @@ int venc_set() {
         std::printf("ss_mpi_venc_set_mod_param failed %#x! \n", r);
         return -1;
     }
-    return 0;
-}
-
-int Quendor_Init_enVideo_Task() {
-    if (!g_pTaskVENC) g_pTaskVENC = new CVideoEncoderTask(0, 0, 0, 3, 12);
-    auto& p = encode_platform();
-    vi_set();
-    p.vi_create(g_pTaskVENC->GetSdiDev(), g_pTaskVENC->GetSdiChn());
-    p.vi_create(g_pTaskVENC->GetHdmiDev(), g_pTaskVENC->GetHdmiChn());
-    p.venc_create(g_pTaskVENC->GetVenchn());
-    p.venc_set_encode_type(g_pTaskVENC->GetVenchn(), kPayloadH264);
     return 0;
 }
 

@@ -245,11 +245,8 @@ void Lt6911Detector::recheck_audio() {
     set_access(false);
 }
 
-namespace {
-
-// Waits for notifications until `stop` is set (never, for the program's own listener).
-void listen(Lt6911Detector& detector, const char* dev_path, int timeout_ms,
-            const std::atomic<bool>& stop, std::atomic<int>& runs) {
+void lt6911_listen(Lt6911Detector& detector, const char* dev_path, int timeout_ms,
+                   const std::atomic<bool>& stop, std::atomic<int>& runs) {
     std::unique_ptr<board::ChangeNotifier> notifier;
     bool reported = false;
     while (!stop.load()) {
@@ -274,27 +271,6 @@ void listen(Lt6911Detector& detector, const char* dev_path, int timeout_ms,
     }
 }
 
-Lt6911Detector* g_detector = nullptr;
-std::once_flag g_detector_once;
-
-Lt6911Detector& detector() {
-    std::call_once(g_detector_once, [] {
-        g_detector = new Lt6911Detector(board::i2c_bus(kLt6911I2cBus), default_capture_pipeline());
-    });
-    return *g_detector;
-}
-
-void* ListenVideoInputProc(void*) {
-    std::printf("###### ###### ListenVideoInputProc thread PID=%X.\n",
-                static_cast<unsigned>(pthread_self()));
-    static const std::atomic<bool> never{false};
-    static std::atomic<int> runs{0};
-    listen(detector(), "/dev/lt6911", kLt6911ListenTimeoutMs, never, runs);
-    return nullptr;
-}
-
-} // namespace
-
 Lt6911Listener::Lt6911Listener(Lt6911Detector& detector, const char* dev_path, int timeout_ms)
     : detector_(detector), dev_path_(dev_path), timeout_ms_(timeout_ms),
       thread_([this] { run(); }) {}
@@ -304,20 +280,7 @@ Lt6911Listener::~Lt6911Listener() {
     thread_.join();
 }
 
-void Lt6911Listener::run() { listen(detector_, dev_path_, timeout_ms_, stop_, runs_); }
+void Lt6911Listener::run() { lt6911_listen(detector_, dev_path_, timeout_ms_, stop_, runs_); }
 
 } // namespace hdext
 
-int Lt6911Create() {
-    hdext::detector();
-    pthread_t tid;
-    int r = pthread_create(&tid, nullptr, hdext::ListenVideoInputProc, nullptr);
-    if (r == 0) pthread_detach(tid);
-    return 0;
-}
-
-void lt6911_handler(int) { hdext::detector().run_sequence(); }
-void LT6911UXC_HDMI_VideoCheck() { hdext::detector().video_check(); }
-uint32_t hdmi_clock_6911UXC() { return hdext::detector().measure_clock(); }
-uint8_t lt6911_i2c_read(uint8_t bank, uint8_t reg) { return hdext::detector().read(bank, reg); }
-void get_6911_Audio() { hdext::detector().recheck_audio(); }
