@@ -1,0 +1,74 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <atomic>
+
+#include "app/byte_order.h"
+#include "app/startup.h"
+#include "board/gpio.h"
+#include "support/board_root.h"
+
+namespace {
+std::atomic<int> g_seen{0};
+void note(int sig) { g_seen = sig; }
+} // namespace
+
+TEST(InstallSignalHandler, InstallsCatchableSignalsAndRefusesKill) {
+    EXPECT_EQ(install_signal_hanlder(SIGUSR2, note), 1);
+    raise(SIGUSR2);
+    EXPECT_EQ(g_seen.load(), SIGUSR2);
+    struct sigaction sa {};
+    sigaction(SIGUSR2, nullptr, &sa);
+    EXPECT_EQ(sa.sa_flags & SA_RESTART, SA_RESTART) << "interrupted calls restart";
+    EXPECT_EQ(install_signal_hanlder(SIGKILL, note), 0);
+    signal(SIGUSR2, SIG_DFL);
+}
+
+TEST(SetGpio, TransmitterDrivesItsLedPairInOrder) {
+    hdext::test::TempBoardRoot b;
+    g_EquipmentModel = EQUIPMENT_MODEL_TX;
+    EXPECT_EQ(set_gpio(), 0);
+    EXPECT_EQ(b.get("/sim/gpio.log"),
+              "/sys/class/gpio/export 0\n/sys/class/gpio/export 1\n"
+              "/sys/class/gpio/gpio0/direction out\n/sys/class/gpio/gpio1/direction out\n"
+              "/sys/class/gpio/gpio0/value 1\n/sys/class/gpio/gpio1/value 0\n");
+    EXPECT_EQ(hdext::board::gpio::get_value(0), 1);
+    EXPECT_EQ(hdext::board::gpio::get_value(1), 0);
+}
+
+TEST(SetGpio, ReceiverPulsesLine104AndLeavesLine103AnInput) {
+    hdext::test::TempBoardRoot b;
+    g_EquipmentModel = EQUIPMENT_MODEL_RX;
+    EXPECT_EQ(set_gpio(), 0);
+    std::string log = b.get("/sim/gpio.log");
+    size_t low = log.find("/sys/class/gpio/gpio104/value 0\n");
+    size_t high = log.find("/sys/class/gpio/gpio104/value 1\n");
+    ASSERT_NE(low, std::string::npos);
+    ASSERT_NE(high, std::string::npos);
+    EXPECT_LT(low, high);
+    EXPECT_EQ(b.get("/sys/class/gpio/gpio103/direction"), "in\n");
+    EXPECT_EQ(hdext::board::gpio::get_value(95), 0);
+    EXPECT_EQ(hdext::board::gpio::get_value(96), 1);
+}
+
+TEST(SetGpio, FailedWriteIsReturned) {
+    // No board root: the unit's sysfs, where these lines do not exist on a host.
+    unsetenv("HDEXT_BOARD_ROOT");
+    hdext::board::reload_root();
+    if (hdext::board::gpio::exported(103)) GTEST_FAIL() << "host has a GPIO 103; cannot check";
+    g_EquipmentModel = EQUIPMENT_MODEL_RX;
+    EXPECT_EQ(set_gpio(), -1);
+}
+
+TEST(StartMedia, AnnouncesBothDecodersInOrder) {
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(StartMedia(1), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "\n\n strat VDEC\n\n\n\n strat ADEC\n\n");
+}
+
+TEST(ByteOrder, SixtyFourBitValuesGoBigEndianOnTheWire) {
+    uint64_t v = htonll(0x0102030405060708ull);
+    const auto* b = reinterpret_cast<const uint8_t*>(&v);
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(b[i], i + 1);
+    EXPECT_EQ(ntohll(v), 0x0102030405060708ull);
+}
