@@ -1,0 +1,1 @@
+set(BENCH_DEPS_bench_core core)
