@@ -128,6 +128,7 @@ void CVideoEncoderTask::RunStream(const std::atomic<bool>* stop) {
             continue;
         }
         if (wait_readable(fd, m_fdWait) <= 0) continue;
+        if (!relaxed(VencEn)) continue; // being stopped: leave its last picture alone
         GetStream();
     }
 }

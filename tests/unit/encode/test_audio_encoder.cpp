@@ -1,0 +1,201 @@
+// The audio encode task's capture loop against an observable platform: commands, A-law
+// frames, list fan-out, frame-rate tracking and silence insertion.
+#include "encode/audio_encoder_task.h"
+#include "fake_platform.h"
+#include "media/codec.h"
+#include "media/g711.h"
+#include "periph/input_state.h"
+
+using namespace encode_test;
+using namespace std::chrono_literals;
+using Calls = std::vector<std::string>;
+
+namespace {
+
+[[maybe_unused]] auto* const pools = ::testing::AddGlobalTestEnvironment(new FramePools);
+
+int rechecks = 0;
+void count_recheck() { ++rechecks; }
+
+struct AudioTask : ::testing::Test {
+    FakePlatform platform;
+    hdext::EncodePlatform* previous = nullptr;
+    CAudioEncoderTask task{0, 1, 0, 0, 0};
+
+    void SetUp() override {
+        previous = hdext::set_encode_platform(&platform);
+        vi_mode = 2;
+        AudioSampling_6911 = 48000;
+        AudioSampling_3471 = 48000;
+        FrameRate_6911 = 60;
+        FrameRate_3471 = 50;
+        Frame_en = 0;
+        RestartAudio = 0;
+        audio_en = 3;
+        videc_number.total = 0;
+        rechecks = 0;
+        task.SetAiWait(1ms);
+        task.SetAudioRecheck(count_recheck);
+        testing::internal::CaptureStdout();
+    }
+    void TearDown() override {
+        testing::internal::GetCapturedStdout();
+        hdext::set_encode_platform(previous);
+    }
+    frame_buff_head* claim() { return task.GetFrameHead(); }
+    Calls pass_with(int command) {
+        audio_en = command;
+        task.Pass();
+        return platform.take();
+    }
+    static std::vector<int16_t> tone(size_t n) {
+        std::vector<int16_t> s(n);
+        for (size_t i = 0; i < n; ++i) s[i] = static_cast<int16_t>((i % 64) * 256 - 8192);
+        return s;
+    }
+};
+
+TEST_F(AudioTask, CommandsAreCarriedOutAtTheNextPass) {
+    EXPECT_EQ(pass_with(4), (Calls{"ai_stop 0 0"}));
+    EXPECT_EQ(audio_en, 3);
+    EXPECT_EQ(pass_with(0), (Calls{"ai_set_audio 0 0 48000 1 19", "ai_start 0 0"}));
+    EXPECT_EQ(audio_en, 3);
+    AudioSampling_6911 = 44100;
+    EXPECT_EQ(pass_with(1), (Calls{"ai_stop 0 0", "ai_set_audio 0 0 44100 1 19", "ai_start 0 0"}));
+    EXPECT_TRUE(pass_with(3).empty());
+    vi_mode = 1;
+    AudioSampling_3471 = 48000;
+    EXPECT_EQ(pass_with(2), (Calls{"ai_stop 0 0", "ai_set_audio 1 0 48000 1 19", "ai_start 1 0"}));
+    EXPECT_EQ(pass_with(4), (Calls{"ai_stop 1 0"})) << "the SDI input is now the one in use";
+    vi_mode = 0;
+    EXPECT_EQ(pass_with(0), (Calls{"ai_set_audio 1 0 48000 1 19", "ai_start 1 0"}))
+        << "with no input mode the previous pair is kept";
+}
+
+TEST_F(AudioTask, APcmFrameBecomesOneALawFrameInEachListInUse) {
+    frame_buff_head* a = claim();
+    frame_buff_head* b = claim();
+    platform.push_pcm(tone(1024), 123456, 42);
+    task.Pass();
+    EXPECT_EQ(task.SamplesSent(), 1024u);
+    EXPECT_EQ(platform.released, 1);
+    for (frame_buff_head* l : {a, b}) {
+        frame_buff* f = frame_dequeue(l);
+        ASSERT_TRUE(f);
+        EXPECT_EQ(f->total, 1024u);
+        EXPECT_EQ(f->kind, kFrameKindAudio);
+        EXPECT_EQ(f->param, 0);
+        EXPECT_EQ(f->pts, 123456u);
+        EXPECT_EQ(f->aux, 42u);
+        EXPECT_EQ(f->data[0], ALawEncode(-8192));
+        EXPECT_EQ(f->data[63], ALawEncode(63 * 256 - 8192));
+        free_audio_frame(f);
+        EXPECT_EQ(frame_dequeue(l), nullptr);
+    }
+}
+
+TEST_F(AudioTask, AudioListsUseTheirOwnLimitAndMessages) {
+    EXPECT_EQ(task.GetListLimit(), 150);
+    EXPECT_EQ(task.SetFrameListLength(99), -1);
+    EXPECT_EQ(task.GetListLimit(), 100);
+    EXPECT_EQ(task.SetFrameListLength(150), 0);
+    testing::internal::GetCapturedStdout();
+    testing::internal::CaptureStdout();
+    frame_buff_head* l = task.GetFrameHead();
+    task.ReleaseFrameHead(l);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "Audio Get frame head : 0\nAudio Release frame head : 0\n");
+    testing::internal::CaptureStdout();
+}
+
+TEST_F(AudioTask, SilenceIsInsertedUntilAudioIsWithin80msOfVideo) {
+    // 396900 samples = 9 s at the 44.1 kHz audio clock, sent before any frame rate is known.
+    for (int i = 0; i < 387; ++i) {
+        platform.push_pcm(tone(1024));
+        task.Pass();
+    }
+    platform.push_pcm(tone(396900 - 387 * 1024));
+    task.Pass();
+    ASSERT_EQ(task.SamplesSent(), 396900u);
+
+    frame_buff_head* l = claim();
+    videc_number.total = 600; // 10 s of 60 fps video
+    Frame_en = 1;
+    task.Pass();
+    EXPECT_EQ(Frame_en, 0);
+    EXPECT_EQ(task.StoredFrameRate(), 60.0);
+    EXPECT_EQ(videc_number.total, 600u) << "the first rate taken resets nothing";
+    EXPECT_EQ(task.SamplesSent(), 396900u + 80 * 512);
+    int silent = 0;
+    while (frame_buff* f = frame_dequeue(l)) {
+        EXPECT_EQ(f->total, 512u);
+        EXPECT_EQ(f->pts, 0u);
+        EXPECT_EQ(f->data[0], 0xD5) << "A-law silence";
+        free_audio_frame(f);
+        ++silent;
+    }
+    EXPECT_EQ(silent, 80);
+    task.Pass();
+    EXPECT_EQ(frame_queue_count(l), 0) << "caught up: nothing more";
+}
+
+TEST_F(AudioTask, NoSilenceWithoutAudioOnTheInput) {
+    AudioSampling_6911 = 96001;
+    pass_with(0);
+    frame_buff_head* l = claim();
+    videc_number.total = 600;
+    Frame_en = 1;
+    task.Pass();
+    EXPECT_EQ(frame_queue_count(l), 0);
+}
+
+TEST_F(AudioTask, AFrameRateChangeResetsBothCounters) {
+    Frame_en = 1;
+    task.Pass();
+    platform.push_pcm(tone(1024));
+    task.Pass();
+    videc_number.total = 30;
+    EXPECT_EQ(task.SamplesSent(), 1024u);
+    FrameRate_6911 = 50;
+    Frame_en = 1;
+    task.Pass();
+    EXPECT_EQ(task.StoredFrameRate(), 50.0);
+    EXPECT_EQ(videc_number.total, 0u);
+    EXPECT_EQ(task.SamplesSent(), 0u);
+}
+
+TEST_F(AudioTask, AZeroFrameRateKeepsTheRequestPending) {
+    FrameRate_6911 = 0;
+    Frame_en = 1;
+    task.Pass();
+    EXPECT_EQ(Frame_en, 1);
+    FrameRate_6911 = 60;
+    task.Pass();
+    EXPECT_EQ(Frame_en, 0);
+}
+
+TEST_F(AudioTask, SoundAfterSilenceReReadsTheHdmiRate) {
+    RestartAudio = 1;
+    platform.push_pcm(std::vector<int16_t>(1024, 0));
+    task.Pass();
+    EXPECT_EQ(RestartAudio, 1);
+    platform.push_pcm(tone(1024));
+    task.Pass();
+    EXPECT_EQ(rechecks, 1);
+    EXPECT_EQ(RestartAudio, 0);
+
+    RestartAudio = 1;
+    platform.push_pcm(tone(1024));
+    task.Pass();
+    EXPECT_EQ(rechecks, 1) << "sound without silence before: nothing to re-read";
+    EXPECT_EQ(RestartAudio, 0);
+}
+
+TEST(CheckAudio, SilenceMeansNoBytesOrAllZero) {
+    unsigned char z[4] = {0, 0, 0, 0}, nz[4] = {0, 0, 1, 0};
+    EXPECT_EQ(CheckAudio(z, 4), 1);
+    EXPECT_EQ(CheckAudio(nz, 4), 0);
+    EXPECT_EQ(CheckAudio(nz, 0), 1);
+}
+
+} // namespace

@@ -1,0 +1,177 @@
+// The video encode task: picture fan-out to the consumer lists, drop-all, list hand-out and
+// release, statistics, and the stream thread against an observable platform.
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "core/mempool.h"
+#include "encode/video_encoder_task.h"
+#include "fake_platform.h"
+#include "media/codec.h"
+#include "periph/input_state.h"
+#include "settings/bitrate.h"
+
+using namespace encode_test;
+using namespace std::chrono_literals;
+
+namespace {
+
+[[maybe_unused]] auto* const pools = ::testing::AddGlobalTestEnvironment(new FramePools);
+
+int payloads_in_use() { return frame_pool(kFrameKindVideo, true)->used; }
+
+struct VideoTask : ::testing::Test {
+    FakePlatform platform;
+    hdext::EncodePlatform* previous = nullptr;
+    CVideoEncoderTask task{0, 0, 0, 3, 12};
+
+    void SetUp() override {
+        previous = hdext::set_encode_platform(&platform);
+        videc_number.total = 0;
+        videc_number.bytes = 0;
+        videc_number.frames = 0;
+    }
+    void TearDown() override { hdext::set_encode_platform(previous); }
+
+    // One picture through the task as the stream thread handles it.
+    void feed(uint32_t tag, uint32_t size = 1000) {
+        platform.push_picture(size, tag);
+        task.GetStream();
+    }
+    frame_buff_head* claim() {
+        testing::internal::CaptureStdout();
+        frame_buff_head* h = task.GetFrameHead();
+        testing::internal::GetCapturedStdout();
+        return h;
+    }
+};
+
+TEST_F(VideoTask, PicturesGoOnlyToListsInUse) {
+    frame_buff_head* a = claim();
+    frame_buff_head* b = claim();
+    feed(1);
+    feed(2);
+    frame_buff_head* c = claim();
+    feed(3);
+    EXPECT_EQ(drain(a), (std::vector<uint64_t>{1, 2, 3}));
+    EXPECT_EQ(drain(b), (std::vector<uint64_t>{1, 2, 3}));
+    EXPECT_EQ(drain(c), (std::vector<uint64_t>{3}));
+    EXPECT_EQ(payloads_in_use(), 0) << "every clone and the original released";
+}
+
+TEST_F(VideoTask, WithNoListInUsePicturesAreFreedAndStillCounted) {
+    for (uint32_t i = 0; i < 5; ++i) feed(i);
+    EXPECT_EQ(payloads_in_use(), 0);
+    EXPECT_EQ(videc_number.total, 5u);
+}
+
+TEST_F(VideoTask, AStalledConsumerLosesItsWholeBacklogAtTheLimit) {
+    frame_buff_head* stalled = claim();
+    frame_buff_head* live = claim();
+    for (uint32_t i = 1; i <= 101; ++i) {
+        feed(i, 200);
+        if (frame_buff* f = frame_dequeue(live)) free_frame(f);
+    }
+    EXPECT_EQ(frame_queue_count(stalled), 101);
+    feed(102, 200);
+    EXPECT_EQ(drain(stalled), (std::vector<uint64_t>{102})) << "drop-all, then the new picture";
+    EXPECT_EQ(drain(live), (std::vector<uint64_t>{102})) << "the other consumer is unaffected";
+}
+
+TEST_F(VideoTask, LimitFollowsSetFrameListLength) {
+    EXPECT_EQ(task.SetFrameListLength(150), 0);
+    EXPECT_EQ(task.GetListLimit(), 150);
+    frame_buff_head* l = claim();
+    for (uint32_t i = 1; i <= 151; ++i) feed(i, 100);
+    EXPECT_EQ(frame_queue_count(l), 151);
+    feed(152, 100);
+    EXPECT_EQ(frame_queue_count(l), 1);
+    EXPECT_EQ(task.SetFrameListLength(250), -1);
+    EXPECT_EQ(task.GetListLimit(), 100);
+    EXPECT_EQ(task.SetFrameListLength(99), -1);
+    EXPECT_EQ(task.SetFrameListLength(200), 0);
+    EXPECT_EQ(task.SetFrameListLength(100), 0);
+    drain(l);
+}
+
+TEST_F(VideoTask, ListsAreHandedOutLowestFirstAndReleasedWithTheirFrames) {
+    testing::internal::CaptureStdout();
+    frame_buff_head* l0 = task.GetFrameHead();
+    frame_buff_head* l1 = task.GetFrameHead();
+    frame_buff_head* l2 = task.GetFrameHead();
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out, "Video Get frame head : 0\nVideo Get frame head : 1\nVideo Get frame head : 2\n");
+    ASSERT_TRUE(l0 && l1 && l2);
+    EXPECT_TRUE(l0 != l1 && l1 != l2 && l0 != l2);
+
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(task.GetFrameHead(), nullptr);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << "a fourth claim prints nothing";
+
+    feed(7);
+    testing::internal::CaptureStdout();
+    task.ReleaseFrameHead(l1);
+    frame_buff_head foreign;
+    init_frame_buff_head(&foreign);
+    task.ReleaseFrameHead(&foreign);
+    task.ReleaseFrameHead(nullptr);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Video Release frame head : 1\n");
+    EXPECT_EQ(frame_queue_count(l1), 0);
+    EXPECT_EQ(claim(), l1) << "the released list is the next one handed out";
+    EXPECT_EQ(frame_queue_count(l1), 0);
+    drain(l0);
+    drain(l2);
+    EXPECT_EQ(payloads_in_use(), 0);
+}
+
+TEST_F(VideoTask, FrameSizeStatisticCoversWindowsOfSixty) {
+    for (int i = 0; i < 59; ++i) task.CountFrame(25000);
+    EXPECT_EQ(task.GetFrameBits(), 0) << "no complete window yet";
+    task.CountFrame(25000);
+    EXPECT_EQ(task.GetFrameBits(), 200000);
+    EXPECT_EQ(videc_number.frames, 0u);
+    EXPECT_EQ(videc_number.bytes, 0u);
+    for (int i = 0; i < 60; ++i) task.CountFrame(i < 30 ? 10000 : 20000);
+    EXPECT_EQ(task.GetFrameBits(), 120000);
+    EXPECT_EQ(videc_number.total, 120u);
+}
+
+template <class F> bool eventually(F done) {
+    for (auto end = std::chrono::steady_clock::now() + 20s; std::chrono::steady_clock::now() < end;
+         std::this_thread::sleep_for(1ms))
+        if (done()) return true;
+    return done();
+}
+
+TEST_F(VideoTask, StreamThreadWaitsOnTheDescriptorAndIdlesWhileTheEncoderIsOff) {
+    task.SetTiming(1ms, 20ms);
+    frame_buff_head* l = claim();
+    VencEn = 1;
+    std::atomic<bool> stop{false};
+    std::thread t([&] { task.RunStream(&stop); });
+    for (uint32_t i = 1; i <= 5; ++i) platform.push_picture(500, i);
+    EXPECT_TRUE(eventually([&] { return frame_queue_count(l) == 5; }));
+
+    VencEn = 0;
+    const int reads_before = platform.fd_reads();
+    platform.push_picture(500, 6);
+    std::this_thread::sleep_for(50ms); // several idle periods: the picture must stay put
+    EXPECT_EQ(platform.pictures_taken(), 5) << "no read-out while the encoder is off";
+    VencEn = 1;
+    EXPECT_TRUE(eventually([&] { return frame_queue_count(l) == 6; }));
+    EXPECT_GT(platform.fd_reads(), reads_before) << "descriptor fetched again after idling";
+    stop = true;
+    t.join();
+    EXPECT_EQ(drain(l), (std::vector<uint64_t>{1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(videc_number.total, 6u);
+    VencEn = 0;
+}
+
+TEST_F(VideoTask, ModuleParameterFlagsAreSet) {
+    EXPECT_EQ(vi_set(), 0);
+    EXPECT_EQ(venc_set(), 0);
+    EXPECT_EQ(platform.take(),
+              (std::vector<std::string>{"vi_set_mod_param 1", "venc_set_mod_param 1"}));
+}
+
+} // namespace
