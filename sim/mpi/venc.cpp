@@ -18,6 +18,7 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavutil/log.h>
 #include <libavutil/opt.h>
 #include <libswscale/swscale.h>
 }
@@ -25,7 +26,8 @@ extern "C" {
 namespace hdext::sim {
 namespace {
 
-constexpr size_t kInputDepth = 3;
+// Half a second of pictures: rides out a busy host without losing any.
+constexpr size_t kInputDepth = 30;
 constexpr size_t kOutputDepth = 120;
 
 struct EncodedPicture {
@@ -87,6 +89,7 @@ void split_nals(EncodedPicture& p) {
 }
 
 AVCodecContext* open_encoder(const ot_venc_chn_attr& a) {
+    av_log_set_level(AV_LOG_ERROR);
     const AVCodec* codec = nullptr;
     if (a.payload == OT_PT_H264) codec = avcodec_find_encoder_by_name("libx264");
     else if (a.payload == OT_PT_H265) codec = avcodec_find_encoder_by_name("libx265");
