@@ -24,7 +24,7 @@ SETTINGS_BLOCK g_settings;
 // Copies text into a fixed field, always terminated.
 void put_text(char* field, size_t size, const char* text) {
     memset(field, 0, size);
-    if (text) strncpy(field, text, size - 1);
+    if (text) memcpy(field, text, strnlen(text, size - 1));
 }
 
 } // namespace

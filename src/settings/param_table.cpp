@@ -58,7 +58,7 @@ void read_param(const INI_HEAD_INFO& r) {
         const char* v = ReadString(r.section, r.key, cur.c_str());
         // A stored value longer than the field is cut, never run past it.
         memset(p, 0, r.length);
-        strncpy(p, v, r.length - 1);
+        memcpy(p, v, strnlen(v, r.length - 1));
         break;
     }
     case kUint8: {

@@ -171,7 +171,7 @@ void CParamConfig::factory_reset() {
         std::lock_guard<std::recursive_mutex> g(m_lock);
         ABS_WIFI_AP_CONFIG_t& w = m_block->wifi;
         memset(w.ssid, 0, sizeof w.ssid);
-        strncpy(w.ssid, kDefaultSsid, sizeof w.ssid - 1);
+        memcpy(w.ssid, kDefaultSsid, strlen(kDefaultSsid));
         w.channel = kDefaultChannel;
         w.bandwidth = 0;
         save_wifi_ap_to_file();
