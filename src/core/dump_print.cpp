@@ -14,11 +14,13 @@ constexpr size_t kLineMax = 512;  // including the terminating zero
 
 int dump_print(const char* file, int line, const char* func, const char* fmt, ...) {
     if (!(log_mode.load(std::memory_order_relaxed) & 1u)) return 0;
-    char msg[kLineMax];
-    va_list ap;
-    va_start(ap, fmt);
-    std::vsnprintf(msg, sizeof msg, fmt ? fmt : "", ap);
-    va_end(ap);
+    char msg[kLineMax] = "";
+    if (fmt) {
+        va_list ap;
+        va_start(ap, fmt);
+        std::vsnprintf(msg, sizeof msg, fmt, ap);
+        va_end(ap);
+    }
     char out[3 * kLineMax];
     int n = std::snprintf(out, sizeof out, "%s:(%d):%s @\"%s\"@\n", file ? file : "", line,
                           func ? func : "", msg);

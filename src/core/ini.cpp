@@ -159,8 +159,13 @@ bool read_lines(FILE* fp) {
     return ok;
 }
 
-void set_value(const char* section, const char* key, const std::string& value) {
-    if (!section || !key) return;
+bool has_line_break(const std::string& s) { return s.find_first_of("\r\n") != std::string::npos; }
+
+// A line break cannot be stored in a line: names holding one are refused and a value is cut
+// at its first, so outside text (a network name, a passphrase) never adds lines of its own.
+void set_value(const char* section, const char* key, std::string value) {
+    if (!section || !key || has_line_break(section) || has_line_break(key)) return;
+    value = value.substr(0, value.find_first_of("\r\n"));
     Found f = find(section, key);
     if (f.key) {
         std::string text(f.key->text, f.key_len);

@@ -135,6 +135,15 @@ TEST_F(Ini, TypedValues) {
     EXPECT_EQ(out, "[n]\nll=-1234567890123\nb=1\nd=1.0000000000E+00\nbad=abc\nbig=99999999999\n");
 }
 
+TEST_F(Ini, LineBreaksInWrittenTextCannotAddLines) {
+    std::string out = rewrite("[wifi]\nchannel=36\n", [] {
+        WriteString("wifi", "ssid", "net\n[wifi]\nchannel=1");
+        WriteString("wifi\n[x]", "k", "v");
+        WriteString("wifi", "k\r", "v");
+    });
+    EXPECT_EQ(out, "[wifi]\nssid=net\nchannel=36\n");
+}
+
 TEST_F(Ini, ReadStringKeepsAtMost511Characters) {
     WriteString("s", "k", std::string(700, 'v').c_str());
     EXPECT_EQ(std::string(ReadString("s", "k", "")), std::string(511, 'v'));

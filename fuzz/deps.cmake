@@ -1,0 +1,1 @@
+set(FUZZ_DEPS_fuzz_ini core)
