@@ -8,6 +8,7 @@
 #include <cstring>
 #include <thread>
 
+#include "core/dump_print.h"
 #include "encode/encode_platform.h"
 #include "media/codec.h"
 #include "media/g711.h"
@@ -198,6 +199,10 @@ bool CAudioEncoderTask::CaptureOne() {
         }
     }
     m_samples.fetch_add(static_cast<uint64_t>(n), std::memory_order_relaxed);
+    if (++m_captured % hdext::kAencReportEvery == 0)
+        DUMP(3, "audio encoder: %llu frames captured, %llu samples sent\n",
+             static_cast<unsigned long long>(m_captured),
+             static_cast<unsigned long long>(SamplesSent()));
     return true;
 }
 

@@ -17,6 +17,7 @@ inline constexpr int kAudioClockRate = 44100;     // the capture hands on 44.1 k
 inline constexpr double kAudioMaxLag = 0.08;      // seconds
 inline constexpr int kSilenceSamples = 512;
 inline constexpr std::chrono::milliseconds kAiWait{19};
+inline constexpr uint64_t kAencReportEvery = 500; // captured frames between progress lines
 // audio_en commands.
 inline constexpr int kAudioStart = 0, kAudioRestart = 1, kAudioSdiFromHdmi = 2,
                      kAudioRunning = 3, kAudioStop = 4;
@@ -81,6 +82,7 @@ private:
     int m_fd = -1;
     double m_frameRate = 0.0;
     std::atomic<uint64_t> m_samples{0};
+    uint64_t m_captured = 0; // PCM frames taken, for the progress line
     bool m_silenceSeen = false;
     bool m_silenceBefore = false;
     std::chrono::milliseconds m_aiWait = hdext::kAiWait;

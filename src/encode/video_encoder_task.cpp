@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "core/dump_print.h"
 #include "encode/encode_platform.h"
 #include "media/codec.h"
 #include "periph/input_state.h"
@@ -129,7 +130,12 @@ void CVideoEncoderTask::RunStream(const std::atomic<bool>* stop) {
         }
         if (wait_readable(fd, m_fdWait) <= 0) continue;
         if (!relaxed(VencEn)) continue; // being stopped: leave its last picture alone
+        const uint64_t before = videc_number.total.load(std::memory_order_relaxed);
         GetStream();
+        if (videc_number.total.load(std::memory_order_relaxed) != before &&
+            ++m_taken % hdext::kVencReportEvery == 0)
+            DUMP(3, "video encoder: %llu pictures, %d bits per picture\n",
+                 static_cast<unsigned long long>(m_taken), GetFrameBits());
     }
 }
 

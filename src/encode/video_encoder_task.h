@@ -22,6 +22,7 @@ inline constexpr int kVideoListLimit = 100;
 inline constexpr int kStatWindow = 60;
 inline constexpr std::chrono::milliseconds kVencIdleSleep{100};
 inline constexpr std::chrono::milliseconds kVencFdWait{2000};
+inline constexpr uint64_t kVencReportEvery = 600; // pictures between two progress lines
 } // namespace hdext
 
 class CVideoEncoderTask {
@@ -72,6 +73,7 @@ private:
     int m_vencChn;
     frame_buff_head m_lists[3];
     std::atomic<uint8_t> m_inUse[3] = {};
+    uint64_t m_taken = 0; // pictures read out by the stream thread, for the progress line
     std::chrono::milliseconds m_idle = hdext::kVencIdleSleep;
     std::chrono::milliseconds m_fdWait = hdext::kVencFdWait;
 };
