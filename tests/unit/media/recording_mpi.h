@@ -1,0 +1,79 @@
+// A recording media platform for wrapper and facade tests: every platform call is logged with
+// its integer arguments and a copy of the record it was given; results can be set per call name;
+// "get" calls hand back the last record of their type that went in (or one a test planted).
+// Single-threaded use only.
+#pragma once
+#include <cstring>
+#include <map>
+#include <string>
+#include <typeindex>
+#include <vector>
+#include "mpi/mpi.h"
+
+namespace hdext::test {
+
+struct MpiCall {
+    std::string name;
+    std::vector<long long> args;
+    std::vector<uint8_t> record; // the record passed (in or out), if any
+    template <class T> T as() const {
+        T v{};
+        std::memcpy(&v, record.data(), std::min(sizeof(T), record.size()));
+        return v;
+    }
+};
+
+class RecordingMpi {
+public:
+    static RecordingMpi& get();
+
+    void reset();
+    std::vector<MpiCall> calls;
+    std::map<std::string, int> results;        // result of a call by name (default 0)
+    std::map<std::type_index, std::vector<uint8_t>> last; // last record of each type
+
+    // Plants the record that the next "get" call of this type returns.
+    template <class T> void plant(const T& v) {
+        last[typeid(T)] = std::vector<uint8_t>(reinterpret_cast<const uint8_t*>(&v),
+                                               reinterpret_cast<const uint8_t*>(&v) + sizeof(T));
+    }
+    // Names of the calls so far, in order.
+    std::vector<std::string> names() const;
+    // Names of the calls whose name starts with prefix.
+    std::vector<std::string> names(const std::string& prefix) const;
+    // The n-th call of that name (0 = first); fails the test when missing.
+    const MpiCall& find(const std::string& name, int n = 0) const;
+    int count(const std::string& name) const;
+
+    // Packs the next ss_mpi_venc_get_stream hands out.
+    std::vector<ot_venc_pack> packs;
+
+    int log(const char* name, std::vector<long long> args);
+    template <class T> int log_in(const char* name, std::vector<long long> args, const T* rec) {
+        MpiCall c{name, std::move(args), {}};
+        if (rec) {
+            c.record.assign(reinterpret_cast<const uint8_t*>(rec), reinterpret_cast<const uint8_t*>(rec) + sizeof(T));
+            last[typeid(T)] = c.record;
+        }
+        calls.push_back(std::move(c));
+        return result(name);
+    }
+    template <class T> int log_out(const char* name, std::vector<long long> args, T* rec) {
+        if (rec) {
+            *rec = T{};
+            auto it = last.find(typeid(T));
+            if (it != last.end()) std::memcpy(rec, it->second.data(), std::min(sizeof(T), it->second.size()));
+        }
+        MpiCall c{name, std::move(args), {}};
+        if (rec) c.record.assign(reinterpret_cast<const uint8_t*>(rec), reinterpret_cast<const uint8_t*>(rec) + sizeof(T));
+        calls.push_back(std::move(c));
+        return result(name);
+    }
+
+private:
+    int result(const char* name) const;
+};
+
+inline RecordingMpi& rec() { return RecordingMpi::get(); }
+
+} // namespace hdext::test
