@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <new>
 
 #include "core/mempool.h"
@@ -274,26 +275,26 @@ void free_audio_frame(frame_buff* frame) {
 
 void init_frame_buff_head(frame_buff_head* head) {
     if (!head) return;
-    new (&head->lock) std::mutex;
+    new (&head->lock) SpinLock;
     head->first = head->last = frame_queue_end(head);
     head->count = 0;
 }
 
 void frame_queue_tail(frame_buff_head* head, frame_buff* frame) {
     if (!head || !frame) return;
-    std::lock_guard<std::mutex> lk(head->lock);
+    std::lock_guard<SpinLock> lk(head->lock);
     insert_after(head, head->last, frame);
 }
 
 void frame_queue_head(frame_buff_head* head, frame_buff* frame) {
     if (!head || !frame) return;
-    std::lock_guard<std::mutex> lk(head->lock);
+    std::lock_guard<SpinLock> lk(head->lock);
     insert_after(head, frame_queue_end(head), frame);
 }
 
 frame_buff* frame_dequeue(frame_buff_head* head) {
     if (!head) return nullptr;
-    std::lock_guard<std::mutex> lk(head->lock);
+    std::lock_guard<SpinLock> lk(head->lock);
     frame_buff* f = head->first;
     if (head->count <= 0 || !f || f == frame_queue_end(head)) return nullptr;
     unlink_locked(head, f);
@@ -302,7 +303,7 @@ frame_buff* frame_dequeue(frame_buff_head* head) {
 
 frame_buff* frame_dequeue_tail(frame_buff_head* head) {
     if (!head) return nullptr;
-    std::lock_guard<std::mutex> lk(head->lock);
+    std::lock_guard<SpinLock> lk(head->lock);
     frame_buff* f = head->last;
     if (head->count <= 0 || !f || f == frame_queue_end(head)) return nullptr;
     unlink_locked(head, f);
@@ -311,25 +312,25 @@ frame_buff* frame_dequeue_tail(frame_buff_head* head) {
 
 void frame_unlink(frame_buff* frame, frame_buff_head* head) {
     if (!head || !frame) return;
-    std::lock_guard<std::mutex> lk(head->lock);
+    std::lock_guard<SpinLock> lk(head->lock);
     if (!frame->next || !frame->prev) return;  // not in a queue
     unlink_locked(head, frame);
 }
 
 void frame_append(frame_buff* pos, frame_buff* frame, frame_buff_head* head) {
     if (!head || !pos || !frame) return;
-    std::lock_guard<std::mutex> lk(head->lock);
+    std::lock_guard<SpinLock> lk(head->lock);
     insert_after(head, pos, frame);
 }
 
 void frame_insert(frame_buff* pos, frame_buff* frame, frame_buff_head* head) {
     if (!head || !pos || !frame) return;
-    std::lock_guard<std::mutex> lk(head->lock);
+    std::lock_guard<SpinLock> lk(head->lock);
     insert_after(head, before(head, pos), frame);
 }
 
 int frame_queue_count(frame_buff_head* head) {
-    std::lock_guard<std::mutex> lk(head->lock);
+    std::lock_guard<SpinLock> lk(head->lock);
     return head->count;
 }
 
@@ -337,7 +338,7 @@ int frame_queue_flush(frame_buff_head* head) {
     if (!head) return 0;
     frame_buff* list;
     {
-        std::lock_guard<std::mutex> lk(head->lock);
+        std::lock_guard<SpinLock> lk(head->lock);
         list = detach_all(head);
     }
     return free_detached(head, list);
@@ -347,7 +348,7 @@ int frame_fan_out(frame_buff_head* head, frame_buff* frame, int limit) {
     if (!head || !frame) return -1;
     frame_buff* dropped = frame_queue_end(head);
     {
-        std::lock_guard<std::mutex> lk(head->lock);
+        std::lock_guard<SpinLock> lk(head->lock);
         if (head->count > limit) dropped = detach_all(head);
     }
     free_detached(head, dropped);

@@ -4,7 +4,8 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
-#include <mutex>
+
+#include "core/spin_lock.h"
 
 inline constexpr uint16_t kFrameKindVideo = 0x0001;
 inline constexpr uint16_t kFrameKindAudio = 0x0200;
@@ -48,7 +49,7 @@ struct frame_buff_head {
     frame_buff* first;
     frame_buff* last;
     int32_t count;
-    std::mutex lock;
+    SpinLock lock;
 };
 
 // The link value that marks the end of a queue (the head itself); never dereference it.

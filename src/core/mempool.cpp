@@ -116,7 +116,7 @@ void pool_put(MEM_POOL* pool, uint8_t* b) {
 }
 
 void print_stats(const char* func, int line, MEM_POOL* pool) {
-    std::lock_guard<PoolLock> lk(pool->lock);
+    std::lock_guard<SpinLock> lk(pool->lock);
     std::printf("%s :%d # \033[1;31m %s total \033[1;32m %d \033[1;31m free \033[1;32m %d "
                 "\033[1;31m used \033[1;32m %d \033[m \n \n",
                 func, line, pool->name, pool->total, pool->free, pool->used);
@@ -137,7 +137,7 @@ int mempool_init_spec(MEM_POOL* pool, int capacity, int record_size, const char*
 
 int mempool_destroy_spec(MEM_POOL* pool) {
     if (!pool) return 0;
-    std::lock_guard<PoolLock> lk(pool->lock);
+    std::lock_guard<SpinLock> lk(pool->lock);
     pool_release_chunks(pool);
     return 0;
 }
@@ -146,7 +146,7 @@ void* mempool_alloc_spec(MEM_POOL* pool) {
     if (!pool) return nullptr;
     uint8_t* b;
     {
-        std::lock_guard<PoolLock> lk(pool->lock);
+        std::lock_guard<SpinLock> lk(pool->lock);
         b = pool_take(pool);
         if (!b) return nullptr;
         write_header(b, kMempoolMark, static_cast<uint32_t>(pool->block_size));
@@ -165,7 +165,7 @@ void mempool_free_spec(MEM_POOL* pool, void* record) {
                         static_cast<int>(size), record);
         return;
     }
-    std::lock_guard<PoolLock> lk(pool->lock);
+    std::lock_guard<SpinLock> lk(pool->lock);
     pool_put(pool, b);
 }
 
@@ -187,7 +187,7 @@ int mempool_destroy() {
     std::lock_guard<std::mutex> lk(g_init_lock);
     if (g_init_count > 0 && --g_init_count == 0) {
         for (auto& c : g_classes) {
-            std::lock_guard<PoolLock> pl(c.lock);
+            std::lock_guard<SpinLock> pl(c.lock);
             pool_release_chunks(&c);
         }
         if (debug_on())
@@ -218,7 +218,7 @@ void* mempool_alloc(size_t size) {
     MEM_POOL* pool = mempool_class_of(size);
     uint8_t* b;
     {
-        std::lock_guard<PoolLock> lk(pool->lock);
+        std::lock_guard<SpinLock> lk(pool->lock);
         b = pool_take(pool);
         if (!b) return nullptr;
         write_header(b, kMempoolMark, static_cast<uint32_t>(size));
@@ -250,7 +250,7 @@ void mempool_free(void* block) {
                         static_cast<int>(size), block);
         return;
     }
-    std::lock_guard<PoolLock> lk(pool->lock);
+    std::lock_guard<SpinLock> lk(pool->lock);
     pool_put(pool, b);
     if (debug_on())
         std::printf("%s :%d # free %s ##%p size %d,total %d free %d used %d \n \n", __func__,
@@ -273,6 +273,6 @@ void monitor_special_mempool(MEM_POOL* pool) {
 }
 
 MEMPOOL_STATS mempool_stats(MEM_POOL* pool) {
-    std::lock_guard<PoolLock> lk(pool->lock);
+    std::lock_guard<SpinLock> lk(pool->lock);
     return {pool->free, pool->used, pool->total};
 }

@@ -2,11 +2,10 @@
 // own lock: allocation and release are safe from any thread and never block for long.
 // Pool memory is obtained from the system at creation; carving only links it later.
 #pragma once
-#include <sched.h>
-
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
+
+#include "core/spin_lock.h"
 
 inline constexpr int kMempoolChunks = 16;
 inline constexpr uint32_t kMempoolMark = 0xA5A5A5A5u;
@@ -16,26 +15,10 @@ inline constexpr int kMempoolClasses = 16;
 inline constexpr size_t kMempoolMaxClassSize = 128;
 inline constexpr int kMempoolVersion = 512;
 
-// The pool lock: critical sections are a few pointer moves, so a test-and-set lock that
-// yields when contended costs one atomic exchange per use (a mutex costs two or more).
-class PoolLock {
-public:
-    void lock() noexcept {
-        while (m_held.exchange(true, std::memory_order_acquire)) {
-            for (int spin = 0; m_held.load(std::memory_order_relaxed); ++spin)
-                if (spin > 64) sched_yield();
-        }
-    }
-    void unlock() noexcept { m_held.store(false, std::memory_order_release); }
-
-private:
-    std::atomic<bool> m_held{false};
-};
-
 struct MEM_POOL {
     void* free_list = nullptr;
     void* chunks[kMempoolChunks] = {};
-    PoolLock lock;
+    SpinLock lock;
     int32_t free = 0;
     int32_t used = 0;
     int32_t total = 0;

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <new>
 
 #include "core/event.h"
@@ -127,7 +128,7 @@ int put_msg(MSG_QUEUE* q, const MSG_INFO* msg, bool at_tail) {
         }
         std::memcpy(m->data, msg->data, msg->len);
     }
-    std::lock_guard<std::mutex> lk(q->lock);
+    std::lock_guard<SpinLock> lk(q->lock);
     if (at_tail) {
         if (q->last) q->last->next = m;
         else q->first = m;
@@ -291,7 +292,7 @@ THR_TASK* get_task_info(uint32_t mid) {
 
 void init_msg_queue(MSG_QUEUE* q) {
     if (!q) return;
-    new (&q->lock) std::mutex;
+    new (&q->lock) SpinLock;
     q->first = q->last = nullptr;
     q->count.store(0, std::memory_order_relaxed);
 }
@@ -301,7 +302,7 @@ int put_msg_head(MSG_QUEUE* q, const MSG_INFO* msg) { return put_msg(q, msg, fal
 
 MQ_LIST* get_msg(MSG_QUEUE* q) {
     if (!q) return nullptr;
-    std::lock_guard<std::mutex> lk(q->lock);
+    std::lock_guard<SpinLock> lk(q->lock);
     MQ_LIST* m = q->first;
     if (!m) return nullptr;
     q->first = m->next;

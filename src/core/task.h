@@ -6,7 +6,8 @@
 
 #include <atomic>
 #include <cstdint>
-#include <mutex>
+
+#include "core/spin_lock.h"
 
 inline constexpr uint32_t kMidParam = 0x2000;
 inline constexpr uint32_t kMidNetwork = 0x3000;
@@ -43,7 +44,7 @@ struct MSG_QUEUE {
     MQ_LIST* first;
     MQ_LIST* last;
     std::atomic<uint32_t> count; // read without the lock by get_msg_count
-    std::mutex lock;
+    SpinLock lock;
 };
 
 // Event handler callbacks and record (the registry operations are in event.h).
