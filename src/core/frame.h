@@ -57,6 +57,8 @@ inline frame_buff* frame_queue_end(frame_buff_head* head) {
     return reinterpret_cast<frame_buff*>(head);
 }
 
+// Managers: created once at start-up (main thread); 0 frames means 512, 0 bytes the default
+// frame size (16384 video, 1024 audio). Only the first call creates the pools.
 int init_frame_buff_mgr(int frames, int max_frame_size);
 int destroy_frame_buff_mgr(int unused);
 int init_audio_frame_buff_mgr(int frames, int max_frame_size);
@@ -65,13 +67,21 @@ void monitor_frame_buff();
 void monitor_audio_frame_buff();
 
 void init_frame_buff_head(frame_buff_head* head);
+// A new frame (first record, refs 1) owned by the caller, or nullptr when a pool is dry.
+// Never blocks; any thread. The producer sets kind, param, pts and aux.
 frame_buff* alloc_frame(uint32_t size);
 frame_buff* alloc_audio_frame(uint32_t size);
+// Appends bytes; returns length, a short count when the chunks ran out, or -1 (nothing
+// stored) when length exceeds the size given at allocation. Producer only, before cloning.
 int frame_copy_data(frame_buff* frame, const void* src, uint32_t length);
+// A new record sharing the payload (one more reference), owned by the caller; or nullptr.
 frame_buff* frame_clone(frame_buff* frame);
+// Drops one reference; the last one returns the payload. Video or audio by kind. Any thread.
 void free_frame(frame_buff* frame);
 void free_audio_frame(frame_buff* frame);
 
+// Queue operations take the head's lock; a queued frame belongs to the queue until taken.
+// frame_dequeue* hand the frame to the caller (who frees it), or nullptr when empty.
 void frame_queue_tail(frame_buff_head* head, frame_buff* frame);
 void frame_queue_head(frame_buff_head* head, frame_buff* frame);
 frame_buff* frame_dequeue(frame_buff_head* head);

@@ -111,16 +111,22 @@ struct THR_TASK {
     uint32_t passes;          // waits completed by the loop; the task's own thread only
 };
 
+// Start-up (main thread), in this order after mempool_init: messages, handlers, tasks, timer.
 int init_thr_mgr(int max_tasks);
 int init_msg_mgr(int max_msgs);
+// Starts a detached thread for module `mid` (default loop/init when nullptr); 1 on success.
+// init_fn runs on the new thread: register the message handler, descriptors and timers there.
 int register_task(uint32_t mid, task_thread_fn thread_fn, task_init_fn init_fn, uint32_t options);
 int init_timer_task(task_init_fn init_fn);
 uint32_t get_tick();
 void set_task_base_timer_calc(THR_TASK* task, int ms);
+// Any thread; never blocks (the wake pipe is non-blocking). The payload is copied before it
+// returns. dst 0xFFFF reaches every task but the sender. 1 when queued and woken, else 0.
 int send_msg(const MSG_INFO* msg);
 int unregister_task(uint32_t mid);
 THR_TASK* get_task_info(uint32_t mid);
 
+// Message queue primitives. A message from get_msg belongs to the caller until free_msg.
 void init_msg_queue(MSG_QUEUE* q);
 int put_msg_tail(MSG_QUEUE* q, const MSG_INFO* msg);
 int put_msg_head(MSG_QUEUE* q, const MSG_INFO* msg);
