@@ -142,6 +142,15 @@ int put_msg(MSG_QUEUE* q, const MSG_INFO* msg, bool at_tail) {
     return 1;
 }
 
+// Names the thread after its module, then runs the task's thread function.
+void* task_start(void* arg) {
+    auto* t = static_cast<THR_TASK*>(arg);
+    char name[16];
+    std::snprintf(name, sizeof name, "task-%04x", t->mid & 0xFFFFu);
+    pthread_setname_np(pthread_self(), name);
+    return t->thread_fn(t);
+}
+
 void publish(THR_TASK* t) {
     THR_TASK* head = g_tasks.load(std::memory_order_relaxed);
     do {
@@ -232,7 +241,8 @@ int register_task(uint32_t mid, task_thread_fn thread_fn, task_init_fn init_fn,
     pthread_attr_init(&attr);
     pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
     pthread_t tid;
-    int rc = pthread_create(&tid, &attr, thread_fn ? thread_fn : thread_default, t);
+    t->thread_fn = thread_fn ? thread_fn : thread_default;
+    int rc = pthread_create(&tid, &attr, task_start, t);
     pthread_attr_destroy(&attr);
     if (rc != 0) {
         close(fds[0]);

@@ -109,6 +109,7 @@ struct THR_TASK {
     EVENT_CTX ev;
     std::atomic<bool> exited; // set when the task's loop has returned
     uint32_t passes;          // waits completed by the loop; the task's own thread only
+    task_thread_fn thread_fn; // what the task's thread runs
 };
 
 // Start-up (main thread), in this order after mempool_init: messages, handlers, tasks, timer.
