@@ -6,16 +6,18 @@
 # any exit.
 #   HDEXT_KIT_SECONDS  how long the units run (default 5)
 #   HDEXT_KIT_PRESET   build preset (default release)
+#   HDEXT_KIT_BUILD_DIR  build directory (default build/<preset>)
 #   HDEXT_KIT_KEEP=1   keep the board roots and print where they are
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds="${HDEXT_KIT_SECONDS:-5}"
 preset="${HDEXT_KIT_PRESET:-release}"
+build="${HDEXT_KIT_BUILD_DIR:-build/$preset}"
 
 bash scripts/install-deps.sh
-cmake --preset "$preset" >/dev/null
-cmake --build "build/$preset" -j "$(nproc)" --target hdext hdext_nortsp
+cmake --preset "$preset" -B "$build" >/dev/null
+cmake --build "$build" -j "$(nproc)" --target hdext hdext_nortsp
 
 work=$(mktemp -d /tmp/hdext-kit-XXXXXX)
 pids=()
@@ -50,7 +52,7 @@ make_board "$work/rx" "02:00:5e:33:44:55"
 start_unit() {
   local name="$1" program="$2"
   HDEXT_BOARD_ROOT="$work/$name" PATH="$work/bin:$PATH" \
-    "build/$preset/src/$program" >"$work/$name.log" 2>&1 &
+    "$build/src/$program" >"$work/$name.log" 2>&1 &
   pids+=($!)
   echo "started $name: $program (pid $!) on board $work/$name"
 }
@@ -82,4 +84,4 @@ show() {
 show tx "${pids[0]}"
 show rx "${pids[1]}"
 echo
-echo "full output of each unit: $work/tx.log, $work/rx.log (set HDEXT_KIT_KEEP=1 to keep them)"
+echo "each unit's full output was in $work/{tx,rx}.log (removed on exit; HDEXT_KIT_KEEP=1 keeps it)"

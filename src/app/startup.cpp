@@ -54,7 +54,7 @@ void start_detached(void* (*fn)(void*)) {
 }
 
 // Marks each pipeline step in the diagnostic output, so the start order can be followed.
-void step(const char* name) { DUMP(3, "start-up: %s\n", name); }
+void step(const char* name) { DUMP(3, "start-up: %s", name); }
 
 void tx_pipeline() {
     step("INTF_CodecInit");
