@@ -265,6 +265,7 @@ int ss_mpi_vo_enable_chn(int layer, int chn) {
     VoChn& c = it->second;
     c.enabled = true;
     c.stats = VoStats{};
+    st().last_status_us = st().last_snapshot_us = 0; // a new pipeline reports its first picture
     c.latencies.clear();
     c.lat_pos = 0;
     return 0;

@@ -177,8 +177,7 @@ int main(int argc, char** argv) {
         ok = run_size(o, w, h, first) && ok;
         first = false;
     }
-    INTF_HDMI_Stop(0);
-    INTF_CodecExit();
+    INTF_CodecExit(); // the HDMI output stays on, as on a unit, so its status remains readable
     if (temp_board) {
         std::error_code ec;
         std::filesystem::remove_all(board, ec);
