@@ -1,5 +1,7 @@
 // The parameter task's messages, applied as the task applies them.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <cstring>
@@ -225,4 +227,27 @@ TEST_F(ParamMessages, LedsAndUnknownIdsChangeNothing) {
     EXPECT_EQ(board->get("/userdata/wifi.ini"), w);
     EXPECT_EQ(board->get("/userdata/system.ini"), s);
     EXPECT_TRUE(shell->commands().empty());
+}
+
+TEST_F(ParamMessages, FailedSaveKeepsTheOldFileWholeAndTheNewValueInMemory) {
+    std::string before = board->get("/userdata/wifi.ini");
+    // A file size limit makes every write of the new file fail, even for root.
+    struct rlimit old {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    auto old_handler = signal(SIGXFSZ, SIG_IGN);
+    struct rlimit tiny = old;
+    tiny.rlim_cur = 16;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &tiny), 0);
+    uint8_t ch = 149;
+    send(kMsgParamStoreChannel, &ch, 1);
+    int saved = CParamConfig::Instance()->save_wifi_ap_to_file();
+    setrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, old_handler);
+
+    EXPECT_EQ(saved, -1);
+    EXPECT_EQ(board->get("/userdata/wifi.ini"), before);
+    EXPECT_EQ(CParamConfig::Instance()->GetWifiChn(), 149);
+    for (const auto& e : std::filesystem::directory_iterator(board->host("/userdata")))
+        EXPECT_TRUE(e.path().filename() == "wifi.ini" || e.path().filename() == "system.ini")
+            << "left behind: " << e.path();
 }
