@@ -1,0 +1,179 @@
+// The software platform's audio: capture frame sizes, rates, tone or silence, the pollable
+// descriptor; playback pacing, resampling and its board reports.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <cmath>
+#include <cstring>
+#include <vector>
+#include "mpi/mpi.h"
+#include "sim/mpi/sim_control.h"
+#include "sim_board.h"
+
+namespace hdext::test {
+namespace {
+
+ot_aio_attr aio(int rate, uint32_t points) {
+    ot_aio_attr a{};
+    a.sample_rate = rate;
+    a.bit_width = OT_AUDIO_BIT_WIDTH_16;
+    a.frame_num = 30;
+    a.point_num_per_frame = points;
+    a.chn_cnt = 1;
+    return a;
+}
+
+int zero_crossings(const int16_t* s, size_t n) {
+    int c = 0;
+    for (size_t i = 1; i < n; ++i) c += (s[i - 1] < 0) != (s[i] < 0);
+    return c;
+}
+
+class SimAudioIn : public SimBoard {
+protected:
+    void start(int dev, int rate, uint32_t points, int resample_to) {
+        const ot_aio_attr a = aio(rate, points);
+        ASSERT_EQ(ss_mpi_ai_set_pub_attr(dev, &a), 0);
+        ASSERT_EQ(ss_mpi_ai_enable(dev), 0);
+        ASSERT_EQ(ss_mpi_ai_enable_chn(dev, 0), 0);
+        if (resample_to) {
+            ASSERT_EQ(ss_mpi_ai_enable_resample(dev, 0, resample_to), 0);
+        }
+    }
+    void stop(int dev) {
+        ASSERT_EQ(ss_mpi_ai_disable_chn(dev, 0), 0);
+        ASSERT_EQ(ss_mpi_ai_disable(dev), 0);
+    }
+};
+
+TEST_F(SimAudioIn, Frames557At48kArriveAs512At44k1WithAToneWhenTheSourceHasAudio) {
+    write("/sim/hdmi-in", "1920x1080p60 audio=48000");
+    start(0, 48000, 557, 44100);
+    uint64_t last_ts = 0;
+    for (int i = 0; i < 8; ++i) {
+        ot_audio_frame f{};
+        ASSERT_EQ(ss_mpi_ai_get_frame(0, 0, &f, nullptr, -1), 0);
+        EXPECT_EQ(f.bit_width, OT_AUDIO_BIT_WIDTH_16);
+        EXPECT_EQ(f.len, 512u * 2);
+        const auto* s = reinterpret_cast<const int16_t*>(f.virt_addr[0]);
+        // 1 kHz over 512 samples at 44100 Hz: about 23 sign changes.
+        const int zc = zero_crossings(s, 512);
+        EXPECT_GE(zc, 21);
+        EXPECT_LE(zc, 25);
+        if (i > 0) {
+            EXPECT_EQ(f.seq, static_cast<uint32_t>(i));
+            EXPECT_NEAR(static_cast<double>(f.time_stamp - last_ts), 557e6 / 48000, 1.5); // capture period in us
+        }
+        last_ts = f.time_stamp;
+        EXPECT_EQ(ss_mpi_ai_release_frame(0, 0, &f, nullptr), 0);
+    }
+    stop(0);
+}
+
+TEST_F(SimAudioIn, SilenceWithoutSourceAudioAndNoResamplingAt44k1) {
+    write("/sim/hdmi-in", "1280x720p60 audio=none");
+    start(0, 44100, 512, 0);
+    ot_audio_frame f{};
+    ASSERT_EQ(ss_mpi_ai_get_frame(0, 0, &f, nullptr, -1), 0);
+    EXPECT_EQ(f.len, 1024u);
+    const auto* s = reinterpret_cast<const int16_t*>(f.virt_addr[0]);
+    for (int i = 0; i < 512; ++i) ASSERT_EQ(s[i], 0) << i;
+    stop(0);
+}
+
+TEST_F(SimAudioIn, SdiDeviceFollowsTheSdiSource) {
+    write("/sim/sdi-in", "none");
+    start(1, 48000, 557, 0);
+    ot_audio_frame f{};
+    ASSERT_EQ(ss_mpi_ai_get_frame(1, 0, &f, nullptr, -1), 0);
+    EXPECT_EQ(f.len, 557u * 2);
+    const auto* s = reinterpret_cast<const int16_t*>(f.virt_addr[0]);
+    EXPECT_EQ(zero_crossings(s, 557), 0);
+    stop(1);
+}
+
+TEST_F(SimAudioIn, DescriptorIsReadableOnlyWhileAFrameWaits) {
+    write("/sim/hdmi-in", "1920x1080p60 audio=48000");
+    start(0, 48000, 557, 44100);
+    const int fd = ss_mpi_ai_get_fd(0, 0);
+    ASSERT_GE(fd, 0);
+    pollfd p{fd, POLLIN, 0};
+    ASSERT_EQ(poll(&p, 1, 1000), 1); // the first frame becomes due
+    ot_audio_frame f{};
+    ASSERT_EQ(ss_mpi_ai_get_frame(0, 0, &f, nullptr, 0), 0);
+    p.revents = 0;
+    EXPECT_EQ(poll(&p, 1, 0), 0); // the next one is not captured yet
+    EXPECT_EQ(ss_mpi_ai_get_frame(0, 0, &f, nullptr, 0), ot_err(OT_ID_AI, OT_ERR_BUF_EMPTY));
+    EXPECT_EQ(ss_mpi_ai_disable(0), ot_err(OT_ID_AI, OT_ERR_NOT_PERM)); // channel still on
+    stop(0);
+    EXPECT_EQ(ss_mpi_ai_get_fd(0, 0), -1);
+}
+
+class SimAudioOut : public SimBoard {
+protected:
+    void start(int dev, int rate, int resample_from) {
+        const ot_aio_attr a = aio(rate, 512);
+        ASSERT_EQ(ss_mpi_ao_set_pub_attr(dev, &a), 0);
+        ASSERT_EQ(ss_mpi_ao_enable(dev), 0);
+        ASSERT_EQ(ss_mpi_ao_enable_chn(dev, 0), 0);
+        if (resample_from) {
+            ASSERT_EQ(ss_mpi_ao_enable_resample(dev, 0, resample_from), 0);
+        }
+    }
+    void stop(int dev) {
+        ASSERT_EQ(ss_mpi_ao_disable_chn(dev, 0), 0);
+        ASSERT_EQ(ss_mpi_ao_disable(dev), 0);
+    }
+};
+
+TEST_F(SimAudioOut, AFullBufferOfThirtyFramesMakesSendWait) {
+    start(1, 48000, 44100);
+    std::vector<int16_t> pcm(512);
+    for (size_t i = 0; i < pcm.size(); ++i) pcm[i] = static_cast<int16_t>(8000 * std::sin(2 * M_PI * 1000 * i / 44100.0));
+    ot_audio_frame f{};
+    f.bit_width = OT_AUDIO_BIT_WIDTH_16;
+    f.virt_addr[0] = reinterpret_cast<uint8_t*>(pcm.data());
+    f.len = 1024;
+    for (int i = 0; i < 30; ++i) ASSERT_EQ(ss_mpi_ao_send_frame(1, 0, &f, 0), 0) << i;
+    EXPECT_EQ(hdext::sim::ao_stats(1, 0).waits, 0u);
+    EXPECT_EQ(ss_mpi_ao_send_frame(1, 0, &f, 0), ot_err(OT_ID_AO, OT_ERR_BUF_FULL));
+    for (int i = 0; i < 5; ++i) ASSERT_EQ(ss_mpi_ao_send_frame(1, 0, &f, -1), 0);
+    const hdext::sim::AoStats s = hdext::sim::ao_stats(1, 0);
+    EXPECT_GE(s.waits, 4u);
+    EXPECT_EQ(s.frames, 35u);
+    EXPECT_EQ(s.samples_in, 35u * 512);
+    // 44100 -> 48000: about 557 samples a frame once the resampler has filled.
+    EXPECT_NEAR(static_cast<double>(s.samples_out), 35 * 512 * 48000.0 / 44100, 64);
+    EXPECT_EQ(s.device_rate, 48000);
+    EXPECT_EQ(s.input_rate, 44100);
+    stop(1);
+    const std::string wav = read("/sim/audio-out-1.wav");
+    ASSERT_GT(wav.size(), 44u);
+    EXPECT_EQ(wav.substr(0, 4), "RIFF");
+    uint32_t rate = 0;
+    std::memcpy(&rate, wav.data() + 24, 4);
+    EXPECT_EQ(rate, 48000u);
+    uint32_t data_len = 0;
+    std::memcpy(&data_len, wav.data() + 40, 4);
+    EXPECT_EQ(data_len, s.samples_out * 2);
+    const std::string status = read("/sim/audio-out-1.status");
+    EXPECT_NE(status.find("frames=35\n"), std::string::npos) << status;
+}
+
+TEST_F(SimAudioOut, DeviceAt44k1PlaysFramesAsTheyCome) {
+    start(0, 44100, 0);
+    std::vector<int16_t> pcm(512, 100);
+    ot_audio_frame f{};
+    f.bit_width = OT_AUDIO_BIT_WIDTH_16;
+    f.virt_addr[0] = reinterpret_cast<uint8_t*>(pcm.data());
+    f.len = 1024;
+    ASSERT_EQ(ss_mpi_ao_send_frame(0, 0, &f, -1), 0);
+    EXPECT_EQ(hdext::sim::ao_stats(0, 0).samples_out, 512u);
+    f.len = 1023;
+    EXPECT_EQ(ss_mpi_ao_send_frame(0, 0, &f, -1), ot_err(OT_ID_AO, OT_ERR_ILLEGAL_PARAM));
+    stop(0);
+    f.len = 1024;
+    EXPECT_EQ(ss_mpi_ao_send_frame(0, 0, &f, -1), ot_err(OT_ID_AO, OT_ERR_NOT_PERM));
+}
+
+} // namespace
+} // namespace hdext::test
