@@ -1,6 +1,8 @@
 // Tasks and messages: delivery, copies, draining, the stop message, the timer task.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstring>
 
 #include "core/task.h"
@@ -96,6 +98,43 @@ TEST(Tasks, StopMessageEndsTheLoopAfterTheCurrentPass) {
     EXPECT_EQ(send(0x1, 0x2401, 0x2403), 1);
     EXPECT_EQ(get_msg_count(&t->queue), 1u);
     clear_msg(&t->queue);
+}
+
+long refuse_wake(int, const void*, unsigned long) { return -1; }
+
+TEST(Tasks, FailedWakeUpIsReportedAndStopsABroadcast) {
+    THR_TASK* older = start_recording_task(0x2701);
+    THR_TASK* newer = start_recording_task(0x2702);  // first in the registry
+    newer->notify = refuse_wake;
+    std::string out = capture_stdout([] {
+        EXPECT_EQ(send(0x1, 0x2702, 0x2711), 0);
+        EXPECT_EQ(send(0x1, kMidBroadcast, 0x2712), 0);
+    });
+    EXPECT_EQ(out, "notify msg faild \nnotify msg faild \n");
+    EXPECT_EQ(get_msg_count(&newer->queue), 2u);  // queued, but nobody was woken
+    EXPECT_EQ(get_msg_count(&older->queue), 0u);  // the broadcast stopped before it
+    newer->notify = ::write;
+    run_on(newer, [](THR_TASK*) {});
+    EXPECT_TRUE(got(0x2702, 0x2711));
+    EXPECT_FALSE(got(0x2701, 0x2712));
+}
+
+TEST(Tasks, ExhaustedMessagePoolLosesTheMessageButStillWakes) {
+    THR_TASK* t = start_recording_task(0x2801);
+    block_task(t);
+    int refused = 0;
+    std::string out = capture_stdout([&] {
+        for (int i = 0; i < 1100; ++i) EXPECT_EQ(send(0x1, 0x2801, 0x2802), 1);
+    });
+    for (size_t at = out.find("Not Enough MQ_LIST , src_mid=0x1, dst_mid=0x2801\n");
+         at != std::string::npos; at = out.find("Not Enough", at + 1))
+        ++refused;
+    EXPECT_EQ(static_cast<uint32_t>(refused) + get_msg_count(&t->queue), 1100u);
+    EXPECT_GT(refused, 0);
+    release_blocked();
+    ASSERT_TRUE(wait_until([t] { return get_msg_count(&t->queue) == 0; }));
+    EXPECT_EQ(send(0x1, 0x2801, 0x2803), 1);  // the pool is whole again
+    ASSERT_TRUE(wait_until([] { return got(0x2801, 0x2803); }));
 }
 
 void slow_base(THR_TASK* t) { set_task_base_timer_calc(t, 250); }
