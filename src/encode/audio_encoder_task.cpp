@@ -122,6 +122,7 @@ void CAudioEncoderTask::HandleCommand() {
     pthread_mutex_unlock(&audio_mutex);
 
     auto& p = encode_platform();
+    if (cmd != hdext::kAudioRunning && cmd != hdext::kAudioStop) m_capturing = true;
     switch (cmd) {
     case hdext::kAudioStart:
         SelectInput();
@@ -142,7 +143,8 @@ void CAudioEncoderTask::HandleCommand() {
         break;
     case hdext::kAudioStop:
         p.ai_stop(m_dev, m_chn);
-        break;
+        m_capturing = false;
+        return;
     default:
         break;
     }
@@ -255,7 +257,10 @@ void CAudioEncoderTask::Pace() {
 void CAudioEncoderTask::Pass() {
     if (!m_started) SelectInput();
     HandleCommand();
-    const int ready = wait_readable(m_fd, m_aiWait);
+    // A stopped input is not waited on (its descriptor may stay readable): the pass just
+    // waits as long as a quiet input would.
+    const int ready = m_capturing ? wait_readable(m_fd, m_aiWait) : 0;
+    if (!m_capturing) std::this_thread::sleep_for(m_aiWait);
     if (ready < 0) return;
     if (ready > 0 && !CaptureOne()) return;
     if (!UpdateFrameRate()) return;

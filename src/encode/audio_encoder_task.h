@@ -76,6 +76,7 @@ private:
 
     // Capture loop state.
     bool m_started = false;
+    bool m_capturing = true; // cleared by a stop command, set by any start
     int m_dev = 0;
     int m_chn = 0;
     int m_rate = hdext::kAudioNoRate;

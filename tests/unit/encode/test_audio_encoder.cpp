@@ -72,6 +72,16 @@ TEST_F(AudioTask, CommandsAreCarriedOutAtTheNextPass) {
         << "with no input mode the previous pair is kept";
 }
 
+TEST_F(AudioTask, AStoppedInputIsNotReadUntilStartedAgain) {
+    pass_with(4);
+    platform.push_pcm(tone(1024));
+    task.Pass();
+    task.Pass();
+    EXPECT_EQ(task.SamplesSent(), 0u);
+    EXPECT_EQ(pass_with(0), (Calls{"ai_set_audio 0 0 48000 1 19", "ai_start 0 0"}));
+    EXPECT_EQ(task.SamplesSent(), 1024u) << "the start pass reads the waiting frame";
+}
+
 TEST_F(AudioTask, APcmFrameBecomesOneALawFrameInEachListInUse) {
     frame_buff_head* a = claim();
     frame_buff_head* b = claim();

@@ -1,0 +1,127 @@
+// The whole TX capture path in one process on a simulated board: the chip model, the real
+// detection, the media facade on the software platform and both encode tasks. Pictures and
+// audio frames are taken from consumer lists the way a stream sender takes them.
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "board/board.h"
+#include "capture_fixture.h"
+#include "encode/audio_encoder_task.h"
+#include "encode/video_encoder_task.h"
+#include "h264_probe.h"
+#include "media/codec.h"
+#include "settings/bitrate.h"
+
+namespace fs = std::filesystem;
+using namespace capture_test;
+using namespace std::chrono_literals;
+
+namespace {
+
+template <class F> bool eventually(F done, std::chrono::seconds limit = 20s) {
+    for (auto end = std::chrono::steady_clock::now() + limit;
+         std::chrono::steady_clock::now() < end; std::this_thread::sleep_for(5ms))
+        if (done()) return true;
+    return done();
+}
+
+// Takes pictures from `list` until one decodes; returns its size.
+std::pair<int, int> decoded_size(frame_buff_head* list) {
+    H264Probe probe;
+    std::pair<int, int> size{0, 0};
+    eventually([&] {
+        while (frame_buff* f = frame_dequeue(list)) {
+            auto s = probe.feed(frame_bytes(f));
+            free_frame(f);
+            if (s.first) size = s;
+        }
+        return size.first != 0;
+    });
+    return size;
+}
+
+void drop_all(frame_buff_head* list) { frame_queue_flush(list); }
+
+struct CapturePipelineTest : HdmiBench {
+    fs::path root;
+
+    void SetUp() override {
+        HdmiBench::SetUp();
+        char tmpl[] = "/tmp/hdext-capture-XXXXXX";
+        ASSERT_TRUE(mkdtemp(tmpl));
+        root = tmpl;
+        fs::create_directories(root / "sim");
+        // The process-wide pieces (audio re-check, facade) must find a simulated board.
+        setenv("HDEXT_BOARD_ROOT", root.c_str(), 1);
+        hdext::board::reload_root();
+        // The chip and the software capture both follow the board's sim/hdmi-in.
+        hdext::board::register_sim_i2c_device(kBus, 0x2B,
+                                              hdext::sim::make_lt6911_model_for_board());
+    }
+    void plug(const std::string& s) {
+        std::ofstream(root / "sim/hdmi-in") << s << "\n";
+    }
+    void TearDown() override {
+        unsetenv("HDEXT_BOARD_ROOT");
+        hdext::board::reload_root();
+        fs::remove_all(root);
+        HdmiBench::TearDown();
+    }
+};
+
+TEST_F(CapturePipelineTest, PlugRetuneAndUnplugReachTheConsumerLists) {
+    ASSERT_EQ(init_frame_buff_mgr(512, 102400), 0);
+    ASSERT_EQ(init_audio_frame_buff_mgr(512, 8192), 0);
+    BitRate = 8;
+    ASSERT_EQ(INTF_CodecInit(), 0);
+    Quendor_Init_enVideo_Task();
+    Quendor_Init_enAudio_Task();
+    ASSERT_TRUE(g_pTaskVENC && g_pAEncoder);
+    g_pAEncoder->SetAudioRecheck([] { get_6911_Audio(); });
+
+    frame_buff_head* video = g_pTaskVENC->GetFrameHead();
+    frame_buff_head* audio = g_pAEncoder->GetFrameHead();
+    ASSERT_TRUE(video && audio);
+
+    // The real pipeline, driven by a detector that reads the test's own chip model.
+    hdext::Lt6911Detector real(bus.get(), hdext::default_capture_pipeline(),
+                               std::chrono::milliseconds(0));
+    plug("1280x720p60 audio=48000");
+    real.run_sequence();
+    EXPECT_EQ(vi_mode, 2);
+    EXPECT_EQ(VencEn, 1);
+    EXPECT_EQ(decoded_size(video), std::make_pair(1280, 720));
+
+    ASSERT_TRUE(eventually([&] { return frame_queue_count(audio) >= 5; }));
+    frame_buff* a = frame_dequeue(audio);
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->kind, kFrameKindAudio);
+    EXPECT_GT(a->total, 0u);
+    free_audio_frame(a);
+
+    // A new format: the next pictures show the new size.
+    plug("1920x1080p50 audio=48000");
+    real.run_sequence();
+    EXPECT_EQ(VencEn, 1);
+    drop_all(video);
+    EXPECT_EQ(decoded_size(video), std::make_pair(1920, 1080));
+
+    // Unplugged: capture closes and pictures stop.
+    plug("none");
+    real.run_sequence();
+    EXPECT_EQ(vi_mode, 0);
+    EXPECT_EQ(VencEn, 0);
+    ASSERT_TRUE(eventually([] { return audio_en.load() == 3; })) << "stop carried out";
+    std::this_thread::sleep_for(100ms); // a picture already read out may still arrive
+    drop_all(video);
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(frame_queue_count(video), 0) << "no pictures after the source was removed";
+
+    g_pTaskVENC->ReleaseFrameHead(video);
+    g_pAEncoder->ReleaseFrameHead(audio);
+}
+
+} // namespace
