@@ -17,6 +17,36 @@ void append_png(png_structp png, png_bytep data, png_size_t len) {
     out->insert(out->end(), data, data + len);
 }
 void flush_png(png_structp) {}
+
+struct RgbImage {
+    const uint8_t* rgb;
+    int w, h;
+};
+
+// Nothing here changes after setjmp: libpng's error path jumps back into this frame.
+bool encode_png(const RgbImage* img, std::vector<uint8_t>* out) {
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    if (!png) return false;
+    png_infop info = png_create_info_struct(png);
+    if (!info) {
+        png_destroy_write_struct(&png, nullptr);
+        return false;
+    }
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        return false;
+    }
+    png_set_write_fn(png, out, append_png, flush_png);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(img->w), static_cast<png_uint_32>(img->h), 8,
+                 PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_compression_level(png, 1);
+    png_write_info(png, info);
+    for (int r = 0; r < img->h; ++r)
+        png_write_row(png, img->rgb + static_cast<size_t>(r) * static_cast<size_t>(img->w) * 3);
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return true;
+}
 } // namespace
 
 bool write_png_snapshot(const AVFrame* frame, const std::string& board_path, int max_width) {
@@ -37,21 +67,8 @@ bool write_png_snapshot(const AVFrame* frame, const std::string& board_path, int
     sws_freeContext(sws);
 
     std::vector<uint8_t> out;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    if (!png) return false;
-    png_infop info = png_create_info_struct(png);
-    if (!info || setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, info ? &info : nullptr);
-        return false;
-    }
-    png_set_write_fn(png, &out, append_png, flush_png);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(w), static_cast<png_uint_32>(h), 8, PNG_COLOR_TYPE_RGB,
-                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_set_compression_level(png, 1);
-    png_write_info(png, info);
-    for (int r = 0; r < h; ++r) png_write_row(png, rgb.data() + static_cast<size_t>(r) * static_cast<size_t>(w) * 3);
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
+    const RgbImage img{rgb.data(), w, h};
+    if (!encode_png(&img, &out)) return false;
     return write_board_bytes(board_path, out.data(), out.size());
 }
 

@@ -2,92 +2,75 @@
 
 namespace {
 
-// Index of the first segment end that v does not exceed; 8 when above them all.
-inline int segment(int v, int first_end) {
-    int seg = 0;
-    int end = first_end;
-    while (seg < 8 && v > end) {
-        end = (end << 1) | 1;
-        ++seg;
-    }
-    return seg;
-}
-
+// Branch-free segment conversions: the loops below vectorise (AVX2 where the CPU has it).
 constexpr int kULawBias = 132;
 constexpr int kULawClip = 32512;
 
-} // namespace
-
-unsigned char ALawEncode(short sample) {
-    int v = sample >> 3;
-    int mask = 0xD5;
-    if (v < 0) {
-        mask = 0x55;
-        v = -v - 1;
-    }
-    const int seg = segment(v, 0x1F);
-    if (seg >= 8) return static_cast<unsigned char>(0x7F ^ mask);
-    int code = seg << 4;
-    code |= (seg < 2 ? (v >> 1) : (v >> seg)) & 0x0F;
-    return static_cast<unsigned char>(code ^ mask);
+inline unsigned char alaw_encode(int sample) {
+    const int v = sample >> 3;
+    const int neg = v >> 31;    // -1 for negative samples
+    const int mag = v ^ neg;    // v, or -v - 1
+    const int seg = (mag >= 32) + (mag >= 64) + (mag >= 128) + (mag >= 256) + (mag >= 512) + (mag >= 1024) +
+                    (mag >= 2048);
+    const int shift = seg + (seg == 0); // segments 0 and 1 both drop one bit
+    const int code = (seg << 4) | ((mag >> shift) & 0x0F);
+    return static_cast<unsigned char>(code ^ (0xD5 ^ (neg & 0x80)));
 }
 
-short ALawDecode(unsigned char code) {
-    const int a = code ^ 0x55;
-    int t = (a & 0x0F) << 4;
-    const int seg = (a & 0x70) >> 4;
-    if (seg == 0) {
-        t += 8;
-    } else {
-        t += 0x108;
-        if (seg > 1) t <<= seg - 1;
-    }
+inline short alaw_decode(unsigned char c) {
+    const int a = c ^ 0x55;
+    const int seg = (a >> 4) & 7;
+    const int t = (((a & 0x0F) << 4) + (seg ? 0x108 : 8)) << (seg ? seg - 1 : 0);
     return static_cast<short>((a & 0x80) ? t : -t);
 }
 
-unsigned char ULawEncode(short sample) {
-    int v = sample;
-    int mask = 0xFF;
-    if (v < 0) {
-        v = -v;
-        mask = 0x7F;
-    }
-    v += kULawBias;
-    if (v > kULawClip) v = kULawClip;
-    const int seg = segment(v >> 7, 0x01) ; // segment ends 0xFF, 0x1FF, ... in 16-bit terms
-    const int code = (seg << 4) | ((v >> (seg + 3)) & 0x0F);
-    return static_cast<unsigned char>(code ^ mask);
+inline unsigned char ulaw_encode(int sample) {
+    const int neg = sample >> 31;
+    int mag = ((sample ^ neg) - neg) + kULawBias;
+    mag = mag > kULawClip ? kULawClip : mag;
+    const int seg = (mag >= 0x100) + (mag >= 0x200) + (mag >= 0x400) + (mag >= 0x800) + (mag >= 0x1000) +
+                    (mag >= 0x2000) + (mag >= 0x4000);
+    const int code = (seg << 4) | ((mag >> (seg + 3)) & 0x0F);
+    return static_cast<unsigned char>(code ^ (0xFF ^ (neg & 0x80)));
 }
 
-short ULawDecode(unsigned char code) {
-    const int u = ~code & 0xFF;
-    int t = ((u & 0x0F) << 3) + kULawBias;
-    t <<= (u & 0x70) >> 4;
+inline short ulaw_decode(unsigned char c) {
+    const int u = ~c & 0xFF;
+    const int t = (((u & 0x0F) << 3) + kULawBias) << ((u & 0x70) >> 4);
     return static_cast<short>((u & 0x80) ? (kULawBias - t) : (t - kULawBias));
 }
+
+} // namespace
+
+#define G711_LOOP __attribute__((target_clones("avx2", "default")))
+
+unsigned char ALawEncode(short sample) { return alaw_encode(sample); }
+short ALawDecode(unsigned char code) { return alaw_decode(code); }
+unsigned char ULawEncode(short sample) { return ulaw_encode(sample); }
+short ULawDecode(unsigned char code) { return ulaw_decode(code); }
 
 unsigned char ALawToULaw(unsigned char code) { return ULawEncode(ALawDecode(code)); }
 unsigned char ULawToALaw(unsigned char code) { return ALawEncode(ULawDecode(code)); }
 
-int G711ALawEncode(unsigned char* dst, const short* src, unsigned bytes) {
+G711_LOOP int G711ALawEncode(unsigned char* dst, const short* src, unsigned bytes) {
     const unsigned n = bytes / 2;
-    for (unsigned i = 0; i < n; ++i) dst[i] = ALawEncode(src[i]);
+    for (unsigned i = 0; i < n; ++i) dst[i] = alaw_encode(src[i]);
     return static_cast<int>(n);
 }
 
-int G711ULawEncode(unsigned char* dst, const short* src, unsigned bytes) {
+G711_LOOP int G711ULawEncode(unsigned char* dst, const short* src, unsigned bytes) {
     const unsigned n = bytes / 2;
-    for (unsigned i = 0; i < n; ++i) dst[i] = ULawEncode(src[i]);
+    for (unsigned i = 0; i < n; ++i) dst[i] = ulaw_encode(src[i]);
     return static_cast<int>(n);
 }
 
-int G711ALawDecode(short* dst, const unsigned char* src, unsigned n) {
-    for (unsigned i = 0; i < n; ++i) dst[i] = ALawDecode(src[i]);
+G711_LOOP int G711ALawDecode(short* dst, const unsigned char* src, unsigned n) {
+    for (unsigned i = 0; i < n; ++i) dst[i] = alaw_decode(src[i]);
     return static_cast<int>(2 * n);
 }
 
-int G711ULawDecode(short* dst, const unsigned char* src, unsigned n) {
-    for (unsigned i = 0; i < n; ++i) dst[i] = ULawDecode(src[i]);
+G711_LOOP int G711ULawDecode(short* dst, const unsigned char* src, unsigned n) {
+    for (unsigned i = 0; i < n; ++i) dst[i] = ulaw_decode(src[i]);
     return static_cast<int>(2 * n);
 }
 
