@@ -30,6 +30,9 @@
 
 namespace gpio = hdext::board::gpio;
 
+// Low time of the RX's line-104 reset pulse.
+constexpr useconds_t kResetPulseUs = 1000;
+
 namespace {
 
 // A new bit rate reaches the encoder by restarting the active video input.
@@ -137,7 +140,7 @@ int set_gpio() {
     gpio::export_line(104);
     gpio::set_direction(104, "out");
     gpio::set_value(104, 0);
-    usleep(1000);
+    usleep(kResetPulseUs);
     gpio::set_value(104, 1);
     gpio::export_line(95);
     gpio::export_line(96);

@@ -15,16 +15,25 @@
 
 namespace hdext::test {
 
-// Where the build put the programs: HDEXT_BUILD_DIR (set by CTest), else the test's own tree.
+// Where the build put the programs and where the sources are: HDEXT_BUILD_DIR and
+// HDEXT_SOURCE_DIR when set, else the paths the test was built with.
 inline std::string build_dir() {
     const char* d = getenv("HDEXT_BUILD_DIR");
-    if (!d || !*d) throw std::runtime_error("HDEXT_BUILD_DIR is not set; run the test with ctest");
-    return d;
+    if (d && *d) return d;
+#ifdef HDEXT_TEST_BUILD_DIR
+    return HDEXT_TEST_BUILD_DIR;
+#else
+    throw std::runtime_error("HDEXT_BUILD_DIR is not set; run the test with ctest");
+#endif
 }
 inline std::string source_dir() {
     const char* d = getenv("HDEXT_SOURCE_DIR");
-    if (!d || !*d) throw std::runtime_error("HDEXT_SOURCE_DIR is not set; run the test with ctest");
-    return d;
+    if (d && *d) return d;
+#ifdef HDEXT_TEST_SOURCE_DIR
+    return HDEXT_TEST_SOURCE_DIR;
+#else
+    throw std::runtime_error("HDEXT_SOURCE_DIR is not set; run the test with ctest");
+#endif
 }
 
 class ChildProcess {
