@@ -245,8 +245,10 @@ frame_buff* frame_clone(frame_buff* frame) {
     auto* c = static_cast<frame_buff*>(mempool_alloc_spec(&m.head_pool));
     if (!c) return nullptr;
     frame_ctl_of(frame)->refs.fetch_add(1, std::memory_order_relaxed);
-    std::memset(c, 0, sizeof *c);
+    c->next = c->prev = nullptr;
     c->cur = c;
+    c->spare = 0;
+    c->index = 0;
     c->kind = frame->kind;
     c->param = frame->param;
     c->len = frame->len;
@@ -346,14 +348,24 @@ int frame_queue_flush(frame_buff_head* head) {
 
 int frame_fan_out(frame_buff_head* head, frame_buff* frame, int limit) {
     if (!head || !frame) return -1;
+    frame_buff* c = frame_clone(frame);
     frame_buff* dropped = frame_queue_end(head);
+    if (!c) {
+        // The pool may be dry because of this very backlog: drop it first, then retry.
+        {
+            std::lock_guard<SpinLock> lk(head->lock);
+            if (head->count > limit) dropped = detach_all(head);
+        }
+        free_detached(head, dropped);
+        if (!(c = frame_clone(frame))) return -1;
+        frame_queue_tail(head, c);
+        return 0;
+    }
     {
         std::lock_guard<SpinLock> lk(head->lock);
         if (head->count > limit) dropped = detach_all(head);
+        insert_after(head, head->last, c);
     }
     free_detached(head, dropped);
-    frame_buff* c = frame_clone(frame);
-    if (!c) return -1;
-    frame_queue_tail(head, c);
     return 0;
 }

@@ -257,6 +257,19 @@ TEST_F(Queue, ConsumerOverTheLimitNextReceivesTheNewestFrameOnly) {
     frame_queue_flush(&other);
 }
 
+TEST_F(Queue, BacklogHoldingTheLastRecordsIsDroppedBeforeTheClone) {
+    frame_buff* f = make(1);
+    int queued = 0;
+    while (frame_buff* c = frame_clone(f)) {
+        frame_queue_tail(&q, c);
+        ++queued;
+    }
+    ASSERT_GT(queued, 10);  // every record of the pool is now in the queue or the frame
+    EXPECT_EQ(frame_fan_out(&q, f, 10), 0);
+    EXPECT_EQ(frame_queue_count(&q), 1);
+    free_frame(f);
+}
+
 TEST_F(Queue, ProducerAndConsumerThreadsBalance) {
     constexpr int kFrames = 2000;
     std::atomic<int> produced{0};
