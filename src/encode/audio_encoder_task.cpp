@@ -10,6 +10,7 @@
 
 #include "core/dump_print.h"
 #include "encode/encode_platform.h"
+#include "encode/encode_threads.h"
 #include "media/codec.h"
 #include "media/g711.h"
 #include "periph/input_state.h"
@@ -268,13 +269,15 @@ void CAudioEncoderTask::Pass() {
 }
 
 void CAudioEncoderTask::GetEncStream() {
-    for (;;) Pass();
+    const auto& stop = hdext::encode_threads_stop_flag();
+    while (!stop.load()) Pass();
 }
 
 void* AEncTaskEntry(void* task) {
     std::printf("###### ###### Audio Encode Task thread PID=%X.\n",
                 static_cast<unsigned>(pthread_self()));
     static_cast<CAudioEncoderTask*>(task)->GetEncStream();
+    hdext::encode_thread_ended();
     return nullptr;
 }
 
@@ -292,8 +295,10 @@ int Quendor_Start_enAudio_Task(INPUTER_MODE_e mode) {
     encode_platform().ai_start(dev, chn);
 
     pthread_t tid;
+    hdext::encode_thread_started();
     int r = pthread_create(&tid, nullptr, AEncTaskEntry, t);
     if (r != 0) {
+        hdext::encode_thread_ended();
         std::printf("AEncTaskEntry pthread_create ret=%d\n", r);
         return -1;
     }

@@ -31,7 +31,7 @@ public:
     CAudioEncoderTask(int sub_type, int sdi_dev, int sdi_chn, int hdmi_dev, int hdmi_chn);
     ~CAudioEncoderTask();
 
-    // The capture loop; never returns.
+    // The capture loop; returns only when the encode threads are told to end (tests).
     void GetEncStream();
     // One pass of the capture loop (commands, one PCM frame, frame-rate update, pacing).
     // Capture thread only.

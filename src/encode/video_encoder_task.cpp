@@ -9,6 +9,7 @@
 
 #include "core/dump_print.h"
 #include "encode/encode_platform.h"
+#include "encode/encode_threads.h"
 #include "media/codec.h"
 #include "periph/input_state.h"
 #include "settings/bitrate.h"
@@ -142,7 +143,8 @@ void CVideoEncoderTask::RunStream(const std::atomic<bool>* stop) {
 void* thread_GetStream(void* task) {
     std::printf("###### ###### Video EncodeStream thread PID=%X.\n",
                 static_cast<unsigned>(pthread_self()));
-    static_cast<CVideoEncoderTask*>(task)->RunStream(nullptr);
+    static_cast<CVideoEncoderTask*>(task)->RunStream(&hdext::encode_threads_stop_flag());
+    hdext::encode_thread_ended();
     return nullptr;
 }
 
@@ -202,8 +204,10 @@ int Quendor_Start_enVideo_Task(INPUTER_MODE_e mode) {
     p.sys_bind(kModVi, dev, chn, kModVenc, 0, venc);
 
     pthread_t tid;
+    hdext::encode_thread_started();
     int r = pthread_create(&tid, nullptr, thread_GetStream, t);
     if (r != 0) {
+        hdext::encode_thread_ended();
         std::printf("pthread_create ret=%d\n", r);
         return -1;
     }

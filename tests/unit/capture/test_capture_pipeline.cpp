@@ -10,6 +10,7 @@
 #include "board/board.h"
 #include "capture_fixture.h"
 #include "encode/audio_encoder_task.h"
+#include "encode/encode_threads.h"
 #include "encode/video_encoder_task.h"
 #include "h264_probe.h"
 #include "media/codec.h"
@@ -120,6 +121,7 @@ TEST_F(CapturePipelineTest, PlugRetuneAndUnplugReachTheConsumerLists) {
     std::this_thread::sleep_for(300ms);
     EXPECT_EQ(frame_queue_count(video), 0) << "no pictures after the source was removed";
 
+    hdext::stop_encode_threads();
     g_pTaskVENC->ReleaseFrameHead(video);
     g_pAEncoder->ReleaseFrameHead(audio);
 }
