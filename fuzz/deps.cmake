@@ -1,1 +1,2 @@
 set(FUZZ_DEPS_fuzz_ini core)
+set(FUZZ_DEPS_fuzz_param_messages settings periph board core)
