@@ -65,15 +65,17 @@ Bindings& bindings() {
 }
 } // namespace
 
-void deliver(int mod, int dev, int chn, const Picture& pic) {
+int deliver(int mod, int dev, int chn, const Picture& pic) {
     Bindings& b = bindings();
     std::shared_lock lock(b.mu);
     auto [lo, hi] = b.by_src.equal_range(Key{mod, dev, chn});
-    for (auto it = lo; it != hi; ++it) {
+    int n = 0;
+    for (auto it = lo; it != hi; ++it, ++n) {
         const auto& [dmod, ddev, dchn] = it->second;
         if (dmod == OT_ID_VENC) venc_sink(ddev, dchn, pic);
         else if (dmod == OT_ID_VO) vo_sink(ddev, dchn, pic);
     }
+    return n;
 }
 
 bool has_binding(int mod, int dev, int chn) {

@@ -32,9 +32,9 @@ struct Picture {
 // How destination units take pictures (called during a hand-over; must not bind or unbind).
 void venc_sink(int dev, int chn, const Picture& pic);
 void vo_sink(int dev, int chn, const Picture& pic);
-// Hands the picture to every destination bound to src. Unbinding waits for a hand-over in
-// progress, so no picture arrives after ss_mpi_sys_unbind returns.
-void deliver(int mod, int dev, int chn, const Picture& pic);
+// Hands the picture to every destination bound to src; returns how many took it. Unbinding
+// waits for a hand-over in progress, so no picture arrives after ss_mpi_sys_unbind returns.
+int deliver(int mod, int dev, int chn, const Picture& pic);
 // True when something is bound to this source.
 bool has_binding(int mod, int dev, int chn);
 

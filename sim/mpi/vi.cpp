@@ -89,8 +89,11 @@ void run_channel(ViChn* c, uint32_t intf_mode) {
         const uint64_t cap = now_us();
         write_stamp(f->data[0], f->linesize[0], w, h, Stamp{k, cap});
         f->pts = static_cast<int64_t>(cap);
-        deliver(OT_ID_VI, c->dev, c->chn, Picture{f, false});
+        // Frame numbers count the pictures handed on, so an unbind between the check above and
+        // here costs no number.
+        const int taken = deliver(OT_ID_VI, c->dev, c->chn, Picture{f, false});
         av_frame_free(&f);
+        if (taken == 0) continue;
         ++k;
         c->produced.store(k, std::memory_order_relaxed);
     }
