@@ -1,2 +1,3 @@
 set(BENCH_DEPS_bench_core core)
 set(BENCH_DEPS_bench_media media sim_mpi board core)
+set(BENCH_DEPS_bench_capture periph encode media sim_devices settings board core "$<LINK_LIBRARY:WHOLE_ARCHIVE,sim_mpi>")

@@ -129,7 +129,12 @@ void CVideoEncoderTask::RunStream(const std::atomic<bool>* stop) {
             fd = GetEncFd(); // the encoder may have been recreated meanwhile
             continue;
         }
-        if (wait_readable(fd, m_fdWait) <= 0) continue;
+        if (wait_readable(fd, m_fdWait) <= 0) {
+            // The encoder may have been stopped and recreated within one wait, unseen:
+            // its descriptor is then another one.
+            fd = GetEncFd();
+            continue;
+        }
         if (!relaxed(VencEn)) continue; // being stopped: leave its last picture alone
         const uint64_t before = videc_number.total.load(std::memory_order_relaxed);
         GetStream();
