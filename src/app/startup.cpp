@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <string>
 
 #include "app/sdi_monitor.h"
 #include "app/usb_monitor.h"
@@ -79,7 +80,7 @@ void tx_pipeline() {
     app_osd_manager_init();
     step("CreateSender");
     CreateSender();
-    system_cmd("insmod /opt/gs2971spi.ko ", 10);
+    system_cmd(("insmod " + hdext::board::path("/opt/gs2971spi.ko") + " ").c_str(), 10);
     step("SdiProc");
     start_detached(SdiProc);
 }

@@ -117,7 +117,9 @@ TEST_F(Startup, TransmitterStartsInTheFixedOrder) {
               "/sys/class/gpio/gpio3/value 1\n";
     std::string gpio = board.get("/sim/gpio.log");
     EXPECT_EQ(gpio.substr(0, expected.size()), expected) << gpio;
-    EXPECT_NE(board.get("/sim/commands.log").find("insmod /opt/gs2971spi.ko"), std::string::npos);
+    EXPECT_NE(board.get("/sim/commands.log").find("insmod " + board.host("/opt/gs2971spi.ko") + "\n"),
+              std::string::npos)
+        << board.get("/sim/commands.log");
 }
 
 TEST_F(Startup, ReceiverStartsInTheFixedOrder) {
