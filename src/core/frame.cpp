@@ -331,6 +331,18 @@ void frame_insert(frame_buff* pos, frame_buff* frame, frame_buff_head* head) {
     insert_after(head, before(head, pos), frame);
 }
 
+uint32_t frame_gather(const frame_buff* frame, void* dst, uint32_t cap) {
+    if (!frame || !dst || !frame->data) return 0;
+    auto* out = static_cast<uint8_t*>(dst);
+    uint32_t done = 0;
+    for (const frame_buff* c = frame; c && done < cap; c = frame_ctl_of(c)->chain) {
+        uint32_t n = std::min(c->len, cap - done);
+        std::memcpy(out + done, c->rd, n);
+        done += n;
+    }
+    return done;
+}
+
 int frame_queue_count(frame_buff_head* head) {
     std::lock_guard<SpinLock> lk(head->lock);
     return head->count;

@@ -94,6 +94,9 @@ void frame_insert(frame_buff* pos, frame_buff* frame, frame_buff_head* head);
 MEM_POOL* frame_pool(uint16_t kind, bool payload);
 // The control area of a record's payload block.
 frame_ctl* frame_ctl_of(const frame_buff* frame);
+// Copies a frame's payload as readers see it (first chunk, then the chain) into dst, at most
+// cap bytes; returns the bytes copied. Any holder of a reference.
+uint32_t frame_gather(const frame_buff* frame, void* dst, uint32_t cap);
 // Number of frames in a queue, read under its lock.
 int frame_queue_count(frame_buff_head* head);
 // Dequeues and frees every frame of a queue; returns how many were dropped.

@@ -1,6 +1,7 @@
 // Frames: chunk rule, copies, shared payload with reference counts, queues and fan-out.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <numeric>
 #include <thread>
@@ -106,6 +107,23 @@ TEST_F(Frames, ChunksChainInReverseIndexOrderAndCopiesAppend) {
     EXPECT_EQ(read_all(f), src);
     EXPECT_EQ(f->total, 3u * 102400 + 5);
     free_frame(f);
+}
+
+TEST_F(Frames, GatherReadsTheChunksInChainOrder) {
+    frame_buff* f = alloc_frame(2 * 102400 + 3);
+    auto src = pattern(2 * 102400 + 3);
+    ASSERT_EQ(frame_copy_data(f, src.data(), static_cast<uint32_t>(src.size())),
+              static_cast<int>(src.size()));
+    frame_buff* c = frame_clone(f);
+    std::vector<uint8_t> out(src.size() + 10);
+    EXPECT_EQ(frame_gather(c, out.data(), static_cast<uint32_t>(out.size())), src.size());
+    out.resize(src.size());
+    EXPECT_EQ(out, src);
+    std::vector<uint8_t> part(102405);
+    EXPECT_EQ(frame_gather(c, part.data(), 102405), 102405u);  // stops at cap
+    EXPECT_TRUE(std::equal(part.begin(), part.end(), src.begin()));
+    free_frame(f);
+    free_frame(c);
 }
 
 TEST_F(Frames, CopyLongerThanTheSizeStoresNothing) {
