@@ -115,7 +115,7 @@ AVCodecContext* open_encoder(const ot_venc_chn_attr& a) {
         ctx->rc_buffer_size = static_cast<int>(bps / 2);
         ctx->gop_size = a.rc.gop > 0 ? static_cast<int>(a.rc.gop) : 2 * rate;
         ctx->max_b_frames = 0;
-        av_opt_set(ctx->priv_data, "preset", "superfast", 0);
+        av_opt_set(ctx->priv_data, "preset", "ultrafast", 0);
         av_opt_set(ctx->priv_data, "tune", "zerolatency", 0);
     }
     if (avcodec_open2(ctx, codec, nullptr) < 0) {

@@ -13,6 +13,7 @@
 #include "sim/mpi/stamp.h"
 
 extern "C" {
+#include <libavutil/buffer.h>
 #include <libavutil/frame.h>
 #include <libavutil/pixfmt.h>
 }
@@ -55,6 +56,23 @@ bool source_present(uint32_t intf_mode) {
     return !line.empty() && line.rfind("none", 0) != 0;
 }
 
+int stride_of(int w) { return (w + 63) & ~63; }
+
+// An NV12 picture whose planes live in one buffer of the pool.
+AVFrame* pooled_frame(AVBufferPool* pool, int w, int h) {
+    AVBufferRef* buf = av_buffer_pool_get(pool);
+    if (!buf) return nullptr;
+    AVFrame* f = av_frame_alloc();
+    f->format = AV_PIX_FMT_NV12;
+    f->width = w;
+    f->height = h;
+    f->buf[0] = buf;
+    f->linesize[0] = f->linesize[1] = stride_of(w);
+    f->data[0] = buf->data;
+    f->data[1] = buf->data + static_cast<size_t>(f->linesize[0]) * static_cast<size_t>(h);
+    return f;
+}
+
 void run_channel(ViChn* c, uint32_t intf_mode) {
     const ot_vi_chn_attr a = c->attr;
     const int w = (a.out_width > 0 ? a.out_width : a.width) & ~1;
@@ -63,6 +81,8 @@ void run_channel(ViChn* c, uint32_t intf_mode) {
     if (rate <= 0) rate = 60;
     if (w <= 0 || h <= 0) return;
     const uint64_t period = 1000000u / static_cast<uint64_t>(rate);
+    // Pictures come from a pool: a fresh 3 MB buffer a picture costs more than drawing it.
+    AVBufferPool* pool = av_buffer_pool_init(static_cast<size_t>(stride_of(w)) * static_cast<size_t>(h) * 3 / 2, nullptr);
     uint64_t next = now_us();
     uint64_t last_check = 0;
     bool present = false;
@@ -77,14 +97,8 @@ void run_channel(ViChn* c, uint32_t intf_mode) {
             last_check = t;
         }
         if (!present || !has_binding(OT_ID_VI, c->dev, c->chn)) continue;
-        AVFrame* f = av_frame_alloc();
-        f->format = AV_PIX_FMT_NV12;
-        f->width = w;
-        f->height = h;
-        if (av_frame_get_buffer(f, 32) < 0) {
-            av_frame_free(&f);
-            continue;
-        }
+        AVFrame* f = pooled_frame(pool, w, h);
+        if (!f) continue;
         draw_test_picture(f->data[0], f->linesize[0], f->data[1], f->linesize[1], w, h, k);
         const uint64_t cap = now_us();
         write_stamp(f->data[0], f->linesize[0], w, h, Stamp{k, cap});
@@ -97,6 +111,7 @@ void run_channel(ViChn* c, uint32_t intf_mode) {
         ++k;
         c->produced.store(k, std::memory_order_relaxed);
     }
+    av_buffer_pool_uninit(&pool); // freed once the last picture out there is released
 }
 
 } // namespace
