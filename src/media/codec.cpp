@@ -97,6 +97,8 @@ CCodec::~CCodec() {
 int CCodec::InitMPP() { return InitMPPSystem(); }
 int CCodec::ExitMPP() { return ExitMPPSystem(); }
 
+thread_local char CCodec::m_opName[31] = {};
+
 void CCodec::SetOp(const char* name) {
     std::strncpy(m_opName, name, sizeof(m_opName) - 1);
     m_opName[sizeof(m_opName) - 1] = '\0';

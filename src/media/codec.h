@@ -163,7 +163,8 @@ private:
 
     uint8_t m_flagA = 1;
     uint8_t m_flagB = 1;
-    char m_opName[31] = {};
+    // Per calling thread: the encoder read-out and the input detectors use the facade at once.
+    static thread_local char m_opName[31];
     int m_sync = OT_VO_OUT_BUTT;
     int m_intf = 96;
     int m_rate = 0;
