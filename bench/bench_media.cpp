@@ -2,18 +2,18 @@
 //  - software encoder and decoder at 1920x1080: pictures a second, as a ratio to 60 fps;
 //  - G.711 A-law encode and decode: throughput as a ratio to FFmpeg's pcm_alaw codec;
 //  - the output's stamp read per picture: microseconds, as a share of a 60 Hz frame time.
-#include <benchmark/benchmark.h>
-#include <time.h>
-#include <chrono>
-#include <cmath>
-#include <cstring>
-#include <thread>
-#include <vector>
 #include "media/g711.h"
 #include "mpi/mpi.h"
 #include "sim/mpi/sim_control.h"
 #include "sim/mpi/sim_core.h"
 #include "sim/mpi/stamp.h"
+#include <benchmark/benchmark.h>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <thread>
+#include <time.h>
+#include <vector>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -35,7 +35,8 @@ double process_cpu_ms() {
 // Real-time figures on a shared host: wall-clock rate and processor time per picture.
 void codec_counters(benchmark::State& state, double pictures, double cpu_ms) {
     state.counters["fps"] = benchmark::Counter(pictures, benchmark::Counter::kIsRate);
-    state.counters["x_realtime_60fps"] = benchmark::Counter(pictures / 60.0, benchmark::Counter::kIsRate);
+    state.counters["x_realtime_60fps"] =
+        benchmark::Counter(pictures / 60.0, benchmark::Counter::kIsRate);
     const double per = cpu_ms / pictures;
     state.counters["cpu_ms_per_picture"] = per;
     state.counters["x_realtime_one_core"] = (1000.0 / 60.0) / per;
@@ -49,8 +50,10 @@ AVFrame* test_picture(uint32_t k) {
     f->width = kW;
     f->height = kH;
     av_frame_get_buffer(f, 32);
-    hdext::sim::draw_test_picture(f->data[0], f->linesize[0], f->data[1], f->linesize[1], kW, kH, k);
-    hdext::sim::write_stamp(f->data[0], f->linesize[0], kW, kH, hdext::sim::Stamp{k, hdext::sim::now_us()});
+    hdext::sim::draw_test_picture(f->data[0], f->linesize[0], f->data[1], f->linesize[1], kW, kH,
+                                  k);
+    hdext::sim::write_stamp(f->data[0], f->linesize[0], kW, kH,
+                            hdext::sim::Stamp{k, hdext::sim::now_us()});
     f->pts = static_cast<int64_t>(hdext::sim::now_us());
     return f;
 }
@@ -74,8 +77,10 @@ std::vector<uint8_t> encode_one(int chn, AVFrame* f) {
     std::vector<ot_venc_pack> packs(64);
     ot_venc_stream s{packs.data(), 64, 0};
     std::vector<uint8_t> out;
-    if (ss_mpi_venc_get_stream(chn, &s, -1) != 0) return out;
-    for (uint32_t i = 0; i < s.pack_cnt; ++i) out.insert(out.end(), s.pack[i].addr, s.pack[i].addr + s.pack[i].len);
+    if (ss_mpi_venc_get_stream(chn, &s, -1) != 0)
+        return out;
+    for (uint32_t i = 0; i < s.pack_cnt; ++i)
+        out.insert(out.end(), s.pack[i].addr, s.pack[i].addr + s.pack[i].len);
     ss_mpi_venc_release_stream(chn, &s);
     return out;
 }
@@ -83,16 +88,23 @@ std::vector<uint8_t> encode_one(int chn, AVFrame* f) {
 void BM_SoftwareEncoder1080p(benchmark::State& state) {
     start_encoder(1);
     std::vector<AVFrame*> pics;
-    for (uint32_t k = 0; k < 60; ++k) pics.push_back(test_picture(k));
+    for (uint32_t k = 0; k < 60; ++k)
+        pics.push_back(test_picture(k));
     size_t i = 0;
     const double cpu0 = process_cpu_ms();
-    for (auto _ : state) benchmark::DoNotOptimize(encode_one(1, pics[i++ % pics.size()]).size());
+    for (auto _ : state)
+        benchmark::DoNotOptimize(encode_one(1, pics[i++ % pics.size()]).size());
     codec_counters(state, static_cast<double>(state.iterations()), process_cpu_ms() - cpu0);
     ss_mpi_venc_stop_chn(1);
     ss_mpi_venc_destroy_chn(1);
-    for (AVFrame*& f : pics) av_frame_free(&f);
+    for (AVFrame*& f : pics)
+        av_frame_free(&f);
 }
-BENCHMARK(BM_SoftwareEncoder1080p)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime()->MinTime(3.0);
+BENCHMARK(BM_SoftwareEncoder1080p)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime()
+    ->MinTime(3.0);
 
 void BM_SoftwareDecoder1080p(benchmark::State& state) {
     start_encoder(2);
@@ -122,13 +134,18 @@ void BM_SoftwareDecoder1080p(benchmark::State& state) {
             ss_mpi_vdec_send_stream(3, &vs, -1);
             ++sent;
         }
-        while (hdext::sim::vdec_decoded(3) < sent) std::this_thread::yield();
+        while (hdext::sim::vdec_decoded(3) < sent)
+            std::this_thread::yield();
     }
     codec_counters(state, static_cast<double>(sent), process_cpu_ms() - cpu0);
     ss_mpi_vdec_stop_recv_stream(3);
     ss_mpi_vdec_destroy_chn(3);
 }
-BENCHMARK(BM_SoftwareDecoder1080p)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime()->MinTime(3.0);
+BENCHMARK(BM_SoftwareDecoder1080p)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime()
+    ->MinTime(3.0);
 
 // FFmpeg's pcm_alaw over a whole buffer, one frame or packet per call.
 struct FfAlaw {
@@ -161,14 +178,16 @@ struct FfAlaw {
         av_frame_get_buffer(frame, 0);
         std::memcpy(frame->data[0], pcm.data(), pcm.size() * 2);
         avcodec_send_frame(enc, frame);
-        while (avcodec_receive_packet(enc, pkt) == 0) av_packet_unref(pkt);
+        while (avcodec_receive_packet(enc, pkt) == 0)
+            av_packet_unref(pkt);
         av_frame_unref(frame);
     }
     void decode(std::vector<uint8_t>& codes) {
         pkt->data = codes.data();
         pkt->size = static_cast<int>(codes.size());
         avcodec_send_packet(dec, pkt);
-        while (avcodec_receive_frame(dec, frame) == 0) av_frame_unref(frame);
+        while (avcodec_receive_frame(dec, frame) == 0)
+            av_frame_unref(frame);
         pkt->data = nullptr;
         pkt->size = 0;
     }
@@ -176,7 +195,8 @@ struct FfAlaw {
 
 std::vector<int16_t> speech_like(size_t n) {
     std::vector<int16_t> v(n);
-    for (size_t i = 0; i < n; ++i) v[i] = static_cast<int16_t>(12000 * std::sin(i * 0.07) + 3000 * std::sin(i * 1.3));
+    for (size_t i = 0; i < n; ++i)
+        v[i] = static_cast<int16_t>(12000 * std::sin(i * 0.07) + 3000 * std::sin(i * 1.3));
     return v;
 }
 
@@ -195,7 +215,8 @@ void BM_G711ALawEncodeVsFfmpeg(benchmark::State& state) {
             benchmark::ClobberMemory();
         }
         const auto t1 = Clock::now();
-        for (int r = 0; r < 64; ++r) ff.encode(pcm);
+        for (int r = 0; r < 64; ++r)
+            ff.encode(pcm);
         const auto t2 = Clock::now();
         ours += std::chrono::duration<double>(t1 - t0).count();
         theirs += std::chrono::duration<double>(t2 - t1).count();
@@ -221,7 +242,8 @@ void BM_G711ALawDecodeVsFfmpeg(benchmark::State& state) {
             benchmark::ClobberMemory();
         }
         const auto t1 = Clock::now();
-        for (int r = 0; r < 64; ++r) ff.decode(codes);
+        for (int r = 0; r < 64; ++r)
+            ff.decode(codes);
         const auto t2 = Clock::now();
         ours += std::chrono::duration<double>(t1 - t0).count();
         theirs += std::chrono::duration<double>(t2 - t1).count();

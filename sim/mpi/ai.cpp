@@ -2,15 +2,15 @@
 // carries audio and silence otherwise, optionally resampled to the rate asked for. Frames are
 // paced by CLOCK_MONOTONIC; the channel's descriptor (a timer) is readable while a captured
 // frame waits.
-#include <sys/timerfd.h>
-#include <unistd.h>
+#include "mpi/mpi.h"
+#include "sim/mpi/sim_core.h"
 #include <cmath>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <sys/timerfd.h>
+#include <unistd.h>
 #include <vector>
-#include "mpi/mpi.h"
-#include "sim/mpi/sim_core.h"
 
 namespace hdext::sim {
 namespace {
@@ -23,11 +23,11 @@ struct AiChn {
     std::mutex mu;
     int dev = 0, chn = 0;
     ot_aio_attr attr{};
-    int out_rate = 0;      // 0 = no resampling
+    int out_rate = 0; // 0 = no resampling
     uint32_t out_points = 0;
-    uint64_t t0 = 0;       // enable time
+    uint64_t t0 = 0; // enable time
     uint64_t period_ns = 0;
-    uint64_t next = 0;     // index of the next frame to hand out
+    uint64_t next = 0; // index of the next frame to hand out
     double phase = 0;
     int tfd = -1;
     std::vector<int16_t> buf[2];
@@ -57,22 +57,28 @@ std::shared_ptr<AiChn> find(int dev, int chn) {
 // Device 1 takes the SDI receiver's audio, the others the HDMI receiver's.
 bool source_has_audio(int dev) {
     const std::string line = read_board_line(dev == 1 ? "/sim/sdi-in" : "/sim/hdmi-in");
-    if (line.empty() || line.rfind("none", 0) == 0) return false;
-    if (dev == 1) return true;
+    if (line.empty() || line.rfind("none", 0) == 0)
+        return false;
+    if (dev == 1)
+        return true;
     const size_t a = line.find("audio=");
     return a != std::string::npos && line.compare(a + 6, 4, "none") != 0;
 }
 
-uint64_t frame_ready_ns(const AiChn& c, uint64_t k) { return c.t0 * 1000 + (k + 1) * c.period_ns; }
+uint64_t frame_ready_ns(const AiChn& c, uint64_t k) {
+    return c.t0 * 1000 + (k + 1) * c.period_ns;
+}
 
 // Arms the descriptor for frame `next` (at once when it is already due).
 void arm(AiChn& c) {
     itimerspec its{};
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
-    const uint64_t now_ns = static_cast<uint64_t>(now.tv_sec) * 1000000000u + static_cast<uint64_t>(now.tv_nsec);
+    const uint64_t now_ns =
+        static_cast<uint64_t>(now.tv_sec) * 1000000000u + static_cast<uint64_t>(now.tv_nsec);
     uint64_t when = frame_ready_ns(c, c.next);
-    if (when <= now_ns) when = now_ns + 1;
+    if (when <= now_ns)
+        when = now_ns + 1;
     its.it_value.tv_sec = static_cast<time_t>(when / 1000000000u);
     its.it_value.tv_nsec = static_cast<long>(when % 1000000000u);
     uint64_t drain = 0;
@@ -86,45 +92,59 @@ void arm(AiChn& c) {
 using namespace hdext::sim;
 
 namespace {
-int ai_err(int code) { return ot_err(OT_ID_AI, code); }
-bool valid_rate(int r) { return r >= 8000 && r <= 192000; }
+int ai_err(int code) {
+    return ot_err(OT_ID_AI, code);
+}
+bool valid_rate(int r) {
+    return r >= 8000 && r <= 192000;
+}
 } // namespace
 
 int ss_mpi_ai_set_pub_attr(int dev, const ot_aio_attr* attr) {
-    if (!attr) return ai_err(OT_ERR_NULL_PTR);
-    if (dev < 0 || dev >= 2) return ai_err(OT_ERR_INVALID_DEV);
-    if (!valid_rate(attr->sample_rate) || attr->point_num_per_frame == 0 || attr->point_num_per_frame > 4096 ||
-        attr->bit_width != OT_AUDIO_BIT_WIDTH_16)
+    if (!attr)
+        return ai_err(OT_ERR_NULL_PTR);
+    if (dev < 0 || dev >= 2)
+        return ai_err(OT_ERR_INVALID_DEV);
+    if (!valid_rate(attr->sample_rate) || attr->point_num_per_frame == 0 ||
+        attr->point_num_per_frame > 4096 || attr->bit_width != OT_AUDIO_BIT_WIDTH_16)
         return ai_err(OT_ERR_ILLEGAL_PARAM);
     std::lock_guard lock(st().mu);
-    if (st().dev_on[dev]) return ai_err(OT_ERR_NOT_PERM);
+    if (st().dev_on[dev])
+        return ai_err(OT_ERR_NOT_PERM);
     st().pub[dev] = *attr;
     return 0;
 }
 
 int ss_mpi_ai_enable(int dev) {
-    if (dev < 0 || dev >= 2) return ai_err(OT_ERR_INVALID_DEV);
+    if (dev < 0 || dev >= 2)
+        return ai_err(OT_ERR_INVALID_DEV);
     std::lock_guard lock(st().mu);
-    if (!st().pub.count(dev)) return ai_err(OT_ERR_NOT_CFG);
+    if (!st().pub.count(dev))
+        return ai_err(OT_ERR_NOT_CFG);
     st().dev_on[dev] = true;
     return 0;
 }
 
 int ss_mpi_ai_disable(int dev) {
-    if (dev < 0 || dev >= 2) return ai_err(OT_ERR_INVALID_DEV);
+    if (dev < 0 || dev >= 2)
+        return ai_err(OT_ERR_INVALID_DEV);
     std::lock_guard lock(st().mu);
     for (const auto& [key, c] : st().chns)
-        if (key.first == dev) return ai_err(OT_ERR_NOT_PERM);
+        if (key.first == dev)
+            return ai_err(OT_ERR_NOT_PERM);
     st().dev_on[dev] = false;
     return 0;
 }
 
 int ss_mpi_ai_enable_chn(int dev, int chn) {
-    if (chn < 0 || chn >= 20) return ai_err(OT_ERR_INVALID_CHN);
+    if (chn < 0 || chn >= 20)
+        return ai_err(OT_ERR_INVALID_CHN);
     std::lock_guard lock(st().mu);
-    if (!st().dev_on[dev]) return ai_err(OT_ERR_NOT_PERM);
+    if (!st().dev_on[dev])
+        return ai_err(OT_ERR_NOT_PERM);
     auto& slot = st().chns[{dev, chn}];
-    if (slot) return 0;
+    if (slot)
+        return 0;
     auto c = std::make_shared<AiChn>();
     c->dev = dev;
     c->chn = chn;
@@ -144,30 +164,35 @@ int ss_mpi_ai_disable_chn(int dev, int chn) {
     {
         std::lock_guard lock(st().mu);
         auto it = st().chns.find({dev, chn});
-        if (it == st().chns.end()) return 0;
+        if (it == st().chns.end())
+            return 0;
         c = it->second;
         st().chns.erase(it);
     }
     std::lock_guard lock(c->mu);
-    if (c->tfd >= 0) close(c->tfd);
+    if (c->tfd >= 0)
+        close(c->tfd);
     c->tfd = -1;
     return 0;
 }
 
 int ss_mpi_ai_enable_resample(int dev, int chn, int out_rate) {
-    if (!valid_rate(out_rate)) return ai_err(OT_ERR_ILLEGAL_PARAM);
+    if (!valid_rate(out_rate))
+        return ai_err(OT_ERR_ILLEGAL_PARAM);
     std::shared_ptr<AiChn> c = find(dev, chn);
-    if (!c) return ai_err(OT_ERR_NOT_PERM);
+    if (!c)
+        return ai_err(OT_ERR_NOT_PERM);
     std::lock_guard lock(c->mu);
     c->out_rate = out_rate;
-    c->out_points = static_cast<uint32_t>(std::lround(static_cast<double>(c->attr.point_num_per_frame) * out_rate /
-                                                      c->attr.sample_rate));
+    c->out_points = static_cast<uint32_t>(std::lround(
+        static_cast<double>(c->attr.point_num_per_frame) * out_rate / c->attr.sample_rate));
     return 0;
 }
 
 int ss_mpi_ai_disable_resample(int dev, int chn) {
     std::shared_ptr<AiChn> c = find(dev, chn);
-    if (!c) return ai_err(OT_ERR_NOT_PERM);
+    if (!c)
+        return ai_err(OT_ERR_NOT_PERM);
     std::lock_guard lock(c->mu);
     c->out_rate = 0;
     c->out_points = c->attr.point_num_per_frame;
@@ -175,29 +200,39 @@ int ss_mpi_ai_disable_resample(int dev, int chn) {
 }
 
 int ss_mpi_ai_set_record_vqe_attr(int dev, int chn, const ot_ai_record_vqe_cfg* cfg) {
-    if (!cfg) return ai_err(OT_ERR_NULL_PTR);
+    if (!cfg)
+        return ai_err(OT_ERR_NULL_PTR);
     return find(dev, chn) ? 0 : ai_err(OT_ERR_NOT_PERM);
 }
 int ss_mpi_ai_set_talk_vqe_attr(int dev, int chn, int, int, const ot_ai_talk_vqe_cfg* cfg) {
-    if (!cfg) return ai_err(OT_ERR_NULL_PTR);
+    if (!cfg)
+        return ai_err(OT_ERR_NULL_PTR);
     return find(dev, chn) ? 0 : ai_err(OT_ERR_NOT_PERM);
 }
-int ss_mpi_ai_enable_vqe(int dev, int chn) { return find(dev, chn) ? 0 : ai_err(OT_ERR_NOT_PERM); }
-int ss_mpi_ai_disable_vqe(int dev, int chn) { return find(dev, chn) ? 0 : ai_err(OT_ERR_NOT_PERM); }
+int ss_mpi_ai_enable_vqe(int dev, int chn) {
+    return find(dev, chn) ? 0 : ai_err(OT_ERR_NOT_PERM);
+}
+int ss_mpi_ai_disable_vqe(int dev, int chn) {
+    return find(dev, chn) ? 0 : ai_err(OT_ERR_NOT_PERM);
+}
 
 int ss_mpi_ai_get_chn_param(int dev, int chn, ot_ai_chn_param* param) {
-    if (!param) return ai_err(OT_ERR_NULL_PTR);
+    if (!param)
+        return ai_err(OT_ERR_NULL_PTR);
     std::shared_ptr<AiChn> c = find(dev, chn);
-    if (!c) return ai_err(OT_ERR_NOT_PERM);
+    if (!c)
+        return ai_err(OT_ERR_NOT_PERM);
     std::lock_guard lock(c->mu);
     *param = c->param;
     return 0;
 }
 
 int ss_mpi_ai_set_chn_param(int dev, int chn, const ot_ai_chn_param* param) {
-    if (!param) return ai_err(OT_ERR_NULL_PTR);
+    if (!param)
+        return ai_err(OT_ERR_NULL_PTR);
     std::shared_ptr<AiChn> c = find(dev, chn);
-    if (!c) return ai_err(OT_ERR_NOT_PERM);
+    if (!c)
+        return ai_err(OT_ERR_NOT_PERM);
     std::lock_guard lock(c->mu);
     c->param = *param;
     return 0;
@@ -205,21 +240,26 @@ int ss_mpi_ai_set_chn_param(int dev, int chn, const ot_ai_chn_param* param) {
 
 int ss_mpi_ai_get_fd(int dev, int chn) {
     std::shared_ptr<AiChn> c = find(dev, chn);
-    if (!c) return -1;
+    if (!c)
+        return -1;
     std::lock_guard lock(c->mu);
     return c->tfd;
 }
 
-int ss_mpi_ai_get_frame(int dev, int chn, ot_audio_frame* frame, ot_aec_frame* aec, int timeout_ms) {
-    if (!frame) return ai_err(OT_ERR_NULL_PTR);
+int ss_mpi_ai_get_frame(int dev, int chn, ot_audio_frame* frame, ot_aec_frame* aec,
+                        int timeout_ms) {
+    if (!frame)
+        return ai_err(OT_ERR_NULL_PTR);
     std::shared_ptr<AiChn> c = find(dev, chn);
-    if (!c) return ai_err(OT_ERR_NOT_PERM);
+    if (!c)
+        return ai_err(OT_ERR_NOT_PERM);
     std::lock_guard lock(c->mu);
     uint64_t now = now_us();
     // Like the device, keep at most a buffer's worth of frames for a slow reader.
     const uint64_t depth = c->attr.frame_num > 0 ? c->attr.frame_num : 30;
     const uint64_t due = (now - c->t0) * 1000 / c->period_ns;
-    if (due > c->next + depth) c->next = due - depth;
+    if (due > c->next + depth)
+        c->next = due - depth;
     const uint64_t ready_us = frame_ready_ns(*c, c->next) / 1000;
     if (ready_us > now) {
         if (timeout_ms >= 0 && ready_us - now > static_cast<uint64_t>(timeout_ms) * 1000)
@@ -236,7 +276,8 @@ int ss_mpi_ai_get_frame(int dev, int chn, ot_audio_frame* frame, ot_aec_frame* a
     const int rate = c->out_rate ? c->out_rate : c->attr.sample_rate;
     const double step = 2.0 * M_PI * kToneHz / rate;
     for (auto& s : b) {
-        if (c->audio) s = static_cast<int16_t>(std::lround(kToneAmplitude * std::sin(c->phase)));
+        if (c->audio)
+            s = static_cast<int16_t>(std::lround(kToneAmplitude * std::sin(c->phase)));
         c->phase += step;
     }
     c->phase = std::fmod(c->phase, 2.0 * M_PI);
@@ -247,14 +288,16 @@ int ss_mpi_ai_get_frame(int dev, int chn, ot_audio_frame* frame, ot_aec_frame* a
     frame->time_stamp = ready_us;
     frame->seq = static_cast<uint32_t>(c->next);
     frame->len = static_cast<uint32_t>(b.size() * sizeof(int16_t));
-    if (aec) *aec = ot_aec_frame{};
+    if (aec)
+        *aec = ot_aec_frame{};
     ++c->next;
     arm(*c);
     return 0;
 }
 
 int ss_mpi_ai_release_frame(int dev, int chn, const ot_audio_frame* frame, const ot_aec_frame*) {
-    if (!frame) return ai_err(OT_ERR_NULL_PTR);
+    if (!frame)
+        return ai_err(OT_ERR_NULL_PTR);
     return find(dev, chn) ? 0 : ai_err(OT_ERR_NOT_PERM);
 }
 
@@ -274,10 +317,13 @@ CodecChns& codecs() {
 } // namespace
 
 int ss_mpi_aenc_create_chn(int chn, const ot_aenc_chn_attr* attr) {
-    if (!attr) return ot_err(OT_ID_AENC, OT_ERR_NULL_PTR);
-    if (chn < 0 || chn >= 49) return ot_err(OT_ID_AENC, OT_ERR_INVALID_CHN);
+    if (!attr)
+        return ot_err(OT_ID_AENC, OT_ERR_NULL_PTR);
+    if (chn < 0 || chn >= 49)
+        return ot_err(OT_ID_AENC, OT_ERR_INVALID_CHN);
     std::lock_guard lock(codecs().mu);
-    if (codecs().aenc.count(chn)) return ot_err(OT_ID_AENC, OT_ERR_EXIST);
+    if (codecs().aenc.count(chn))
+        return ot_err(OT_ID_AENC, OT_ERR_EXIST);
     codecs().aenc[chn] = *attr;
     return 0;
 }
@@ -294,28 +340,36 @@ int ss_mpi_aenc_destroy_chn(int chn) {
 
 int ss_mpi_aenc_get_fd(int chn) {
     std::lock_guard lock(codecs().mu);
-    if (!codecs().aenc.count(chn)) return -1;
+    if (!codecs().aenc.count(chn))
+        return -1;
     auto& fd = codecs().aenc_fd[chn];
-    if (fd <= 0) fd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC); // never armed
+    if (fd <= 0)
+        fd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC); // never armed
     return fd;
 }
 
 int ss_mpi_aenc_get_stream(int chn, ot_audio_stream* stream, int) {
-    if (!stream) return ot_err(OT_ID_AENC, OT_ERR_NULL_PTR);
+    if (!stream)
+        return ot_err(OT_ID_AENC, OT_ERR_NULL_PTR);
     std::lock_guard lock(codecs().mu);
-    return codecs().aenc.count(chn) ? ot_err(OT_ID_AENC, OT_ERR_BUF_EMPTY) : ot_err(OT_ID_AENC, OT_ERR_UNEXIST);
+    return codecs().aenc.count(chn) ? ot_err(OT_ID_AENC, OT_ERR_BUF_EMPTY)
+                                    : ot_err(OT_ID_AENC, OT_ERR_UNEXIST);
 }
 
 int ss_mpi_aenc_release_stream(int chn, const ot_audio_stream*) {
     std::lock_guard lock(codecs().mu);
-    return codecs().aenc.count(chn) ? ot_err(OT_ID_AENC, OT_ERR_ILLEGAL_PARAM) : ot_err(OT_ID_AENC, OT_ERR_UNEXIST);
+    return codecs().aenc.count(chn) ? ot_err(OT_ID_AENC, OT_ERR_ILLEGAL_PARAM)
+                                    : ot_err(OT_ID_AENC, OT_ERR_UNEXIST);
 }
 
 int ss_mpi_adec_create_chn(int chn, const ot_adec_chn_attr* attr) {
-    if (!attr) return ot_err(OT_ID_ADEC, OT_ERR_NULL_PTR);
-    if (chn < 0 || chn >= 32) return ot_err(OT_ID_ADEC, OT_ERR_INVALID_CHN);
+    if (!attr)
+        return ot_err(OT_ID_ADEC, OT_ERR_NULL_PTR);
+    if (chn < 0 || chn >= 32)
+        return ot_err(OT_ID_ADEC, OT_ERR_INVALID_CHN);
     std::lock_guard lock(codecs().mu);
-    if (codecs().adec.count(chn)) return ot_err(OT_ID_ADEC, OT_ERR_EXIST);
+    if (codecs().adec.count(chn))
+        return ot_err(OT_ID_ADEC, OT_ERR_EXIST);
     codecs().adec[chn] = *attr;
     return 0;
 }
@@ -326,7 +380,8 @@ int ss_mpi_adec_destroy_chn(int chn) {
 }
 
 int ss_mpi_adec_send_stream(int chn, const ot_audio_stream* stream, int) {
-    if (!stream) return ot_err(OT_ID_ADEC, OT_ERR_NULL_PTR);
+    if (!stream)
+        return ot_err(OT_ID_ADEC, OT_ERR_NULL_PTR);
     std::lock_guard lock(codecs().mu);
     return codecs().adec.count(chn) ? 0 : ot_err(OT_ID_ADEC, OT_ERR_UNEXIST);
 }

@@ -2,6 +2,9 @@
 // converts them to the device rate and "plays" them in real time: with a full buffer of
 // frames, send_frame waits. Reports on the board: sim/audio-out-<dev>.wav (the last seconds
 // played) and sim/audio-out-<dev>.status (counters), at most twice a second.
+#include "mpi/mpi.h"
+#include "sim/mpi/sim_control.h"
+#include "sim/mpi/sim_core.h"
 #include <cstring>
 #include <deque>
 #include <map>
@@ -10,9 +13,6 @@
 #include <sstream>
 #include <string>
 #include <vector>
-#include "mpi/mpi.h"
-#include "sim/mpi/sim_control.h"
-#include "sim/mpi/sim_core.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -59,7 +59,8 @@ std::shared_ptr<AoChn> find(int dev, int chn) {
 }
 
 void put_le(std::string& s, uint32_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i) s.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+    for (int i = 0; i < bytes; ++i)
+        s.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
 }
 
 void report(AoChn& c) {
@@ -103,18 +104,21 @@ void report(AoChn& c) {
 
 void setup_resampler(AoChn& c) {
     swr_free(&c.swr);
-    if (c.in_rate == c.attr.sample_rate) return;
+    if (c.in_rate == c.attr.sample_rate)
+        return;
     AVChannelLayout mono = AV_CHANNEL_LAYOUT_MONO;
-    swr_alloc_set_opts2(&c.swr, &mono, AV_SAMPLE_FMT_S16, c.attr.sample_rate, &mono, AV_SAMPLE_FMT_S16, c.in_rate, 0,
-                        nullptr);
-    if (c.swr && swr_init(c.swr) < 0) swr_free(&c.swr);
+    swr_alloc_set_opts2(&c.swr, &mono, AV_SAMPLE_FMT_S16, c.attr.sample_rate, &mono,
+                        AV_SAMPLE_FMT_S16, c.in_rate, 0, nullptr);
+    if (c.swr && swr_init(c.swr) < 0)
+        swr_free(&c.swr);
 }
 
 } // namespace
 
 AoStats ao_stats(int dev, int chn) {
     std::shared_ptr<AoChn> c = find(dev, chn);
-    if (!c) return {};
+    if (!c)
+        return {};
     std::lock_guard lock(c->mu);
     return c->stats;
 }
@@ -124,44 +128,56 @@ AoStats ao_stats(int dev, int chn) {
 using namespace hdext::sim;
 
 namespace {
-int ao_err(int code) { return ot_err(OT_ID_AO, code); }
+int ao_err(int code) {
+    return ot_err(OT_ID_AO, code);
+}
 } // namespace
 
 int ss_mpi_ao_set_pub_attr(int dev, const ot_aio_attr* attr) {
-    if (!attr) return ao_err(OT_ERR_NULL_PTR);
-    if (dev < 0 || dev >= 2) return ao_err(OT_ERR_INVALID_DEV);
+    if (!attr)
+        return ao_err(OT_ERR_NULL_PTR);
+    if (dev < 0 || dev >= 2)
+        return ao_err(OT_ERR_INVALID_DEV);
     if (attr->sample_rate < 8000 || attr->sample_rate > 192000 || attr->point_num_per_frame == 0 ||
         attr->bit_width != OT_AUDIO_BIT_WIDTH_16)
         return ao_err(OT_ERR_ILLEGAL_PARAM);
     std::lock_guard lock(st().mu);
-    if (st().dev_on[dev]) return ao_err(OT_ERR_NOT_PERM);
+    if (st().dev_on[dev])
+        return ao_err(OT_ERR_NOT_PERM);
     st().pub[dev] = *attr;
     return 0;
 }
 
 int ss_mpi_ao_enable(int dev) {
-    if (dev < 0 || dev >= 2) return ao_err(OT_ERR_INVALID_DEV);
+    if (dev < 0 || dev >= 2)
+        return ao_err(OT_ERR_INVALID_DEV);
     std::lock_guard lock(st().mu);
-    if (!st().pub.count(dev)) return ao_err(OT_ERR_NOT_CFG);
+    if (!st().pub.count(dev))
+        return ao_err(OT_ERR_NOT_CFG);
     st().dev_on[dev] = true;
     return 0;
 }
 
 int ss_mpi_ao_disable(int dev) {
-    if (dev < 0 || dev >= 2) return ao_err(OT_ERR_INVALID_DEV);
+    if (dev < 0 || dev >= 2)
+        return ao_err(OT_ERR_INVALID_DEV);
     std::lock_guard lock(st().mu);
     for (const auto& [key, c] : st().chns)
-        if (key.first == dev) return ao_err(OT_ERR_NOT_PERM);
+        if (key.first == dev)
+            return ao_err(OT_ERR_NOT_PERM);
     st().dev_on[dev] = false;
     return 0;
 }
 
 int ss_mpi_ao_enable_chn(int dev, int chn) {
-    if (chn < 0 || chn >= 9) return ao_err(OT_ERR_INVALID_CHN);
+    if (chn < 0 || chn >= 9)
+        return ao_err(OT_ERR_INVALID_CHN);
     std::lock_guard lock(st().mu);
-    if (!st().dev_on[dev]) return ao_err(OT_ERR_NOT_PERM);
+    if (!st().dev_on[dev])
+        return ao_err(OT_ERR_NOT_PERM);
     auto& slot = st().chns[{dev, chn}];
-    if (slot) return 0;
+    if (slot)
+        return 0;
     auto c = std::make_shared<AoChn>();
     c->dev = dev;
     c->chn = chn;
@@ -178,7 +194,8 @@ int ss_mpi_ao_disable_chn(int dev, int chn) {
     {
         std::lock_guard lock(st().mu);
         auto it = st().chns.find({dev, chn});
-        if (it == st().chns.end()) return 0;
+        if (it == st().chns.end())
+            return 0;
         c = it->second;
         st().chns.erase(it);
     }
@@ -188,9 +205,11 @@ int ss_mpi_ao_disable_chn(int dev, int chn) {
 }
 
 int ss_mpi_ao_enable_resample(int dev, int chn, int in_rate) {
-    if (in_rate < 8000 || in_rate > 192000) return ao_err(OT_ERR_ILLEGAL_PARAM);
+    if (in_rate < 8000 || in_rate > 192000)
+        return ao_err(OT_ERR_ILLEGAL_PARAM);
     std::shared_ptr<AoChn> c = find(dev, chn);
-    if (!c) return ao_err(OT_ERR_NOT_PERM);
+    if (!c)
+        return ao_err(OT_ERR_NOT_PERM);
     std::lock_guard lock(c->mu);
     c->in_rate = in_rate;
     c->stats.input_rate = in_rate;
@@ -200,7 +219,8 @@ int ss_mpi_ao_enable_resample(int dev, int chn, int in_rate) {
 
 int ss_mpi_ao_disable_resample(int dev, int chn) {
     std::shared_ptr<AoChn> c = find(dev, chn);
-    if (!c) return ao_err(OT_ERR_NOT_PERM);
+    if (!c)
+        return ao_err(OT_ERR_NOT_PERM);
     std::lock_guard lock(c->mu);
     c->in_rate = c->attr.sample_rate;
     c->stats.input_rate = c->in_rate;
@@ -209,21 +229,27 @@ int ss_mpi_ao_disable_resample(int dev, int chn) {
 }
 
 int ss_mpi_ao_send_frame(int dev, int chn, const ot_audio_frame* frame, int timeout_ms) {
-    if (!frame || !frame->virt_addr[0]) return ao_err(OT_ERR_NULL_PTR);
-    if (frame->bit_width != OT_AUDIO_BIT_WIDTH_16 || frame->len % 2 != 0) return ao_err(OT_ERR_ILLEGAL_PARAM);
+    if (!frame || !frame->virt_addr[0])
+        return ao_err(OT_ERR_NULL_PTR);
+    if (frame->bit_width != OT_AUDIO_BIT_WIDTH_16 || frame->len % 2 != 0)
+        return ao_err(OT_ERR_ILLEGAL_PARAM);
     std::shared_ptr<AoChn> c = find(dev, chn);
-    if (!c) return ao_err(OT_ERR_NOT_PERM);
+    if (!c)
+        return ao_err(OT_ERR_NOT_PERM);
     std::lock_guard lock(c->mu);
     const size_t depth = c->attr.frame_num > 0 ? c->attr.frame_num : 30;
     uint64_t now = now_us();
-    while (!c->play_ends.empty() && c->play_ends.front() <= now) c->play_ends.pop_front();
+    while (!c->play_ends.empty() && c->play_ends.front() <= now)
+        c->play_ends.pop_front();
     if (c->play_ends.size() >= depth) {
         const uint64_t room_at = c->play_ends[c->play_ends.size() - depth];
-        if (timeout_ms >= 0 && room_at - now > static_cast<uint64_t>(timeout_ms) * 1000) return ao_err(OT_ERR_BUF_FULL);
+        if (timeout_ms >= 0 && room_at - now > static_cast<uint64_t>(timeout_ms) * 1000)
+            return ao_err(OT_ERR_BUF_FULL);
         ++c->stats.waits;
         sleep_until_us(room_at);
         now = now_us();
-        while (!c->play_ends.empty() && c->play_ends.front() <= now) c->play_ends.pop_front();
+        while (!c->play_ends.empty() && c->play_ends.front() <= now)
+            c->play_ends.pop_front();
     }
     const int in_samples = static_cast<int>(frame->len / 2);
     const auto* in = reinterpret_cast<const int16_t*>(frame->virt_addr[0]);
@@ -238,10 +264,12 @@ int ss_mpi_ao_send_frame(int dev, int chn, const ot_audio_frame* frame, int time
         out.assign(in, in + in_samples);
     }
     if (c->play_end < now) {
-        if (c->stats.frames > 0) ++c->stats.underruns;
+        if (c->stats.frames > 0)
+            ++c->stats.underruns;
         c->play_end = now;
     }
-    c->play_end += static_cast<uint64_t>(out.size()) * 1000000u / static_cast<uint64_t>(c->attr.sample_rate);
+    c->play_end +=
+        static_cast<uint64_t>(out.size()) * 1000000u / static_cast<uint64_t>(c->attr.sample_rate);
     c->play_ends.push_back(c->play_end);
     for (int16_t s : out) {
         c->ring[c->ring_pos++] = s;

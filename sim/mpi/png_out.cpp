@@ -1,8 +1,8 @@
 #include "sim/mpi/png_out.h"
-#include <png.h>
-#include <cstdio>
-#include <vector>
 #include "sim/mpi/sim_core.h"
+#include <cstdio>
+#include <png.h>
+#include <vector>
 
 extern "C" {
 #include <libavutil/frame.h>
@@ -26,7 +26,8 @@ struct RgbImage {
 // Nothing here changes after setjmp: libpng's error path jumps back into this frame.
 bool encode_png(const RgbImage* img, std::vector<uint8_t>* out) {
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    if (!png) return false;
+    if (!png)
+        return false;
     png_infop info = png_create_info_struct(png);
     if (!info) {
         png_destroy_write_struct(&png, nullptr);
@@ -38,7 +39,8 @@ bool encode_png(const RgbImage* img, std::vector<uint8_t>* out) {
     }
     png_set_write_fn(png, out, append_png, flush_png);
     png_set_IHDR(png, info, static_cast<png_uint_32>(img->w), static_cast<png_uint_32>(img->h), 8,
-                 PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+                 PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
     png_set_compression_level(png, 1);
     png_write_info(png, info);
     for (int r = 0; r < img->h; ++r)
@@ -50,16 +52,19 @@ bool encode_png(const RgbImage* img, std::vector<uint8_t>* out) {
 } // namespace
 
 bool write_png_snapshot(const AVFrame* frame, const std::string& board_path, int max_width) {
-    if (!frame || frame->width <= 0 || frame->height <= 0) return false;
+    if (!frame || frame->width <= 0 || frame->height <= 0)
+        return false;
     int w = frame->width;
     int h = frame->height;
     if (w > max_width) {
         h = static_cast<int>(static_cast<long>(h) * max_width / w) & ~1;
         w = max_width;
     }
-    SwsContext* sws = sws_getContext(frame->width, frame->height, static_cast<AVPixelFormat>(frame->format), w, h,
-                                     AV_PIX_FMT_RGB24, SWS_FAST_BILINEAR, nullptr, nullptr, nullptr);
-    if (!sws) return false;
+    SwsContext* sws =
+        sws_getContext(frame->width, frame->height, static_cast<AVPixelFormat>(frame->format), w, h,
+                       AV_PIX_FMT_RGB24, SWS_FAST_BILINEAR, nullptr, nullptr, nullptr);
+    if (!sws)
+        return false;
     std::vector<uint8_t> rgb(static_cast<size_t>(w) * static_cast<size_t>(h) * 3);
     uint8_t* dst[4] = {rgb.data(), nullptr, nullptr, nullptr};
     int dst_stride[4] = {w * 3, 0, 0, 0};
@@ -68,7 +73,8 @@ bool write_png_snapshot(const AVFrame* frame, const std::string& board_path, int
 
     std::vector<uint8_t> out;
     const RgbImage img{rgb.data(), w, h};
-    if (!encode_png(&img, &out)) return false;
+    if (!encode_png(&img, &out))
+        return false;
     return write_board_bytes(board_path, out.data(), out.size());
 }
 

@@ -10,8 +10,8 @@ namespace hdext::sim {
 uint32_t vi_frames_produced(int dev, int chn);
 
 struct VencStats {
-    uint64_t encoded = 0;  // pictures encoded
-    uint64_t dropped = 0;  // pictures lost (input or output queue full, wrong size)
+    uint64_t encoded = 0; // pictures encoded
+    uint64_t dropped = 0; // pictures lost (input or output queue full, wrong size)
     uint64_t bytes = 0;
 };
 VencStats venc_stats(int chn);

@@ -1,5 +1,6 @@
 #include "sim/mpi/sim_core.h"
-#include <time.h>
+#include "board/board.h"
+#include "mpi/mpi.h"
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
@@ -7,10 +8,9 @@
 #include <map>
 #include <mutex>
 #include <shared_mutex>
+#include <time.h>
 #include <tuple>
 #include <vector>
-#include "board/board.h"
-#include "mpi/mpi.h"
 
 namespace hdext::sim {
 
@@ -31,21 +31,25 @@ void sleep_until_us(uint64_t t) {
 std::string read_board_line(const std::string& board_path) {
     std::ifstream in(board::path(board_path));
     std::string line;
-    if (in) std::getline(in, line);
+    if (in)
+        std::getline(in, line);
     return line;
 }
 
 bool write_board_bytes(const std::string& board_path, const void* data, size_t len) {
-    if (!board::simulated()) return false; // a unit has no simulated outputs to report on
+    if (!board::simulated())
+        return false; // a unit has no simulated outputs to report on
     const std::filesystem::path p = board::path(board_path);
     std::error_code ec;
     std::filesystem::create_directories(p.parent_path(), ec);
     const std::string tmp = p.string() + ".tmp";
     FILE* f = std::fopen(tmp.c_str(), "wb");
-    if (!f) return false;
+    if (!f)
+        return false;
     const bool ok = std::fwrite(data, 1, len, f) == len;
     std::fclose(f);
-    if (!ok) return false;
+    if (!ok)
+        return false;
     return std::rename(tmp.c_str(), p.c_str()) == 0;
 }
 
@@ -72,8 +76,10 @@ int deliver(int mod, int dev, int chn, const Picture& pic) {
     int n = 0;
     for (auto it = lo; it != hi; ++it, ++n) {
         const auto& [dmod, ddev, dchn] = it->second;
-        if (dmod == OT_ID_VENC) venc_sink(ddev, dchn, pic);
-        else if (dmod == OT_ID_VO) vo_sink(ddev, dchn, pic);
+        if (dmod == OT_ID_VENC)
+            venc_sink(ddev, dchn, pic);
+        else if (dmod == OT_ID_VO)
+            vo_sink(ddev, dchn, pic);
     }
     return n;
 }
@@ -89,18 +95,21 @@ bool has_binding(int mod, int dev, int chn) {
 using hdext::sim::bindings;
 
 int ss_mpi_sys_bind(const ot_mpp_chn* src, const ot_mpp_chn* dst) {
-    if (!src || !dst) return ot_err(OT_ID_SYS, OT_ERR_NULL_PTR);
+    if (!src || !dst)
+        return ot_err(OT_ID_SYS, OT_ERR_NULL_PTR);
     auto& b = bindings();
     std::unique_lock lock(b.mu);
     const hdext::sim::Key d{dst->mod_id, dst->dev_id, dst->chn_id};
     for (const auto& [s, dd] : b.by_src)
-        if (dd == d) return ot_err(OT_ID_SYS, OT_ERR_EXIST); // one source per destination
+        if (dd == d)
+            return ot_err(OT_ID_SYS, OT_ERR_EXIST); // one source per destination
     b.by_src.emplace(hdext::sim::Key{src->mod_id, src->dev_id, src->chn_id}, d);
     return 0;
 }
 
 int ss_mpi_sys_unbind(const ot_mpp_chn* src, const ot_mpp_chn* dst) {
-    if (!src || !dst) return ot_err(OT_ID_SYS, OT_ERR_NULL_PTR);
+    if (!src || !dst)
+        return ot_err(OT_ID_SYS, OT_ERR_NULL_PTR);
     auto& b = bindings();
     std::unique_lock lock(b.mu);
     const hdext::sim::Key s{src->mod_id, src->dev_id, src->chn_id};

@@ -1,9 +1,9 @@
 // Shared pieces of the software media platform: clock, board files, bindings between units
 // and the hand-over of pictures from a source unit to its bound destinations.
 #pragma once
+#include "mpi/mpi_types.h"
 #include <cstdint>
 #include <string>
-#include "mpi/mpi_types.h"
 
 extern "C" {
 struct AVFrame;

@@ -1,9 +1,9 @@
 // System layer, buffer pools, processing groups and the MIPI receiver: bookkeeping only.
 // Pool tables are checked and remembered; no memory is set aside for them (each unit allocates
 // what its pictures really need).
+#include "mpi/mpi.h"
 #include <map>
 #include <mutex>
-#include "mpi/mpi.h"
 
 namespace {
 struct SysState {
@@ -27,16 +27,19 @@ SysState& st() {
 }
 
 bool valid_table(const ot_vb_cfg* cfg) {
-    if (!cfg || cfg->max_pool_cnt > OT_VB_MAX_COMMON_POOLS) return false;
+    if (!cfg || cfg->max_pool_cnt > OT_VB_MAX_COMMON_POOLS)
+        return false;
     for (uint32_t i = 0; i < cfg->max_pool_cnt; ++i)
-        if (cfg->common_pool[i].blk_cnt != 0 && cfg->common_pool[i].blk_size == 0) return false;
+        if (cfg->common_pool[i].blk_cnt != 0 && cfg->common_pool[i].blk_size == 0)
+            return false;
     return true;
 }
 } // namespace
 
 int ss_mpi_sys_init() {
     std::lock_guard lock(st().mu);
-    if (!st().vb_up) return ot_err(OT_ID_SYS, OT_ERR_NOT_READY);
+    if (!st().vb_up)
+        return ot_err(OT_ID_SYS, OT_ERR_NOT_READY);
     st().sys_up = true;
     return 0;
 }
@@ -48,25 +51,30 @@ int ss_mpi_sys_exit() {
 }
 
 int ss_mpi_vb_set_cfg(const ot_vb_cfg* cfg) {
-    if (!valid_table(cfg)) return ot_err(OT_ID_VB, OT_ERR_ILLEGAL_PARAM);
+    if (!valid_table(cfg))
+        return ot_err(OT_ID_VB, OT_ERR_ILLEGAL_PARAM);
     std::lock_guard lock(st().mu);
-    if (st().vb_up) return ot_err(OT_ID_VB, OT_ERR_NOT_PERM);
+    if (st().vb_up)
+        return ot_err(OT_ID_VB, OT_ERR_NOT_PERM);
     st().vb_cfg = *cfg;
     st().vb_cfg_set = true;
     return 0;
 }
 
 int ss_mpi_vb_get_cfg(ot_vb_cfg* cfg) {
-    if (!cfg) return ot_err(OT_ID_VB, OT_ERR_NULL_PTR);
+    if (!cfg)
+        return ot_err(OT_ID_VB, OT_ERR_NULL_PTR);
     std::lock_guard lock(st().mu);
-    if (!st().vb_cfg_set) return ot_err(OT_ID_VB, OT_ERR_NOT_CFG);
+    if (!st().vb_cfg_set)
+        return ot_err(OT_ID_VB, OT_ERR_NOT_CFG);
     *cfg = st().vb_cfg;
     return 0;
 }
 
 int ss_mpi_vb_init() {
     std::lock_guard lock(st().mu);
-    if (!st().vb_cfg_set) return ot_err(OT_ID_VB, OT_ERR_NOT_CFG);
+    if (!st().vb_cfg_set)
+        return ot_err(OT_ID_VB, OT_ERR_NOT_CFG);
     st().vb_up = true;
     return 0;
 }
@@ -78,7 +86,8 @@ int ss_mpi_vb_exit() {
 }
 
 int ss_mpi_vb_set_mod_pool_cfg(int mod, const ot_vb_cfg* cfg) {
-    if (!valid_table(cfg)) return ot_err(OT_ID_VB, OT_ERR_ILLEGAL_PARAM);
+    if (!valid_table(cfg))
+        return ot_err(OT_ID_VB, OT_ERR_ILLEGAL_PARAM);
     std::lock_guard lock(st().mu);
     st().mod_cfg[mod] = *cfg;
     return 0;
@@ -86,7 +95,8 @@ int ss_mpi_vb_set_mod_pool_cfg(int mod, const ot_vb_cfg* cfg) {
 
 int ss_mpi_vb_init_mod_common_pool(int mod) {
     std::lock_guard lock(st().mu);
-    if (!st().mod_cfg.count(mod)) return ot_err(OT_ID_VB, OT_ERR_NOT_CFG);
+    if (!st().mod_cfg.count(mod))
+        return ot_err(OT_ID_VB, OT_ERR_NOT_CFG);
     st().mod_up[mod] = true;
     return 0;
 }
@@ -98,7 +108,8 @@ int ss_mpi_vb_exit_mod_common_pool(int mod) {
 }
 
 int ss_mpi_vb_create_pool(const ot_vb_pool_cfg* cfg) {
-    if (!cfg || cfg->blk_size == 0 || cfg->blk_cnt == 0) return -1;
+    if (!cfg || cfg->blk_size == 0 || cfg->blk_cnt == 0)
+        return -1;
     std::lock_guard lock(st().mu);
     const int id = st().next_pool++;
     st().pools[id] = *cfg;
@@ -113,10 +124,13 @@ int ss_mpi_vb_destroy_pool(int pool) {
 // ---- processing groups ----
 
 int ss_mpi_vpss_create_grp(int grp, const ot_vpss_grp_attr* attr) {
-    if (!attr) return ot_err(OT_ID_VPSS, OT_ERR_NULL_PTR);
-    if (grp < 0 || grp >= 256) return ot_err(OT_ID_VPSS, OT_ERR_INVALID_DEV);
+    if (!attr)
+        return ot_err(OT_ID_VPSS, OT_ERR_NULL_PTR);
+    if (grp < 0 || grp >= 256)
+        return ot_err(OT_ID_VPSS, OT_ERR_INVALID_DEV);
     std::lock_guard lock(st().mu);
-    if (st().vpss.count(grp)) return ot_err(OT_ID_VPSS, OT_ERR_EXIST);
+    if (st().vpss.count(grp))
+        return ot_err(OT_ID_VPSS, OT_ERR_EXIST);
     st().vpss[grp] = *attr;
     return 0;
 }
@@ -127,29 +141,35 @@ int ss_mpi_vpss_destroy_grp(int grp) {
 }
 int ss_mpi_vpss_start_grp(int grp) {
     std::lock_guard lock(st().mu);
-    if (!st().vpss.count(grp)) return ot_err(OT_ID_VPSS, OT_ERR_UNEXIST);
+    if (!st().vpss.count(grp))
+        return ot_err(OT_ID_VPSS, OT_ERR_UNEXIST);
     st().vpss_started[grp] = true;
     return 0;
 }
 int ss_mpi_vpss_stop_grp(int grp) {
     std::lock_guard lock(st().mu);
-    if (!st().vpss.count(grp)) return ot_err(OT_ID_VPSS, OT_ERR_UNEXIST);
+    if (!st().vpss.count(grp))
+        return ot_err(OT_ID_VPSS, OT_ERR_UNEXIST);
     st().vpss_started[grp] = false;
     return 0;
 }
 int ss_mpi_vpss_set_chn_attr(int grp, int chn, const ot_vpss_chn_attr* attr) {
-    if (!attr) return ot_err(OT_ID_VPSS, OT_ERR_NULL_PTR);
-    if (chn < 0 || chn >= 4) return ot_err(OT_ID_VPSS, OT_ERR_INVALID_CHN);
+    if (!attr)
+        return ot_err(OT_ID_VPSS, OT_ERR_NULL_PTR);
+    if (chn < 0 || chn >= 4)
+        return ot_err(OT_ID_VPSS, OT_ERR_INVALID_CHN);
     std::lock_guard lock(st().mu);
     return st().vpss.count(grp) ? 0 : ot_err(OT_ID_VPSS, OT_ERR_UNEXIST);
 }
 int ss_mpi_vpss_enable_chn(int grp, int chn) {
-    if (chn < 0 || chn >= 4) return ot_err(OT_ID_VPSS, OT_ERR_INVALID_CHN);
+    if (chn < 0 || chn >= 4)
+        return ot_err(OT_ID_VPSS, OT_ERR_INVALID_CHN);
     std::lock_guard lock(st().mu);
     return st().vpss.count(grp) ? 0 : ot_err(OT_ID_VPSS, OT_ERR_UNEXIST);
 }
 int ss_mpi_vpss_disable_chn(int grp, int chn) {
-    if (chn < 0 || chn >= 4) return ot_err(OT_ID_VPSS, OT_ERR_INVALID_CHN);
+    if (chn < 0 || chn >= 4)
+        return ot_err(OT_ID_VPSS, OT_ERR_INVALID_CHN);
     std::lock_guard lock(st().mu);
     return st().vpss.count(grp) ? 0 : ot_err(OT_ID_VPSS, OT_ERR_UNEXIST);
 }
@@ -157,7 +177,8 @@ int ss_mpi_vpss_disable_chn(int grp, int chn) {
 // ---- MIPI receiver: requests are checked, nothing is driven ----
 
 int ss_mpi_mipi_open(const char* dev_path) {
-    if (!dev_path) return -1;
+    if (!dev_path)
+        return -1;
     std::lock_guard lock(st().mu);
     const int fd = st().next_fd++;
     st().mipi_fds[fd] = 0;
@@ -167,7 +188,8 @@ int ss_mpi_mipi_open(const char* dev_path) {
 int ss_mpi_mipi_ioctl(int fd, unsigned long request, const void* arg) {
     std::lock_guard lock(st().mu);
     auto it = st().mipi_fds.find(fd);
-    if (it == st().mipi_fds.end() || !arg) return -1;
+    if (it == st().mipi_fds.end() || !arg)
+        return -1;
     switch (request) {
     case OT_MIPI_SET_HS_MODE:
     case OT_MIPI_RESET_MIPI:

@@ -1,5 +1,8 @@
 // Simulated decoder channels: H.264 and JPEG through libavcodec. Each whole picture sent is
 // queued, decoded on the channel's thread and handed to the output bound to the channel.
+#include "mpi/mpi.h"
+#include "sim/mpi/sim_control.h"
+#include "sim/mpi/sim_core.h"
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
@@ -8,9 +11,6 @@
 #include <mutex>
 #include <thread>
 #include <vector>
-#include "mpi/mpi.h"
-#include "sim/mpi/sim_control.h"
-#include "sim/mpi/sim_core.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -60,17 +60,21 @@ std::shared_ptr<VdecChn> find(int chn) {
     return it == st().chns.end() ? nullptr : it->second;
 }
 
-bool is_jpeg(int payload) { return payload == OT_PT_JPEG || payload == OT_PT_MJPEG; }
+bool is_jpeg(int payload) {
+    return payload == OT_PT_JPEG || payload == OT_PT_MJPEG;
+}
 
 AVCodecContext* open_decoder(int payload) {
-    const AVCodec* codec = avcodec_find_decoder(is_jpeg(payload) ? AV_CODEC_ID_MJPEG
+    const AVCodec* codec = avcodec_find_decoder(is_jpeg(payload)        ? AV_CODEC_ID_MJPEG
                                                 : payload == OT_PT_H265 ? AV_CODEC_ID_HEVC
                                                                         : AV_CODEC_ID_H264);
-    if (!codec) return nullptr;
+    if (!codec)
+        return nullptr;
     AVCodecContext* ctx = avcodec_alloc_context3(codec);
     ctx->thread_count = 1;
     ctx->flags |= AV_CODEC_FLAG_LOW_DELAY;
-    if (avcodec_open2(ctx, codec, nullptr) < 0) avcodec_free_context(&ctx);
+    if (avcodec_open2(ctx, codec, nullptr) < 0)
+        avcodec_free_context(&ctx);
     return ctx;
 }
 
@@ -85,8 +89,10 @@ void run_decoder(VdecChn* c) {
         bool flush = false;
         {
             std::unique_lock lock(c->mu);
-            c->cv.wait(lock, [c] { return c->stopping || c->flush || (!c->hold && !c->queue.empty()); });
-            if (c->stopping) break;
+            c->cv.wait(lock,
+                       [c] { return c->stopping || c->flush || (!c->hold && !c->queue.empty()); });
+            if (c->stopping)
+                break;
             flush = c->flush;
             c->flush = false;
             if (!flush) {
@@ -96,7 +102,8 @@ void run_decoder(VdecChn* c) {
                 c->cv.notify_all();
             }
         }
-        if (!ctx) continue;
+        if (!ctx)
+            continue;
         if (flush) {
             avcodec_flush_buffers(ctx);
             continue;
@@ -104,9 +111,12 @@ void run_decoder(VdecChn* c) {
         pkt->data = s.data.data();
         pkt->size = static_cast<int>(s.data.size());
         pkt->pts = static_cast<int64_t>(s.pts);
-        if (avcodec_send_packet(ctx, pkt) < 0) continue;
+        if (avcodec_send_packet(ctx, pkt) < 0)
+            continue;
         while (avcodec_receive_frame(ctx, frame) == 0) {
-            frame->pts = frame->best_effort_timestamp != AV_NOPTS_VALUE ? frame->best_effort_timestamp : frame->pts;
+            frame->pts = frame->best_effort_timestamp != AV_NOPTS_VALUE
+                             ? frame->best_effort_timestamp
+                             : frame->pts;
             {
                 std::lock_guard lock(c->mu);
                 ++c->decoded;
@@ -128,9 +138,11 @@ void vdec_hold(int chn, bool hold) {
         std::lock_guard lock(st().mu);
         st().hold[chn] = hold;
         auto it = st().chns.find(chn);
-        if (it != st().chns.end()) c = it->second;
+        if (it != st().chns.end())
+            c = it->second;
     }
-    if (!c) return;
+    if (!c)
+        return;
     std::lock_guard lock(c->mu);
     c->hold = hold;
     c->cv.notify_all();
@@ -138,14 +150,16 @@ void vdec_hold(int chn, bool hold) {
 
 size_t vdec_queued(int chn) {
     std::shared_ptr<VdecChn> c = find(chn);
-    if (!c) return 0;
+    if (!c)
+        return 0;
     std::lock_guard lock(c->mu);
     return c->queue.size();
 }
 
 uint64_t vdec_decoded(int chn) {
     std::shared_ptr<VdecChn> c = find(chn);
-    if (!c) return 0;
+    if (!c)
+        return 0;
     std::lock_guard lock(c->mu);
     return c->decoded;
 }
@@ -155,17 +169,23 @@ uint64_t vdec_decoded(int chn) {
 using namespace hdext::sim;
 
 namespace {
-int vdec_err(int code) { return ot_err(OT_ID_VDEC, code); }
+int vdec_err(int code) {
+    return ot_err(OT_ID_VDEC, code);
+}
 } // namespace
 
 int ss_mpi_vdec_create_chn(int chn, const ot_vdec_chn_attr* attr) {
-    if (!attr) return vdec_err(OT_ERR_NULL_PTR);
-    if (chn < 0 || chn >= 128) return vdec_err(OT_ERR_INVALID_CHN);
+    if (!attr)
+        return vdec_err(OT_ERR_NULL_PTR);
+    if (chn < 0 || chn >= 128)
+        return vdec_err(OT_ERR_INVALID_CHN);
     if (attr->payload != OT_PT_H264 && attr->payload != OT_PT_H265 && !is_jpeg(attr->payload))
         return vdec_err(OT_ERR_NOT_SUPPORT);
-    if (attr->width == 0 || attr->height == 0 || attr->frame_buf_size == 0) return vdec_err(OT_ERR_ILLEGAL_PARAM);
+    if (attr->width == 0 || attr->height == 0 || attr->frame_buf_size == 0)
+        return vdec_err(OT_ERR_ILLEGAL_PARAM);
     std::lock_guard lock(st().mu);
-    if (st().chns.count(chn)) return vdec_err(OT_ERR_EXIST);
+    if (st().chns.count(chn))
+        return vdec_err(OT_ERR_EXIST);
     auto c = std::make_shared<VdecChn>();
     c->chn = chn;
     c->attr = *attr;
@@ -181,7 +201,8 @@ int ss_mpi_vdec_destroy_chn(int chn) {
     {
         std::lock_guard lock(st().mu);
         auto it = st().chns.find(chn);
-        if (it == st().chns.end()) return vdec_err(OT_ERR_UNEXIST);
+        if (it == st().chns.end())
+            return vdec_err(OT_ERR_UNEXIST);
         c = it->second;
         st().chns.erase(it);
     }
@@ -195,18 +216,22 @@ int ss_mpi_vdec_destroy_chn(int chn) {
 }
 
 int ss_mpi_vdec_get_chn_param(int chn, ot_vdec_chn_param* param) {
-    if (!param) return vdec_err(OT_ERR_NULL_PTR);
+    if (!param)
+        return vdec_err(OT_ERR_NULL_PTR);
     std::shared_ptr<VdecChn> c = find(chn);
-    if (!c) return vdec_err(OT_ERR_UNEXIST);
+    if (!c)
+        return vdec_err(OT_ERR_UNEXIST);
     std::lock_guard lock(c->mu);
     *param = c->param;
     return 0;
 }
 
 int ss_mpi_vdec_set_chn_param(int chn, const ot_vdec_chn_param* param) {
-    if (!param) return vdec_err(OT_ERR_NULL_PTR);
+    if (!param)
+        return vdec_err(OT_ERR_NULL_PTR);
     std::shared_ptr<VdecChn> c = find(chn);
-    if (!c) return vdec_err(OT_ERR_UNEXIST);
+    if (!c)
+        return vdec_err(OT_ERR_UNEXIST);
     std::lock_guard lock(c->mu);
     c->param = *param;
     return 0;
@@ -214,7 +239,8 @@ int ss_mpi_vdec_set_chn_param(int chn, const ot_vdec_chn_param* param) {
 
 int ss_mpi_vdec_start_recv_stream(int chn) {
     std::shared_ptr<VdecChn> c = find(chn);
-    if (!c) return vdec_err(OT_ERR_UNEXIST);
+    if (!c)
+        return vdec_err(OT_ERR_UNEXIST);
     std::lock_guard lock(c->mu);
     c->receiving = true;
     return 0;
@@ -222,7 +248,8 @@ int ss_mpi_vdec_start_recv_stream(int chn) {
 
 int ss_mpi_vdec_stop_recv_stream(int chn) {
     std::shared_ptr<VdecChn> c = find(chn);
-    if (!c) return vdec_err(OT_ERR_UNEXIST);
+    if (!c)
+        return vdec_err(OT_ERR_UNEXIST);
     std::lock_guard lock(c->mu);
     c->receiving = false;
     c->cv.notify_all();
@@ -231,7 +258,8 @@ int ss_mpi_vdec_stop_recv_stream(int chn) {
 
 int ss_mpi_vdec_reset_chn(int chn) {
     std::shared_ptr<VdecChn> c = find(chn);
-    if (!c) return vdec_err(OT_ERR_UNEXIST);
+    if (!c)
+        return vdec_err(OT_ERR_UNEXIST);
     std::lock_guard lock(c->mu);
     c->queue.clear();
     c->queued_bytes = 0;
@@ -242,51 +270,66 @@ int ss_mpi_vdec_reset_chn(int chn) {
 
 int ss_mpi_vdec_set_display_mode(int chn, int mode) {
     std::shared_ptr<VdecChn> c = find(chn);
-    if (!c) return vdec_err(OT_ERR_UNEXIST);
+    if (!c)
+        return vdec_err(OT_ERR_UNEXIST);
     std::lock_guard lock(c->mu);
     c->display_mode = mode;
     return 0;
 }
 
 int ss_mpi_vdec_send_stream(int chn, const ot_vdec_stream* stream, int timeout_ms) {
-    if (!stream || (!stream->addr && stream->len)) return vdec_err(OT_ERR_NULL_PTR);
+    if (!stream || (!stream->addr && stream->len))
+        return vdec_err(OT_ERR_NULL_PTR);
     std::shared_ptr<VdecChn> c = find(chn);
-    if (!c) return vdec_err(OT_ERR_UNEXIST);
+    if (!c)
+        return vdec_err(OT_ERR_UNEXIST);
     std::unique_lock lock(c->mu);
-    if (!c->receiving) return vdec_err(OT_ERR_NOT_PERM);
-    if (stream->len == 0) return 0;
+    if (!c->receiving)
+        return vdec_err(OT_ERR_NOT_PERM);
+    if (stream->len == 0)
+        return 0;
     const size_t limit = std::max<size_t>(c->attr.stream_buf_size, 1u << 20);
     auto room = [&] {
         return !c->receiving || c->stopping ||
                (c->queue.size() < kMaxQueued && c->queued_bytes + stream->len <= limit);
     };
-    if (timeout_ms < 0) c->cv.wait(lock, room);
-    else c->cv.wait_for(lock, std::chrono::milliseconds(timeout_ms), room);
-    if (!c->receiving || c->stopping) return vdec_err(OT_ERR_NOT_PERM);
-    if (c->queue.size() >= kMaxQueued || c->queued_bytes + stream->len > limit) return vdec_err(OT_ERR_BUF_FULL);
-    c->queue.push_back(Stream{std::vector<uint8_t>(stream->addr, stream->addr + stream->len), stream->pts});
+    if (timeout_ms < 0)
+        c->cv.wait(lock, room);
+    else
+        c->cv.wait_for(lock, std::chrono::milliseconds(timeout_ms), room);
+    if (!c->receiving || c->stopping)
+        return vdec_err(OT_ERR_NOT_PERM);
+    if (c->queue.size() >= kMaxQueued || c->queued_bytes + stream->len > limit)
+        return vdec_err(OT_ERR_BUF_FULL);
+    c->queue.push_back(
+        Stream{std::vector<uint8_t>(stream->addr, stream->addr + stream->len), stream->pts});
     c->queued_bytes += stream->len;
     c->cv.notify_all();
     return 0;
 }
 
 int ss_mpi_vdec_get_mod_param(ot_vdec_mod_param* param) {
-    if (!param) return vdec_err(OT_ERR_NULL_PTR);
+    if (!param)
+        return vdec_err(OT_ERR_NULL_PTR);
     std::lock_guard lock(st().mu);
     *param = st().mod;
     return 0;
 }
 
 int ss_mpi_vdec_set_mod_param(const ot_vdec_mod_param* param) {
-    if (!param) return vdec_err(OT_ERR_NULL_PTR);
+    if (!param)
+        return vdec_err(OT_ERR_NULL_PTR);
     std::lock_guard lock(st().mu);
     st().mod = *param;
     return 0;
 }
 
 int ss_mpi_vdec_attach_vb_pool(int chn, const ot_vdec_pool_attr* pool) {
-    if (!pool) return vdec_err(OT_ERR_NULL_PTR);
+    if (!pool)
+        return vdec_err(OT_ERR_NULL_PTR);
     return find(chn) ? 0 : vdec_err(OT_ERR_UNEXIST);
 }
 
-int ss_mpi_vdec_detach_vb_pool(int chn) { return find(chn) ? 0 : vdec_err(OT_ERR_UNEXIST); }
+int ss_mpi_vdec_detach_vb_pool(int chn) {
+    return find(chn) ? 0 : vdec_err(OT_ERR_UNEXIST);
+}

@@ -2,19 +2,19 @@
 // from capture are encoded on the channel's own thread; each encoded picture waits as one
 // stream of packs (its NAL units) until read, and the channel's descriptor is readable while
 // one waits.
-#include <sys/eventfd.h>
-#include <unistd.h>
+#include "mpi/mpi.h"
+#include "sim/mpi/sim_control.h"
+#include "sim/mpi/sim_core.h"
 #include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <sys/eventfd.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
-#include "mpi/mpi.h"
-#include "sim/mpi/sim_control.h"
-#include "sim/mpi/sim_core.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -68,7 +68,9 @@ std::shared_ptr<VencChn> find(int chn) {
     return it == st().chns.end() ? nullptr : it->second;
 }
 
-bool is_jpeg(int payload) { return payload == OT_PT_JPEG || payload == OT_PT_MJPEG; }
+bool is_jpeg(int payload) {
+    return payload == OT_PT_JPEG || payload == OT_PT_MJPEG;
+}
 
 // Splits an Annex B access unit into its NAL units (each with its start code).
 void split_nals(EncodedPicture& p) {
@@ -77,13 +79,16 @@ void split_nals(EncodedPicture& p) {
     for (size_t i = 0; i + 3 <= d.size(); ++i) {
         if (d[i] == 0 && d[i + 1] == 0 && d[i + 2] == 1) {
             const size_t s = (i > 0 && d[i - 1] == 0) ? i - 1 : i;
-            if (starts.empty() || starts.back() != s) starts.push_back(static_cast<uint32_t>(s));
+            if (starts.empty() || starts.back() != s)
+                starts.push_back(static_cast<uint32_t>(s));
             i += 2;
         }
     }
-    if (starts.empty() || starts.front() != 0) starts.insert(starts.begin(), 0);
+    if (starts.empty() || starts.front() != 0)
+        starts.insert(starts.begin(), 0);
     for (size_t i = 0; i < starts.size(); ++i) {
-        const uint32_t end = i + 1 < starts.size() ? starts[i + 1] : static_cast<uint32_t>(d.size());
+        const uint32_t end =
+            i + 1 < starts.size() ? starts[i + 1] : static_cast<uint32_t>(d.size());
         p.nals.emplace_back(starts[i], end - starts[i]);
     }
 }
@@ -91,10 +96,14 @@ void split_nals(EncodedPicture& p) {
 AVCodecContext* open_encoder(const ot_venc_chn_attr& a) {
     av_log_set_level(AV_LOG_ERROR);
     const AVCodec* codec = nullptr;
-    if (a.payload == OT_PT_H264) codec = avcodec_find_encoder_by_name("libx264");
-    else if (a.payload == OT_PT_H265) codec = avcodec_find_encoder_by_name("libx265");
-    else if (is_jpeg(a.payload)) codec = avcodec_find_encoder(AV_CODEC_ID_MJPEG);
-    if (!codec) return nullptr;
+    if (a.payload == OT_PT_H264)
+        codec = avcodec_find_encoder_by_name("libx264");
+    else if (a.payload == OT_PT_H265)
+        codec = avcodec_find_encoder_by_name("libx265");
+    else if (is_jpeg(a.payload))
+        codec = avcodec_find_encoder(AV_CODEC_ID_MJPEG);
+    if (!codec)
+        return nullptr;
     AVCodecContext* ctx = avcodec_alloc_context3(codec);
     const int rate = a.rc.dst_frame_rate > 0 ? static_cast<int>(a.rc.dst_frame_rate) : 60;
     ctx->width = static_cast<int>(a.width);
@@ -151,7 +160,8 @@ void run_encoder(VencChn* c, ot_venc_chn_attr attr) {
         {
             std::unique_lock lock(c->mu);
             c->cv.wait(lock, [c] { return c->stopping || !c->input.empty(); });
-            if (c->stopping) break;
+            if (c->stopping)
+                break;
             in = c->input.front();
             c->input.pop_front();
         }
@@ -169,8 +179,9 @@ void run_encoder(VencChn* c, ot_venc_chn_attr attr) {
                 conv->width = ctx->width;
                 conv->height = ctx->height;
                 av_frame_get_buffer(conv, 32);
-                sws = sws_getContext(in->width, in->height, static_cast<AVPixelFormat>(in->format), ctx->width,
-                                     ctx->height, ctx->pix_fmt, SWS_FAST_BILINEAR, nullptr, nullptr, nullptr);
+                sws = sws_getContext(in->width, in->height, static_cast<AVPixelFormat>(in->format),
+                                     ctx->width, ctx->height, ctx->pix_fmt, SWS_FAST_BILINEAR,
+                                     nullptr, nullptr, nullptr);
             }
             av_frame_make_writable(conv);
             sws_scale(sws, in->data, in->linesize, 0, in->height, conv->data, conv->linesize);
@@ -182,8 +193,10 @@ void run_encoder(VencChn* c, ot_venc_chn_attr attr) {
                 EncodedPicture p;
                 p.data.assign(pkt->data, pkt->data + pkt->size);
                 p.pts = static_cast<uint64_t>(pkt->pts);
-                if (is_jpeg(attr.payload)) p.nals.emplace_back(0, static_cast<uint32_t>(p.data.size()));
-                else split_nals(p);
+                if (is_jpeg(attr.payload))
+                    p.nals.emplace_back(0, static_cast<uint32_t>(p.data.size()));
+                else
+                    split_nals(p);
                 publish(*c, std::move(p));
                 av_packet_unref(pkt);
             }
@@ -199,7 +212,8 @@ void run_encoder(VencChn* c, ot_venc_chn_attr attr) {
 void stop_worker(VencChn& c) {
     {
         std::lock_guard lock(c.mu);
-        if (!c.started) return;
+        if (!c.started)
+            return;
         c.started = false;
         c.stopping = true;
         c.cv.notify_all();
@@ -207,7 +221,8 @@ void stop_worker(VencChn& c) {
     c.worker.join();
     std::lock_guard lock(c.mu);
     c.stopping = false;
-    for (AVFrame* f : c.input) av_frame_free(&f);
+    for (AVFrame* f : c.input)
+        av_frame_free(&f);
     c.input.clear();
 }
 
@@ -216,9 +231,11 @@ void stop_worker(VencChn& c) {
 // Pictures bound in from capture.
 void venc_sink(int, int chn, const Picture& pic) {
     std::shared_ptr<VencChn> c = find(chn);
-    if (!c) return;
+    if (!c)
+        return;
     std::lock_guard lock(c->mu);
-    if (!c->started) return;
+    if (!c->started)
+        return;
     if (c->input.size() >= kInputDepth) {
         AVFrame* old = c->input.front();
         c->input.pop_front();
@@ -231,7 +248,8 @@ void venc_sink(int, int chn, const Picture& pic) {
 
 VencStats venc_stats(int chn) {
     std::shared_ptr<VencChn> c = find(chn);
-    if (!c) return {};
+    if (!c)
+        return {};
     std::lock_guard lock(c->mu);
     return c->stats;
 }
@@ -241,24 +259,33 @@ VencStats venc_stats(int chn) {
 using namespace hdext::sim;
 
 namespace {
-int venc_err(int code) { return ot_err(OT_ID_VENC, code); }
+int venc_err(int code) {
+    return ot_err(OT_ID_VENC, code);
+}
 bool supported(int payload) {
-    return payload == OT_PT_H264 || payload == OT_PT_H265 || payload == OT_PT_JPEG || payload == OT_PT_MJPEG;
+    return payload == OT_PT_H264 || payload == OT_PT_H265 || payload == OT_PT_JPEG ||
+           payload == OT_PT_MJPEG;
 }
 bool valid_attr(const ot_venc_chn_attr* a) {
-    return a->width >= 64 && a->height >= 64 && a->width <= a->max_width && a->height <= a->max_height &&
-           (a->width % 2) == 0 && (a->height % 2) == 0;
+    return a->width >= 64 && a->height >= 64 && a->width <= a->max_width &&
+           a->height <= a->max_height && (a->width % 2) == 0 && (a->height % 2) == 0;
 }
 } // namespace
 
 int ss_mpi_venc_create_chn(int chn, const ot_venc_chn_attr* attr) {
-    if (!attr) return venc_err(OT_ERR_NULL_PTR);
-    if (chn < 0 || chn >= 128) return venc_err(OT_ERR_INVALID_CHN);
-    if (!supported(attr->payload)) return venc_err(OT_ERR_NOT_SUPPORT);
-    if (!valid_attr(attr)) return venc_err(OT_ERR_ILLEGAL_PARAM);
-    if (attr->payload == OT_PT_H265 && !avcodec_find_encoder_by_name("libx265")) return venc_err(OT_ERR_NOT_SUPPORT);
+    if (!attr)
+        return venc_err(OT_ERR_NULL_PTR);
+    if (chn < 0 || chn >= 128)
+        return venc_err(OT_ERR_INVALID_CHN);
+    if (!supported(attr->payload))
+        return venc_err(OT_ERR_NOT_SUPPORT);
+    if (!valid_attr(attr))
+        return venc_err(OT_ERR_ILLEGAL_PARAM);
+    if (attr->payload == OT_PT_H265 && !avcodec_find_encoder_by_name("libx265"))
+        return venc_err(OT_ERR_NOT_SUPPORT);
     std::lock_guard lock(st().mu);
-    if (st().chns.count(chn)) return venc_err(OT_ERR_EXIST);
+    if (st().chns.count(chn))
+        return venc_err(OT_ERR_EXIST);
     auto c = std::make_shared<VencChn>();
     c->chn = chn;
     c->attr = *attr;
@@ -272,7 +299,8 @@ int ss_mpi_venc_destroy_chn(int chn) {
     {
         std::lock_guard lock(st().mu);
         auto it = st().chns.find(chn);
-        if (it == st().chns.end()) return venc_err(OT_ERR_UNEXIST);
+        if (it == st().chns.end())
+            return venc_err(OT_ERR_UNEXIST);
         c = it->second;
         st().chns.erase(it);
     }
@@ -280,18 +308,22 @@ int ss_mpi_venc_destroy_chn(int chn) {
     std::lock_guard lock(c->mu);
     c->destroyed = true;
     c->output.clear();
-    if (c->efd >= 0) close(c->efd);
+    if (c->efd >= 0)
+        close(c->efd);
     c->efd = -1;
     c->cv.notify_all();
     return 0;
 }
 
 int ss_mpi_venc_start_chn(int chn, const ot_venc_start_param* param) {
-    if (!param) return venc_err(OT_ERR_NULL_PTR);
+    if (!param)
+        return venc_err(OT_ERR_NULL_PTR);
     std::shared_ptr<VencChn> c = find(chn);
-    if (!c) return venc_err(OT_ERR_UNEXIST);
+    if (!c)
+        return venc_err(OT_ERR_UNEXIST);
     std::lock_guard lock(c->mu);
-    if (c->started) return 0;
+    if (c->started)
+        return 0;
     c->started = true;
     c->worker = std::thread([p = c.get(), a = c->attr] { run_encoder(p, a); });
     return 0;
@@ -299,44 +331,55 @@ int ss_mpi_venc_start_chn(int chn, const ot_venc_start_param* param) {
 
 int ss_mpi_venc_stop_chn(int chn) {
     std::shared_ptr<VencChn> c = find(chn);
-    if (!c) return venc_err(OT_ERR_UNEXIST);
+    if (!c)
+        return venc_err(OT_ERR_UNEXIST);
     stop_worker(*c);
     return 0;
 }
 
 int ss_mpi_venc_get_chn_attr(int chn, ot_venc_chn_attr* attr) {
-    if (!attr) return venc_err(OT_ERR_NULL_PTR);
+    if (!attr)
+        return venc_err(OT_ERR_NULL_PTR);
     std::shared_ptr<VencChn> c = find(chn);
-    if (!c) return venc_err(OT_ERR_UNEXIST);
+    if (!c)
+        return venc_err(OT_ERR_UNEXIST);
     std::lock_guard lock(c->mu);
     *attr = c->attr;
     return 0;
 }
 
 int ss_mpi_venc_set_chn_attr(int chn, const ot_venc_chn_attr* attr) {
-    if (!attr) return venc_err(OT_ERR_NULL_PTR);
+    if (!attr)
+        return venc_err(OT_ERR_NULL_PTR);
     std::shared_ptr<VencChn> c = find(chn);
-    if (!c) return venc_err(OT_ERR_UNEXIST);
-    if (!valid_attr(attr) || attr->payload != c->attr.payload) return venc_err(OT_ERR_ILLEGAL_PARAM);
+    if (!c)
+        return venc_err(OT_ERR_UNEXIST);
+    if (!valid_attr(attr) || attr->payload != c->attr.payload)
+        return venc_err(OT_ERR_ILLEGAL_PARAM);
     std::lock_guard lock(c->mu);
-    if (c->started) return venc_err(OT_ERR_NOT_PERM);
+    if (c->started)
+        return venc_err(OT_ERR_NOT_PERM);
     c->attr = *attr;
     return 0;
 }
 
 int ss_mpi_venc_get_rc_param(int chn, ot_venc_rc_param* param) {
-    if (!param) return venc_err(OT_ERR_NULL_PTR);
+    if (!param)
+        return venc_err(OT_ERR_NULL_PTR);
     std::shared_ptr<VencChn> c = find(chn);
-    if (!c) return venc_err(OT_ERR_UNEXIST);
+    if (!c)
+        return venc_err(OT_ERR_UNEXIST);
     std::lock_guard lock(c->mu);
     *param = c->rc;
     return 0;
 }
 
 int ss_mpi_venc_set_rc_param(int chn, const ot_venc_rc_param* param) {
-    if (!param) return venc_err(OT_ERR_NULL_PTR);
+    if (!param)
+        return venc_err(OT_ERR_NULL_PTR);
     std::shared_ptr<VencChn> c = find(chn);
-    if (!c) return venc_err(OT_ERR_UNEXIST);
+    if (!c)
+        return venc_err(OT_ERR_UNEXIST);
     std::lock_guard lock(c->mu);
     c->rc = *param;
     return 0;
@@ -344,44 +387,57 @@ int ss_mpi_venc_set_rc_param(int chn, const ot_venc_rc_param* param) {
 
 int ss_mpi_venc_get_fd(int chn) {
     std::shared_ptr<VencChn> c = find(chn);
-    if (!c) return -1;
+    if (!c)
+        return -1;
     std::lock_guard lock(c->mu);
     if (c->efd < 0) {
-        c->efd = eventfd(static_cast<unsigned>(c->output.size()), EFD_NONBLOCK | EFD_SEMAPHORE | EFD_CLOEXEC);
+        c->efd = eventfd(static_cast<unsigned>(c->output.size()),
+                         EFD_NONBLOCK | EFD_SEMAPHORE | EFD_CLOEXEC);
     }
     return c->efd;
 }
 
 int ss_mpi_venc_close_fd(int chn) {
     std::shared_ptr<VencChn> c = find(chn);
-    if (!c) return venc_err(OT_ERR_UNEXIST);
+    if (!c)
+        return venc_err(OT_ERR_UNEXIST);
     std::lock_guard lock(c->mu);
-    if (c->efd >= 0) close(c->efd);
+    if (c->efd >= 0)
+        close(c->efd);
     c->efd = -1;
     return 0;
 }
 
 int ss_mpi_venc_query_status(int chn, ot_venc_chn_status* status) {
-    if (!status) return venc_err(OT_ERR_NULL_PTR);
+    if (!status)
+        return venc_err(OT_ERR_NULL_PTR);
     std::shared_ptr<VencChn> c = find(chn);
-    if (!c) return venc_err(OT_ERR_UNEXIST);
+    if (!c)
+        return venc_err(OT_ERR_UNEXIST);
     std::lock_guard lock(c->mu);
     status->left_stream_frames = static_cast<uint32_t>(c->output.size());
-    status->cur_packs = c->output.empty() ? 0 : static_cast<uint32_t>(c->output.front().nals.size());
+    status->cur_packs =
+        c->output.empty() ? 0 : static_cast<uint32_t>(c->output.front().nals.size());
     return 0;
 }
 
 int ss_mpi_venc_get_stream(int chn, ot_venc_stream* stream, int timeout_ms) {
-    if (!stream || !stream->pack) return venc_err(OT_ERR_NULL_PTR);
+    if (!stream || !stream->pack)
+        return venc_err(OT_ERR_NULL_PTR);
     std::shared_ptr<VencChn> c = find(chn);
-    if (!c) return venc_err(OT_ERR_UNEXIST);
+    if (!c)
+        return venc_err(OT_ERR_UNEXIST);
     std::unique_lock lock(c->mu);
     auto ready = [&] { return !c->output.empty() || c->destroyed; };
-    if (timeout_ms < 0) c->cv.wait(lock, ready);
-    else c->cv.wait_for(lock, std::chrono::milliseconds(timeout_ms), ready);
-    if (c->output.empty()) return venc_err(OT_ERR_BUF_EMPTY);
+    if (timeout_ms < 0)
+        c->cv.wait(lock, ready);
+    else
+        c->cv.wait_for(lock, std::chrono::milliseconds(timeout_ms), ready);
+    if (c->output.empty())
+        return venc_err(OT_ERR_BUF_EMPTY);
     EncodedPicture& p = c->output.front();
-    if (stream->pack_cnt < p.nals.size()) return venc_err(OT_ERR_ILLEGAL_PARAM);
+    if (stream->pack_cnt < p.nals.size())
+        return venc_err(OT_ERR_ILLEGAL_PARAM);
     for (size_t i = 0; i < p.nals.size(); ++i) {
         ot_venc_pack& pk = stream->pack[i];
         pk.addr = p.data.data() + p.nals[i].first;
@@ -396,11 +452,14 @@ int ss_mpi_venc_get_stream(int chn, ot_venc_stream* stream, int timeout_ms) {
 }
 
 int ss_mpi_venc_release_stream(int chn, ot_venc_stream* stream) {
-    if (!stream) return venc_err(OT_ERR_NULL_PTR);
+    if (!stream)
+        return venc_err(OT_ERR_NULL_PTR);
     std::shared_ptr<VencChn> c = find(chn);
-    if (!c) return venc_err(OT_ERR_UNEXIST);
+    if (!c)
+        return venc_err(OT_ERR_UNEXIST);
     std::lock_guard lock(c->mu);
-    if (c->output.empty() || stream->seq != c->seq) return venc_err(OT_ERR_ILLEGAL_PARAM);
+    if (c->output.empty() || stream->seq != c->seq)
+        return venc_err(OT_ERR_ILLEGAL_PARAM);
     c->output.pop_front();
     ++c->seq;
     if (c->efd >= 0) {
@@ -416,14 +475,16 @@ ot_venc_mod_param g_venc_mod{};
 } // namespace
 
 int ss_mpi_venc_get_mod_param(ot_venc_mod_param* param) {
-    if (!param) return venc_err(OT_ERR_NULL_PTR);
+    if (!param)
+        return venc_err(OT_ERR_NULL_PTR);
     std::lock_guard lock(g_venc_mod_mu);
     *param = g_venc_mod;
     return 0;
 }
 
 int ss_mpi_venc_set_mod_param(const ot_venc_mod_param* param) {
-    if (!param) return venc_err(OT_ERR_NULL_PTR);
+    if (!param)
+        return venc_err(OT_ERR_NULL_PTR);
     std::lock_guard lock(g_venc_mod_mu);
     g_venc_mod = *param;
     return 0;

@@ -1,16 +1,16 @@
 // Simulated capture: while the board's source file says a source is present, each enabled
 // channel produces NV12 pictures at its size and rate, paced by CLOCK_MONOTONIC, stamped with
 // frame number and capture time, and hands them to whatever is bound to it.
+#include "mpi/mpi.h"
+#include "sim/mpi/sim_control.h"
+#include "sim/mpi/sim_core.h"
+#include "sim/mpi/stamp.h"
 #include <atomic>
 #include <cstdio>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
-#include "mpi/mpi.h"
-#include "sim/mpi/sim_control.h"
-#include "sim/mpi/sim_core.h"
-#include "sim/mpi/stamp.h"
 
 extern "C" {
 #include <libavutil/buffer.h>
@@ -56,12 +56,15 @@ bool source_present(uint32_t intf_mode) {
     return !line.empty() && line.rfind("none", 0) != 0;
 }
 
-int stride_of(int w) { return (w + 63) & ~63; }
+int stride_of(int w) {
+    return (w + 63) & ~63;
+}
 
 // An NV12 picture whose planes live in one buffer of the pool.
 AVFrame* pooled_frame(AVBufferPool* pool, int w, int h) {
     AVBufferRef* buf = av_buffer_pool_get(pool);
-    if (!buf) return nullptr;
+    if (!buf)
+        return nullptr;
     AVFrame* f = av_frame_alloc();
     f->format = AV_PIX_FMT_NV12;
     f->width = w;
@@ -78,11 +81,14 @@ void run_channel(ViChn* c, uint32_t intf_mode) {
     const int w = (a.out_width > 0 ? a.out_width : a.width) & ~1;
     const int h = (a.out_height > 0 ? a.out_height : a.height) & ~1;
     int rate = a.dst_frame_rate > 0 ? a.dst_frame_rate : a.src_frame_rate;
-    if (rate <= 0) rate = 60;
-    if (w <= 0 || h <= 0) return;
+    if (rate <= 0)
+        rate = 60;
+    if (w <= 0 || h <= 0)
+        return;
     const uint64_t period = 1000000u / static_cast<uint64_t>(rate);
     // Pictures come from a pool: a fresh 3 MB buffer a picture costs more than drawing it.
-    AVBufferPool* pool = av_buffer_pool_init(static_cast<size_t>(stride_of(w)) * static_cast<size_t>(h) * 3 / 2, nullptr);
+    AVBufferPool* pool = av_buffer_pool_init(
+        static_cast<size_t>(stride_of(w)) * static_cast<size_t>(h) * 3 / 2, nullptr);
     uint64_t next = now_us();
     uint64_t last_check = 0;
     bool present = false;
@@ -91,14 +97,17 @@ void run_channel(ViChn* c, uint32_t intf_mode) {
         sleep_until_us(next);
         const uint64_t t = now_us();
         next += period;
-        if (next + 4 * period < t) next = t + period; // fell far behind: do not burst
+        if (next + 4 * period < t)
+            next = t + period; // fell far behind: do not burst
         if (t - last_check >= kSourceRecheckUs) {
             present = source_present(intf_mode);
             last_check = t;
         }
-        if (!present || !has_binding(OT_ID_VI, c->dev, c->chn)) continue;
+        if (!present || !has_binding(OT_ID_VI, c->dev, c->chn))
+            continue;
         AVFrame* f = pooled_frame(pool, w, h);
-        if (!f) continue;
+        if (!f)
+            continue;
         draw_test_picture(f->data[0], f->linesize[0], f->data[1], f->linesize[1], w, h, k);
         const uint64_t cap = now_us();
         write_stamp(f->data[0], f->linesize[0], w, h, Stamp{k, cap});
@@ -107,7 +116,8 @@ void run_channel(ViChn* c, uint32_t intf_mode) {
         // here costs no number.
         const int taken = deliver(OT_ID_VI, c->dev, c->chn, Picture{f, false});
         av_frame_free(&f);
-        if (taken == 0) continue;
+        if (taken == 0)
+            continue;
         ++k;
         c->produced.store(k, std::memory_order_relaxed);
     }
@@ -127,50 +137,67 @@ uint32_t vi_frames_produced(int dev, int chn) {
 using namespace hdext::sim;
 
 namespace {
-bool valid_dev(int dev) { return dev >= 0 && dev < 4; }
-bool valid_chn(int chn) { return chn >= 0 && chn < 16; }
+bool valid_dev(int dev) {
+    return dev >= 0 && dev < 4;
+}
+bool valid_chn(int chn) {
+    return chn >= 0 && chn < 16;
+}
 } // namespace
 
 int ss_mpi_vi_set_dev_attr(int dev, const ot_vi_dev_attr* attr) {
-    if (!attr) return ot_err(OT_ID_VI, OT_ERR_NULL_PTR);
-    if (!valid_dev(dev)) return ot_err(OT_ID_VI, OT_ERR_INVALID_DEV);
+    if (!attr)
+        return ot_err(OT_ID_VI, OT_ERR_NULL_PTR);
+    if (!valid_dev(dev))
+        return ot_err(OT_ID_VI, OT_ERR_INVALID_DEV);
     std::lock_guard lock(st().mu);
-    if (st().devs[dev].enabled) return ot_err(OT_ID_VI, OT_ERR_NOT_PERM);
+    if (st().devs[dev].enabled)
+        return ot_err(OT_ID_VI, OT_ERR_NOT_PERM);
     st().devs[dev].attr = *attr;
     st().devs[dev].attr_set = true;
     return 0;
 }
 
 int ss_mpi_vi_get_dev_attr(int dev, ot_vi_dev_attr* attr) {
-    if (!attr) return ot_err(OT_ID_VI, OT_ERR_NULL_PTR);
-    if (!valid_dev(dev)) return ot_err(OT_ID_VI, OT_ERR_INVALID_DEV);
+    if (!attr)
+        return ot_err(OT_ID_VI, OT_ERR_NULL_PTR);
+    if (!valid_dev(dev))
+        return ot_err(OT_ID_VI, OT_ERR_INVALID_DEV);
     std::lock_guard lock(st().mu);
-    if (!st().devs[dev].attr_set) return ot_err(OT_ID_VI, OT_ERR_NOT_CFG);
+    if (!st().devs[dev].attr_set)
+        return ot_err(OT_ID_VI, OT_ERR_NOT_CFG);
     *attr = st().devs[dev].attr;
     return 0;
 }
 
 int ss_mpi_vi_enable_dev(int dev) {
-    if (!valid_dev(dev)) return ot_err(OT_ID_VI, OT_ERR_INVALID_DEV);
+    if (!valid_dev(dev))
+        return ot_err(OT_ID_VI, OT_ERR_INVALID_DEV);
     std::lock_guard lock(st().mu);
-    if (!st().devs[dev].attr_set) return ot_err(OT_ID_VI, OT_ERR_NOT_CFG);
+    if (!st().devs[dev].attr_set)
+        return ot_err(OT_ID_VI, OT_ERR_NOT_CFG);
     st().devs[dev].enabled = true;
     return 0;
 }
 
 int ss_mpi_vi_disable_dev(int dev) {
-    if (!valid_dev(dev)) return ot_err(OT_ID_VI, OT_ERR_INVALID_DEV);
+    if (!valid_dev(dev))
+        return ot_err(OT_ID_VI, OT_ERR_INVALID_DEV);
     std::lock_guard lock(st().mu);
     for (const auto& [key, c] : st().running)
-        if (key.first == dev) return ot_err(OT_ID_VI, OT_ERR_NOT_PERM); // channels still on
+        if (key.first == dev)
+            return ot_err(OT_ID_VI, OT_ERR_NOT_PERM); // channels still on
     st().devs[dev].enabled = false;
     return 0;
 }
 
 int ss_mpi_vi_set_chn_attr(int dev, int chn, const ot_vi_chn_attr* attr) {
-    if (!attr) return ot_err(OT_ID_VI, OT_ERR_NULL_PTR);
-    if (!valid_dev(dev)) return ot_err(OT_ID_VI, OT_ERR_INVALID_DEV);
-    if (!valid_chn(chn)) return ot_err(OT_ID_VI, OT_ERR_INVALID_CHN);
+    if (!attr)
+        return ot_err(OT_ID_VI, OT_ERR_NULL_PTR);
+    if (!valid_dev(dev))
+        return ot_err(OT_ID_VI, OT_ERR_INVALID_DEV);
+    if (!valid_chn(chn))
+        return ot_err(OT_ID_VI, OT_ERR_INVALID_CHN);
     if (attr->width <= 0 || attr->height <= 0 || attr->width > 4096 || attr->height > 4096)
         return ot_err(OT_ID_VI, OT_ERR_ILLEGAL_PARAM);
     std::lock_guard lock(st().mu);
@@ -179,23 +206,30 @@ int ss_mpi_vi_set_chn_attr(int dev, int chn, const ot_vi_chn_attr* attr) {
 }
 
 int ss_mpi_vi_get_chn_attr(int dev, int chn, ot_vi_chn_attr* attr) {
-    if (!attr) return ot_err(OT_ID_VI, OT_ERR_NULL_PTR);
+    if (!attr)
+        return ot_err(OT_ID_VI, OT_ERR_NULL_PTR);
     std::lock_guard lock(st().mu);
     auto it = st().chn_attr.find({dev, chn});
-    if (it == st().chn_attr.end()) return ot_err(OT_ID_VI, OT_ERR_NOT_CFG);
+    if (it == st().chn_attr.end())
+        return ot_err(OT_ID_VI, OT_ERR_NOT_CFG);
     *attr = it->second;
     return 0;
 }
 
 int ss_mpi_vi_enable_chn(int dev, int chn) {
-    if (!valid_dev(dev)) return ot_err(OT_ID_VI, OT_ERR_INVALID_DEV);
-    if (!valid_chn(chn)) return ot_err(OT_ID_VI, OT_ERR_INVALID_CHN);
+    if (!valid_dev(dev))
+        return ot_err(OT_ID_VI, OT_ERR_INVALID_DEV);
+    if (!valid_chn(chn))
+        return ot_err(OT_ID_VI, OT_ERR_INVALID_CHN);
     std::lock_guard lock(st().mu);
-    if (!st().devs[dev].enabled) return ot_err(OT_ID_VI, OT_ERR_NOT_PERM);
+    if (!st().devs[dev].enabled)
+        return ot_err(OT_ID_VI, OT_ERR_NOT_PERM);
     auto a = st().chn_attr.find({dev, chn});
-    if (a == st().chn_attr.end()) return ot_err(OT_ID_VI, OT_ERR_NOT_CFG);
+    if (a == st().chn_attr.end())
+        return ot_err(OT_ID_VI, OT_ERR_NOT_CFG);
     auto& slot = st().running[{dev, chn}];
-    if (slot) return 0;
+    if (slot)
+        return 0;
     slot = std::make_unique<ViChn>();
     slot->dev = dev;
     slot->chn = chn;
@@ -211,7 +245,8 @@ int ss_mpi_vi_disable_chn(int dev, int chn) {
     {
         std::lock_guard lock(st().mu);
         auto it = st().running.find({dev, chn});
-        if (it == st().running.end()) return 0;
+        if (it == st().running.end())
+            return 0;
         c = std::move(it->second);
         st().running.erase(it);
     }
@@ -221,14 +256,16 @@ int ss_mpi_vi_disable_chn(int dev, int chn) {
 }
 
 int ss_mpi_vi_get_mod_param(ot_vi_mod_param* param) {
-    if (!param) return ot_err(OT_ID_VI, OT_ERR_NULL_PTR);
+    if (!param)
+        return ot_err(OT_ID_VI, OT_ERR_NULL_PTR);
     std::lock_guard lock(st().mu);
     *param = st().mod;
     return 0;
 }
 
 int ss_mpi_vi_set_mod_param(const ot_vi_mod_param* param) {
-    if (!param) return ot_err(OT_ID_VI, OT_ERR_NULL_PTR);
+    if (!param)
+        return ot_err(OT_ID_VI, OT_ERR_NULL_PTR);
     std::lock_guard lock(st().mu);
     st().mod = *param;
     return 0;

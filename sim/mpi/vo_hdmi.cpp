@@ -2,17 +2,17 @@
 // picture bound to it: it reads the capture stamp back (frames shown, gaps, glass-to-glass
 // latency) and reports on the board: sim/hdmi-out/status (key=value lines) and
 // sim/hdmi-out/snapshot.png, each at most twice a second.
+#include "mpi/mpi.h"
+#include "sim/mpi/png_out.h"
+#include "sim/mpi/sim_control.h"
+#include "sim/mpi/sim_core.h"
+#include "sim/mpi/stamp.h"
 #include <algorithm>
 #include <cstdio>
 #include <map>
 #include <mutex>
 #include <sstream>
 #include <vector>
-#include "mpi/mpi.h"
-#include "sim/mpi/png_out.h"
-#include "sim/mpi/sim_control.h"
-#include "sim/mpi/sim_core.h"
-#include "sim/mpi/stamp.h"
 
 extern "C" {
 #include <libavutil/frame.h>
@@ -57,12 +57,14 @@ VoState& st() {
 }
 
 int audio_rate_of_code(int code) {
-    static const int kRates[] = {0, 8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000, 0, 96000};
+    static const int kRates[] = {0,     8000,  11025, 12000, 16000, 22050,
+                                 24000, 32000, 44100, 48000, 0,     96000};
     return code >= 0 && code < 12 ? kRates[code] : 0;
 }
 
 uint64_t percentile(std::vector<uint64_t> v, int pct) {
-    if (v.empty()) return 0;
+    if (v.empty())
+        return 0;
     const size_t i = std::min(v.size() - 1, v.size() * static_cast<size_t>(pct) / 100);
     std::nth_element(v.begin(), v.begin() + static_cast<long>(i), v.end());
     return v[i];
@@ -72,7 +74,8 @@ uint32_t luma_checksum(const AVFrame* f) {
     uint32_t h = 2166136261u; // FNV-1a over a sparse grid of luma samples
     for (int r = 0; r < f->height; r += 8) {
         const uint8_t* row = f->data[0] + static_cast<long>(r) * f->linesize[0];
-        for (int c = 0; c < f->width; c += 8) h = (h ^ row[c]) * 16777619u;
+        for (int c = 0; c < f->width; c += 8)
+            h = (h ^ row[c]) * 16777619u;
     }
     return h;
 }
@@ -91,7 +94,8 @@ std::string status_text() {
     auto chn = s.chns.find(s.showing);
     if (chn != s.chns.end()) {
         auto pub = s.pub.find(s.showing.first);
-        if (pub != s.pub.end()) sync = pub->second.intf_sync;
+        if (pub != s.pub.end())
+            sync = pub->second.intf_sync;
     }
     o << "hdmi=" << (h.started ? "on" : "off") << "\n";
     o << "hdmi_video_format=" << h.attr.video_format << "\n";
@@ -120,7 +124,9 @@ std::string status_text() {
     return o.str();
 }
 
-void write_status_locked() { write_board_file("/sim/hdmi-out/status", status_text()); }
+void write_status_locked() {
+    write_board_file("/sim/hdmi-out/status", status_text());
+}
 
 } // namespace
 
@@ -132,7 +138,8 @@ void vo_sink(int layer, int chn, const Picture& pic) {
     {
         std::lock_guard lock(s.mu);
         auto it = s.chns.find({layer, chn});
-        if (it == s.chns.end() || !it->second.enabled) return;
+        if (it == s.chns.end() || !it->second.enabled)
+            return;
         VoChn& c = it->second;
         ++c.stats.shown;
         c.stats.width = f->width;
@@ -143,15 +150,20 @@ void vo_sink(int layer, int chn, const Picture& pic) {
                 ++c.stats.stamped;
                 const int64_t n = stamp->frame_no;
                 if (c.stats.last_frame >= 0) {
-                    if (n > c.stats.last_frame + 1) c.stats.gaps += static_cast<uint64_t>(n - c.stats.last_frame - 1);
-                    else if (n <= c.stats.last_frame) ++c.stats.reordered;
+                    if (n > c.stats.last_frame + 1)
+                        c.stats.gaps += static_cast<uint64_t>(n - c.stats.last_frame - 1);
+                    else if (n <= c.stats.last_frame)
+                        ++c.stats.reordered;
                 }
-                if (c.stats.first_frame < 0) c.stats.first_frame = n;
+                if (c.stats.first_frame < 0)
+                    c.stats.first_frame = n;
                 c.stats.last_frame = n;
                 const uint64_t lat = now > stamp->time_us ? now - stamp->time_us : 0;
                 c.stats.latency_max_us = std::max(c.stats.latency_max_us, lat);
-                if (c.latencies.size() < kLatencyWindow) c.latencies.push_back(lat);
-                else c.latencies[c.lat_pos++ % kLatencyWindow] = lat;
+                if (c.latencies.size() < kLatencyWindow)
+                    c.latencies.push_back(lat);
+                else
+                    c.latencies[c.lat_pos++ % kLatencyWindow] = lat;
             }
         }
         s.showing = {layer, chn};
@@ -165,13 +177,15 @@ void vo_sink(int layer, int chn, const Picture& pic) {
             snapshot = true;
         }
     }
-    if (snapshot) write_png_snapshot(f, "/sim/hdmi-out/snapshot.png", kSnapshotWidth);
+    if (snapshot)
+        write_png_snapshot(f, "/sim/hdmi-out/snapshot.png", kSnapshotWidth);
 }
 
 VoStats vo_stats(int layer, int chn) {
     std::lock_guard lock(st().mu);
     auto it = st().chns.find({layer, chn});
-    if (it == st().chns.end()) return {};
+    if (it == st().chns.end())
+        return {};
     refresh_latency(it->second);
     return it->second.stats;
 }
@@ -181,47 +195,62 @@ VoStats vo_stats(int layer, int chn) {
 using namespace hdext::sim;
 
 namespace {
-int vo_err(int code) { return ot_err(OT_ID_VO, code); }
-int hdmi_err(int code) { return ot_err(OT_ID_HDMI, code); }
-bool valid_dev(int dev) { return dev >= 0 && dev < 35; }
+int vo_err(int code) {
+    return ot_err(OT_ID_VO, code);
+}
+int hdmi_err(int code) {
+    return ot_err(OT_ID_HDMI, code);
+}
+bool valid_dev(int dev) {
+    return dev >= 0 && dev < 35;
+}
 } // namespace
 
 int ss_mpi_vo_set_pub_attr(int dev, const ot_vo_pub_attr* attr) {
-    if (!attr) return vo_err(OT_ERR_NULL_PTR);
-    if (!valid_dev(dev)) return vo_err(OT_ERR_INVALID_DEV);
+    if (!attr)
+        return vo_err(OT_ERR_NULL_PTR);
+    if (!valid_dev(dev))
+        return vo_err(OT_ERR_INVALID_DEV);
     std::lock_guard lock(st().mu);
-    if (st().dev_on[dev]) return vo_err(OT_ERR_NOT_PERM);
+    if (st().dev_on[dev])
+        return vo_err(OT_ERR_NOT_PERM);
     st().pub[dev] = *attr;
     return 0;
 }
 
 int ss_mpi_vo_enable(int dev) {
-    if (!valid_dev(dev)) return vo_err(OT_ERR_INVALID_DEV);
+    if (!valid_dev(dev))
+        return vo_err(OT_ERR_INVALID_DEV);
     std::lock_guard lock(st().mu);
-    if (!st().pub.count(dev)) return vo_err(OT_ERR_NOT_CFG);
+    if (!st().pub.count(dev))
+        return vo_err(OT_ERR_NOT_CFG);
     st().dev_on[dev] = true;
     return 0;
 }
 
 int ss_mpi_vo_disable(int dev) {
-    if (!valid_dev(dev)) return vo_err(OT_ERR_INVALID_DEV);
+    if (!valid_dev(dev))
+        return vo_err(OT_ERR_INVALID_DEV);
     std::lock_guard lock(st().mu);
     st().dev_on[dev] = false;
     return 0;
 }
 
 int ss_mpi_vo_set_video_layer_attr(int layer, const ot_vo_video_layer_attr* attr) {
-    if (!attr) return vo_err(OT_ERR_NULL_PTR);
+    if (!attr)
+        return vo_err(OT_ERR_NULL_PTR);
     std::lock_guard lock(st().mu);
     st().layer[layer] = *attr;
     return 0;
 }
 
 int ss_mpi_vo_get_video_layer_attr(int layer, ot_vo_video_layer_attr* attr) {
-    if (!attr) return vo_err(OT_ERR_NULL_PTR);
+    if (!attr)
+        return vo_err(OT_ERR_NULL_PTR);
     std::lock_guard lock(st().mu);
     auto it = st().layer.find(layer);
-    if (it == st().layer.end()) return vo_err(OT_ERR_NOT_CFG);
+    if (it == st().layer.end())
+        return vo_err(OT_ERR_NOT_CFG);
     *attr = it->second;
     return 0;
 }
@@ -233,7 +262,8 @@ int ss_mpi_vo_set_video_layer_early_display(int layer, int) {
 
 int ss_mpi_vo_enable_video_layer(int layer) {
     std::lock_guard lock(st().mu);
-    if (!st().layer.count(layer)) return vo_err(OT_ERR_NOT_CFG);
+    if (!st().layer.count(layer))
+        return vo_err(OT_ERR_NOT_CFG);
     st().layer_on[layer] = true;
     return 0;
 }
@@ -245,8 +275,10 @@ int ss_mpi_vo_disable_video_layer(int layer) {
 }
 
 int ss_mpi_vo_set_chn_attr(int layer, int chn, const ot_vo_chn_attr* attr) {
-    if (!attr) return vo_err(OT_ERR_NULL_PTR);
-    if (chn < 0 || chn >= 64) return vo_err(OT_ERR_INVALID_CHN);
+    if (!attr)
+        return vo_err(OT_ERR_NULL_PTR);
+    if (chn < 0 || chn >= 64)
+        return vo_err(OT_ERR_INVALID_CHN);
     std::lock_guard lock(st().mu);
     st().chns[{layer, chn}].attr = *attr;
     return 0;
@@ -259,9 +291,11 @@ int ss_mpi_vo_set_chn_recv_threshold(int layer, int chn, uint32_t) {
 
 int ss_mpi_vo_enable_chn(int layer, int chn) {
     std::lock_guard lock(st().mu);
-    if (!st().layer_on[layer]) return vo_err(OT_ERR_NOT_PERM);
+    if (!st().layer_on[layer])
+        return vo_err(OT_ERR_NOT_PERM);
     auto it = st().chns.find({layer, chn});
-    if (it == st().chns.end()) return vo_err(OT_ERR_NOT_CFG);
+    if (it == st().chns.end())
+        return vo_err(OT_ERR_NOT_CFG);
     VoChn& c = it->second;
     c.enabled = true;
     c.stats = VoStats{};
@@ -274,9 +308,11 @@ int ss_mpi_vo_enable_chn(int layer, int chn) {
 int ss_mpi_vo_disable_chn(int layer, int chn) {
     std::lock_guard lock(st().mu);
     auto it = st().chns.find({layer, chn});
-    if (it == st().chns.end()) return vo_err(OT_ERR_NOT_CFG);
+    if (it == st().chns.end())
+        return vo_err(OT_ERR_NOT_CFG);
     it->second.enabled = false;
-    if (st().showing == std::make_pair(layer, chn)) write_status_locked();
+    if (st().showing == std::make_pair(layer, chn))
+        write_status_locked();
     return 0;
 }
 
@@ -301,49 +337,61 @@ int ss_mpi_hdmi_deinit() {
 }
 
 int ss_mpi_hdmi_open(int id) {
-    if (id != 0) return hdmi_err(OT_ERR_INVALID_DEV);
+    if (id != 0)
+        return hdmi_err(OT_ERR_INVALID_DEV);
     std::lock_guard lock(st().mu);
-    if (!st().hdmi.inited) return hdmi_err(OT_ERR_NOT_READY);
+    if (!st().hdmi.inited)
+        return hdmi_err(OT_ERR_NOT_READY);
     st().hdmi.open = true;
     return 0;
 }
 
 int ss_mpi_hdmi_close(int id) {
-    if (id != 0) return hdmi_err(OT_ERR_INVALID_DEV);
+    if (id != 0)
+        return hdmi_err(OT_ERR_INVALID_DEV);
     std::lock_guard lock(st().mu);
     st().hdmi.open = false;
     return 0;
 }
 
 int ss_mpi_hdmi_get_attr(int id, ot_hdmi_attr* attr) {
-    if (!attr) return hdmi_err(OT_ERR_NULL_PTR);
-    if (id != 0) return hdmi_err(OT_ERR_INVALID_DEV);
+    if (!attr)
+        return hdmi_err(OT_ERR_NULL_PTR);
+    if (id != 0)
+        return hdmi_err(OT_ERR_INVALID_DEV);
     std::lock_guard lock(st().mu);
-    if (!st().hdmi.open) return hdmi_err(OT_ERR_NOT_READY);
+    if (!st().hdmi.open)
+        return hdmi_err(OT_ERR_NOT_READY);
     *attr = st().hdmi.attr;
     return 0;
 }
 
 int ss_mpi_hdmi_set_attr(int id, const ot_hdmi_attr* attr) {
-    if (!attr) return hdmi_err(OT_ERR_NULL_PTR);
-    if (id != 0) return hdmi_err(OT_ERR_INVALID_DEV);
+    if (!attr)
+        return hdmi_err(OT_ERR_NULL_PTR);
+    if (id != 0)
+        return hdmi_err(OT_ERR_INVALID_DEV);
     std::lock_guard lock(st().mu);
-    if (!st().hdmi.open) return hdmi_err(OT_ERR_NOT_READY);
+    if (!st().hdmi.open)
+        return hdmi_err(OT_ERR_NOT_READY);
     st().hdmi.attr = *attr;
     return 0;
 }
 
 int ss_mpi_hdmi_start(int id) {
-    if (id != 0) return hdmi_err(OT_ERR_INVALID_DEV);
+    if (id != 0)
+        return hdmi_err(OT_ERR_INVALID_DEV);
     std::lock_guard lock(st().mu);
-    if (!st().hdmi.open) return hdmi_err(OT_ERR_NOT_READY);
+    if (!st().hdmi.open)
+        return hdmi_err(OT_ERR_NOT_READY);
     st().hdmi.started = true;
     write_status_locked();
     return 0;
 }
 
 int ss_mpi_hdmi_stop(int id) {
-    if (id != 0) return hdmi_err(OT_ERR_INVALID_DEV);
+    if (id != 0)
+        return hdmi_err(OT_ERR_INVALID_DEV);
     std::lock_guard lock(st().mu);
     st().hdmi.started = false;
     write_status_locked();

@@ -1,12 +1,13 @@
 // Audio encoder and decoder channels (created on a TX, never started on the system's roads).
-#include <cstdio>
 #include "media/audio_units.h"
 #include "mpi/mpi.h"
+#include <cstdio>
 
 namespace {
 // Payload-specific codec values; false for a payload the channels do not take.
 bool codec_block(int payload, int rate, int value_a, int value_b, int32_t codec[6]) {
-    for (int i = 0; i < 6; ++i) codec[i] = 0;
+    for (int i = 0; i < 6; ++i)
+        codec[i] = 0;
     switch (payload) {
     case OT_PT_G711A:
     case OT_PT_G711U:
@@ -39,7 +40,9 @@ struct AencRecord {
 };
 
 CAEncode::CAEncode() : m_rec(new AencRecord{OT_PT_G711A, 30, 32000, 0, 1, -1, 0}) {}
-CAEncode::~CAEncode() { delete m_rec; }
+CAEncode::~CAEncode() {
+    delete m_rec;
+}
 
 int CAEncode::AENC_InitAttr(int chn) {
     m_rec->chn = chn;
@@ -62,15 +65,20 @@ int CAEncode::AENC_Start() {
     }
     const int ret = ss_mpi_aenc_create_chn(m_rec->chn, &a);
     if (ret != 0) {
-        std::printf("%s: ss_mpi_aenc_create_chn(%d) failed with %#x!\n", "AENC_Start", m_rec->chn, ret);
+        std::printf("%s: ss_mpi_aenc_create_chn(%d) failed with %#x!\n", "AENC_Start", m_rec->chn,
+                    ret);
         return ret;
     }
     return 0;
 }
 
-int CAEncode::AENC_Stop() { return ss_mpi_aenc_destroy_chn(m_rec->chn); }
+int CAEncode::AENC_Stop() {
+    return ss_mpi_aenc_destroy_chn(m_rec->chn);
+}
 
-int CAEncode::AENC_GetFd() { return ss_mpi_aenc_get_fd(m_rec->chn); }
+int CAEncode::AENC_GetFd() {
+    return ss_mpi_aenc_get_fd(m_rec->chn);
+}
 
 int CAEncode::AENC_GetStream(ot_audio_stream* stream) {
     const int ret = ss_mpi_aenc_get_stream(m_rec->chn, stream, m_rec->timeout);
@@ -101,7 +109,9 @@ struct AdecRecord {
 };
 
 CADecode::CADecode() : m_rec(new AdecRecord{OT_PT_G711A, 20, 0, 0, 1}) {}
-CADecode::~CADecode() { delete m_rec; }
+CADecode::~CADecode() {
+    delete m_rec;
+}
 
 int CADecode::ADEC_InitAttr(int chn) {
     m_rec->chn = chn;
@@ -124,13 +134,16 @@ int CADecode::ADEC_Start() {
     }
     const int ret = ss_mpi_adec_create_chn(m_rec->chn, &a);
     if (ret != 0) {
-        std::printf("%s: ss_mpi_adec_create_chn(%d) failed with %#x!\n", "ADEC_Start", m_rec->chn, ret);
+        std::printf("%s: ss_mpi_adec_create_chn(%d) failed with %#x!\n", "ADEC_Start", m_rec->chn,
+                    ret);
         return ret;
     }
     return 0;
 }
 
-int CADecode::ADEC_Stop() { return ss_mpi_adec_destroy_chn(m_rec->chn); }
+int CADecode::ADEC_Stop() {
+    return ss_mpi_adec_destroy_chn(m_rec->chn);
+}
 
 int CADecode::ADEC_BindAO(int ao_dev, int ao_chn) {
     const ot_mpp_chn src{OT_ID_ADEC, 0, m_rec->chn};
@@ -150,7 +163,8 @@ int CADecode::ADEC_SendStream(uint8_t* data, uint32_t len) {
     s.len = len;
     const int ret = ss_mpi_adec_send_stream(m_rec->chn, &s, m_rec->block);
     if (ret != 0) {
-        std::printf("%s: ss_mpi_adec_send_stream(%d) failed with %#x!\n", "ADEC_SendStream", m_rec->chn, ret);
+        std::printf("%s: ss_mpi_adec_send_stream(%d) failed with %#x!\n", "ADEC_SendStream",
+                    m_rec->chn, ret);
         return -1;
     }
     return 0;

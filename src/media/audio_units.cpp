@@ -1,8 +1,8 @@
 // Audio input and output devices, encoder and decoder channels.
-#include <cstdio>
 #include "media/audio_units.h"
 #include "media/media_log.h"
 #include "mpi/mpi.h"
+#include <cstdio>
 
 namespace {
 constexpr int kResampleRate = 44100;
@@ -37,10 +37,13 @@ struct AiRecord {
 };
 
 CAI::CAI() : m_rec(new AiRecord{}) {
-    *m_rec = AiRecord{48000, kResampleRate, 1, 0, 1, 1, 30, OT_PT_G711A, 1, 0, 2, 0, 0, 0, 1, 0, 0, -1};
+    *m_rec =
+        AiRecord{48000, kResampleRate, 1, 0, 1, 1, 30, OT_PT_G711A, 1, 0, 2, 0, 0, 0, 1, 0, 0, -1};
 }
 
-CAI::~CAI() { delete m_rec; }
+CAI::~CAI() {
+    delete m_rec;
+}
 
 int CAI::AI_InitAttr(int dev, int chn) {
     m_rec->dev = dev;
@@ -87,14 +90,16 @@ int CAI::AI_Start() {
     }
     ret = ss_mpi_ai_enable_chn(r.dev, r.chn);
     if (ret != 0) {
-        std::printf("%s: ss_mpi_ai_enable_chn(%d,%d) failed with %#x\n", "AI_Start", r.dev, r.chn, ret);
+        std::printf("%s: ss_mpi_ai_enable_chn(%d,%d) failed with %#x\n", "AI_Start", r.dev, r.chn,
+                    ret);
         return ret;
     }
     if (r.resample_wanted && r.resample_rate != r.sample_rate) {
         r.resample_active = 1;
         ret = ss_mpi_ai_enable_resample(r.dev, r.chn, kResampleRate);
         if (ret != 0) {
-            std::printf("%s: ss_mpi_ai_enable_re_smp(%d,%d) failed with %#x\n", "AI_Start", r.dev, r.chn, ret);
+            std::printf("%s: ss_mpi_ai_enable_re_smp(%d,%d) failed with %#x\n", "AI_Start", r.dev,
+                        r.chn, ret);
             return ret;
         }
     }
@@ -122,7 +127,8 @@ int CAI::AI_Start() {
         if (wanted) {
             ret = ss_mpi_ai_enable_vqe(r.dev, r.chn);
             if (ret != 0) {
-                std::printf("%s: ss_mpi_ai_enable_vqe(%d,%d) failed with %#x\n", "AI_Start", r.dev, r.chn, ret);
+                std::printf("%s: ss_mpi_ai_enable_vqe(%d,%d) failed with %#x\n", "AI_Start", r.dev,
+                            r.chn, ret);
                 return ret;
             }
         }
@@ -179,7 +185,9 @@ int CAI::AI_SetDepth(int depth) {
     return 0;
 }
 
-int CAI::AI_GetFd() { return ss_mpi_ai_get_fd(m_rec->dev, m_rec->chn); }
+int CAI::AI_GetFd() {
+    return ss_mpi_ai_get_fd(m_rec->dev, m_rec->chn);
+}
 
 int CAI::AI_GetFrame(ot_audio_frame* frame) {
     ot_aec_frame aec{};
@@ -195,8 +203,8 @@ int CAI::AI_ReleaseFrame(ot_audio_frame* frame) {
     const ot_aec_frame aec{};
     const int ret = ss_mpi_ai_release_frame(m_rec->dev, m_rec->chn, frame, &aec);
     if (ret != 0) {
-        std::printf("ss_mpi_ai_release_frame(%d, %d), fail with, reason = %x", m_rec->dev, m_rec->chn,
-                    static_cast<unsigned>(ret));
+        std::printf("ss_mpi_ai_release_frame(%d, %d), fail with, reason = %x", m_rec->dev,
+                    m_rec->chn, static_cast<unsigned>(ret));
         return ret;
     }
     return 0;
@@ -214,8 +222,12 @@ int CAI::AI_BindAO(int ao_dev, int ao_chn) {
 int CAI::AI_UnBindAO(int ao_dev, int ao_chn) {
     return bind(OT_ID_AI, m_rec->dev, m_rec->chn, OT_ID_AO, ao_dev, ao_chn, false);
 }
-int CAI::AI_GetSoundmode() const { return m_rec->snd_mode; }
-int CAI::AI_GetBitWidth() const { return m_rec->bit_width; }
+int CAI::AI_GetSoundmode() const {
+    return m_rec->snd_mode;
+}
+int CAI::AI_GetBitWidth() const {
+    return m_rec->bit_width;
+}
 
 // ---------------------------------------------------------------------------------------------
 
@@ -242,7 +254,9 @@ CAO::CAO() : m_rec(new AoRecord{}) {
     *m_rec = AoRecord{0, kResampleRate, 48000, 1, 0, 0, 1, 30, OT_PT_G711A, 1, 0, 1, 1, 0, 0, -1};
 }
 
-CAO::~CAO() { delete m_rec; }
+CAO::~CAO() {
+    delete m_rec;
+}
 
 int CAO::AO_InitAttr(int dev, int chn) {
     m_rec->dev = dev;
@@ -290,7 +304,8 @@ int CAO::AO_Start() {
         r.resample_active = 1;
         ret = ss_mpi_ao_enable_resample(r.dev, r.chn, kResampleRate);
         if (ret != 0) {
-            std::printf("%s: ss_mpi_ao_enable_resample(%d,%d) failed with %#x!\n", "AO_Start", r.dev, r.chn, ret);
+            std::printf("%s: ss_mpi_ao_enable_resample(%d,%d) failed with %#x!\n", "AO_Start",
+                        r.dev, r.chn, ret);
             return -1;
         }
     }

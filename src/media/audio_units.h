@@ -2,8 +2,8 @@
 // decoder channels (CAEncode, CADecode). Same rules as the video units: one zeroed record each,
 // created and indexed by the facade, one caller thread per unit.
 #pragma once
-#include <cstdint>
 #include "mpi/mpi_types.h"
+#include <cstdint>
 
 struct AiRecord;
 struct AoRecord;
@@ -11,7 +11,7 @@ struct AencRecord;
 struct AdecRecord;
 
 class CAI {
-public:
+  public:
     CAI();
     ~CAI();
     CAI(const CAI&) = delete;
@@ -34,12 +34,12 @@ public:
     // Audio-quality processing: enable, kind (1 record, 2 talk).
     void AI_SetVqe(int enable, int kind);
 
-private:
+  private:
     AiRecord* m_rec;
 };
 
 class CAO {
-public:
+  public:
     CAO();
     ~CAO();
     CAO(const CAO&) = delete;
@@ -49,12 +49,12 @@ public:
     int AO_Start();
     int AO_Stop();
 
-private:
+  private:
     AoRecord* m_rec;
 };
 
 class CAEncode {
-public:
+  public:
     CAEncode();
     ~CAEncode();
     CAEncode(const CAEncode&) = delete;
@@ -67,12 +67,12 @@ public:
     int AENC_GetStream(ot_audio_stream* stream);
     int AENC_ReleaseFrame(ot_audio_stream* stream);
 
-private:
+  private:
     AencRecord* m_rec;
 };
 
 class CADecode {
-public:
+  public:
     CADecode();
     ~CADecode();
     CADecode(const CADecode&) = delete;
@@ -85,6 +85,6 @@ public:
     int ADEC_UnBindAO(int ao_dev, int ao_chn);
     int ADEC_SendStream(uint8_t* data, uint32_t len);
 
-private:
+  private:
     AdecRecord* m_rec;
 };

@@ -1,9 +1,9 @@
 // The facade object: system bring-up, index checks, geometry, and the video unit methods.
 #include "media/codec.h"
-#include <cstdio>
-#include <cstring>
 #include "media/media_log.h"
 #include "mpi/mpi.h"
+#include <cstdio>
+#include <cstring>
 
 using hdext::media::align_up;
 
@@ -21,20 +21,31 @@ constexpr int kVpssChannels = 4;
 } // namespace
 
 uint32_t MAL_PicBufferSize(uint32_t w, uint32_t h, int pixel_format, uint32_t align) {
-    if (align == 0) align = 16;
-    else if (align > 1024) align = 1024;
-    else align = align_up(align, 16);
+    if (align == 0)
+        align = 16;
+    else if (align > 1024)
+        align = 1024;
+    else
+        align = align_up(align, 16);
     const uint64_t stride = align_up(w, align);
     const uint64_t height = align_up(h, 2);
     uint64_t size;
     switch (pixel_format) {
     case 28:
-    case 31: size = stride * height * 3 / 2; break;
+    case 31:
+        size = stride * height * 3 / 2;
+        break;
     case 27:
-    case 30: size = stride * height * 2; break;
+    case 30:
+        size = stride * height * 2;
+        break;
     case 42:
-    case 53: size = stride * height; break;
-    default: size = stride * height * 3; break;
+    case 53:
+        size = stride * height;
+        break;
+    default:
+        size = stride * height * 3;
+        break;
     }
     return static_cast<uint32_t>(size);
 }
@@ -43,7 +54,8 @@ int CMAL::InitMPPSystem() {
     ot_vb_cfg cfg{};
     cfg.max_pool_cnt = kPoolCount;
     const uint32_t blk = MAL_PicBufferSize(3840, 2160, OT_PIXEL_FORMAT_YVU_SEMIPLANAR_420, 0);
-    for (uint32_t i = 0; i < kPoolCount; ++i) cfg.common_pool[i] = {blk, kBlocksPerPool, 0};
+    for (uint32_t i = 0; i < kPoolCount; ++i)
+        cfg.common_pool[i] = {blk, kBlocksPerPool, 0};
     ss_mpi_sys_exit();
     ss_mpi_vb_exit();
     if (ss_mpi_vb_set_cfg(&cfg) != 0) {
@@ -94,8 +106,12 @@ CCodec::~CCodec() {
     delete_all(m_hdmi);
 }
 
-int CCodec::InitMPP() { return InitMPPSystem(); }
-int CCodec::ExitMPP() { return ExitMPPSystem(); }
+int CCodec::InitMPP() {
+    return InitMPPSystem();
+}
+int CCodec::ExitMPP() {
+    return ExitMPPSystem();
+}
 
 thread_local char CCodec::m_opName[31] = {};
 
@@ -105,7 +121,8 @@ void CCodec::SetOp(const char* name) {
 }
 
 int CCodec::CheckDate(int kind, int dev, int chn) {
-    if (kind < 0 || kind >= MEDIA_KIND_COUNT) return -1;
+    if (kind < 0 || kind >= MEDIA_KIND_COUNT)
+        return -1;
     if (kDevLimit[kind] >= 0 && (dev < 0 || dev >= kDevLimit[kind])) {
         std::printf(" !!!!   %s :Dev(%d) exceeds the maximum value\n", m_opName, dev);
         return -1;
@@ -119,7 +136,8 @@ int CCodec::CheckDate(int kind, int dev, int chn) {
 }
 
 int CCodec::CheckDate(int kind, int chn) {
-    if (kind < 0 || kind >= MEDIA_KIND_COUNT) return -1;
+    if (kind < 0 || kind >= MEDIA_KIND_COUNT)
+        return -1;
     if (chn < 0 || chn >= kChnLimit[kind]) {
         std::printf(" !!!!   %s :Chn(%d) exceeds the maximum value\n", m_opName, chn);
         return -1;
@@ -137,7 +155,9 @@ int CCodec::SetResolution(int sync, int intf, int rate, int w, int h) {
     return 0;
 }
 
-int CCodec::MemConfig() { return 0; }
+int CCodec::MemConfig() {
+    return 0;
+}
 
 int CCodec::StartVPSS(int grp) {
     if (grp < 0 || static_cast<uint32_t>(grp) >= kVpssMaxGroups) {
@@ -156,8 +176,9 @@ int CCodec::StartVPSS(int grp) {
         return -1;
     }
     for (int chn = 0; chn < kVpssChannels; ++chn) {
-        const ot_vpss_chn_attr ca{m_width, m_height, 4, 1, OT_PIXEL_FORMAT_YVU_SEMIPLANAR_422,
-                                  chn == 0 ? 0 : 2, m_rate, m_rate};
+        const ot_vpss_chn_attr ca{
+            m_width,          m_height, 4,     1, OT_PIXEL_FORMAT_YVU_SEMIPLANAR_422,
+            chn == 0 ? 0 : 2, m_rate,   m_rate};
         ret = ss_mpi_vpss_set_chn_attr(grp, chn, &ca);
         if (ret != 0) {
             std::printf("ss_mpi_vpss_set_chn_attr(%d,%d) failed with %#x\n", grp, chn, ret);
@@ -177,7 +198,8 @@ int CCodec::StopVPSS(int grp) {
         std::printf(" !!!!   vpss grp exceeds the maximum value\n");
         return -1;
     }
-    for (int chn = 0; chn < kVpssChannels; ++chn) ss_mpi_vpss_disable_chn(grp, chn);
+    for (int chn = 0; chn < kVpssChannels; ++chn)
+        ss_mpi_vpss_disable_chn(grp, chn);
     ss_mpi_vpss_stop_grp(grp);
     ss_mpi_vpss_destroy_grp(grp);
     return 0;
@@ -186,7 +208,8 @@ int CCodec::StopVPSS(int grp) {
 // ---- encoder ----
 
 int CCodec::VENC_Create(int chn) {
-    return Create(m_venc, MEDIA_KIND_VENC, 0, chn, "VENC_Create", [&](CVEncode& u) { return u.VENC_init(chn); });
+    return Create(m_venc, MEDIA_KIND_VENC, 0, chn, "VENC_Create",
+                  [&](CVEncode& u) { return u.VENC_init(chn); });
 }
 int CCodec::VENC_SetEncodeType(int chn, int payload) {
     CVEncode* u = Unit(m_venc, MEDIA_KIND_VENC, 0, chn, "VENC_SetEncodeType");
@@ -198,13 +221,15 @@ int CCodec::VENC_SetBitrate(int chn, int mbps) {
 }
 int CCodec::VENC_SetEncodeAttr(int chn) {
     CVEncode* u = Unit(m_venc, MEDIA_KIND_VENC, 0, chn, "VENC_SetEncodeAttr");
-    if (!u) return -1;
+    if (!u)
+        return -1;
     u->VENC_set_resolution(m_width, m_height, m_rate);
     return u->VENC_SetEncodeAttr();
 }
 int CCodec::VENC_Start(int chn) {
     CVEncode* u = Unit(m_venc, MEDIA_KIND_VENC, 0, chn, "VENC_Start");
-    if (!u) return -1;
+    if (!u)
+        return -1;
     u->VENC_set_resolution(m_width, m_height, m_rate);
     return u->VENC_start();
 }
@@ -214,7 +239,8 @@ int CCodec::VENC_Stop(int chn) {
 }
 int CCodec::VENC_Destroy(int chn) {
     CVEncode** s = Slot(m_venc, MEDIA_KIND_VENC, 0, chn, "VENC_Destroy");
-    if (!s || !*s) return -1;
+    if (!s || !*s)
+        return -1;
     delete *s;
     *s = nullptr;
     return 0;
@@ -235,7 +261,8 @@ frame_buff* CCodec::VENC_GetStream(int chn, int* total) {
 // ---- capture ----
 
 int CCodec::VI_Create(int dev, int chn) {
-    return Create(m_vi, MEDIA_KIND_VI, dev, chn, "VI_Create", [&](CVI& u) { return u.VI_init(dev, chn); });
+    return Create(m_vi, MEDIA_KIND_VI, dev, chn, "VI_Create",
+                  [&](CVI& u) { return u.VI_init(dev, chn); });
 }
 int CCodec::VI_Set_Intf_Mode(int dev, int chn, int mode, int scan) {
     CVI* u = Unit(m_vi, MEDIA_KIND_VI, dev, chn, "VI_Set_Intf_Mode");
@@ -243,24 +270,29 @@ int CCodec::VI_Set_Intf_Mode(int dev, int chn, int mode, int scan) {
 }
 int CCodec::VI_Start(int dev, int chn) {
     CVI* u = Unit(m_vi, MEDIA_KIND_VI, dev, chn, "VI_Start");
-    if (!u) return -1;
+    if (!u)
+        return -1;
     u->VI_set_resolution(m_rate, m_width, m_height);
     int ret = u->VI_Start_mipi();
-    if (ret != 0) return ret;
+    if (ret != 0)
+        return ret;
     if (!m_viDevStarted[dev]) {
         ret = u->VI_StartDev();
-        if (ret != 0) return ret;
+        if (ret != 0)
+            return ret;
         m_viDevStarted[dev] = 1;
     }
     return u->VI_StartChn();
 }
 int CCodec::VI_Stop(int dev, int chn) {
     CVI* u = Unit(m_vi, MEDIA_KIND_VI, dev, chn, "VI_Stop");
-    if (!u) return -1;
+    if (!u)
+        return -1;
     int ret = u->VI_StopChn();
     if (m_viDevStarted[dev]) {
         const int r = u->VI_StopDev();
-        if (ret == 0) ret = r;
+        if (ret == 0)
+            ret = r;
         m_viDevStarted[dev] = 0;
     }
     return ret;
@@ -269,7 +301,8 @@ int CCodec::VI_Stop(int dev, int chn) {
 // ---- decoder ----
 
 int CCodec::VDEC_Create(int chn) {
-    return Create(m_vdec, MEDIA_KIND_VDEC, 0, chn, "VDEC_Create", [&](CVDecode& u) { return u.VDEC_init(chn); });
+    return Create(m_vdec, MEDIA_KIND_VDEC, 0, chn, "VDEC_Create",
+                  [&](CVDecode& u) { return u.VDEC_init(chn); });
 }
 int CCodec::VDEC_SetDecodeType(int chn, int payload, int mode) {
     CVDecode* u = Unit(m_vdec, MEDIA_KIND_VDEC, 0, chn, "VDEC_SetDecodeType");
@@ -277,7 +310,8 @@ int CCodec::VDEC_SetDecodeType(int chn, int payload, int mode) {
 }
 int CCodec::VDEC_Start(int chn) {
     CVDecode* u = Unit(m_vdec, MEDIA_KIND_VDEC, 0, chn, "VDEC_Start");
-    if (!u) return -1;
+    if (!u)
+        return -1;
     u->VDEC_set_resolution(m_width, m_height);
     return u->VDEC_Start();
 }
@@ -310,39 +344,47 @@ int CCodec::VO_Create(int dev, int chn, int layer) {
 }
 int CCodec::VO_Start(int dev, int chn) {
     CVO* u = Unit(m_vo, MEDIA_KIND_VO, dev, chn, "VO_Start");
-    if (!u) return -1;
+    if (!u)
+        return -1;
     u->VO_set_resolution(m_sync, m_intf, m_rate, m_width, m_height);
     int ret;
     if (!m_voDevStarted[dev]) {
         ret = u->VO_StartDev();
-        if (ret != 0) return ret;
+        if (ret != 0)
+            return ret;
         m_voDevStarted[dev] = 1;
     }
     ret = u->VO_StartLayer();
-    if (ret != 0) return ret;
+    if (ret != 0)
+        return ret;
     return u->VO_StartChn();
 }
 int CCodec::VO_StartLayer(int dev, int chn) {
     CVO* u = Unit(m_vo, MEDIA_KIND_VO, dev, chn, "VO_StartLayer");
-    if (!u) return -1;
+    if (!u)
+        return -1;
     u->VO_set_resolution(m_sync, m_intf, m_rate, m_width, m_height);
     return u->VO_StartLayer();
 }
 int CCodec::VO_StartChn(int dev, int chn) {
     CVO* u = Unit(m_vo, MEDIA_KIND_VO, dev, chn, "VO_StartChn");
-    if (!u) return -1;
+    if (!u)
+        return -1;
     u->VO_set_resolution(m_sync, m_intf, m_rate, m_width, m_height);
     return u->VO_StartChn();
 }
 int CCodec::VO_Stop(int dev, int chn) {
     CVO* u = Unit(m_vo, MEDIA_KIND_VO, dev, chn, "VO_Stop");
-    if (!u) return -1;
+    if (!u)
+        return -1;
     int ret = u->VO_StopChn();
     const int r = u->VO_StopLayer();
-    if (ret == 0) ret = r;
+    if (ret == 0)
+        ret = r;
     if (m_voDevStarted[dev]) {
         const int d = u->VO_StopDev();
-        if (ret == 0) ret = d;
+        if (ret == 0)
+            ret = d;
         m_voDevStarted[dev] = 0;
     }
     return ret;
@@ -359,11 +401,13 @@ int CCodec::VO_StopChn(int dev, int chn) {
 // ---- HDMI ----
 
 int CCodec::HDMI_Create(int id) {
-    return Create(m_hdmi, MEDIA_KIND_HDMI, 0, id, "HDMI_Create", [&](CHDMI& u) { return u.HDMI_init(id); });
+    return Create(m_hdmi, MEDIA_KIND_HDMI, 0, id, "HDMI_Create",
+                  [&](CHDMI& u) { return u.HDMI_init(id); });
 }
 int CCodec::HDMI_SetType(int id, int sync, int rate, int width) {
     CHDMI** s = Slot(m_hdmi, MEDIA_KIND_HDMI, 0, id, "HDMI_SetType");
-    if (!s) return -1;
+    if (!s)
+        return -1;
     return *s ? (*s)->HDMI_SetType(sync, rate, width) : 0;
 }
 int CCodec::HDMI_Start(int id) {

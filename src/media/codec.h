@@ -3,14 +3,14 @@
 // calls come from the RX decode task's thread, encoder and capture calls from the TX tasks and
 // input detectors; only audio_en is guarded (audio_mutex).
 #pragma once
-#include <atomic>
-#include <cstdint>
-#include <pthread.h>
 #include "core/frame.h"
 #include "media/audio_units.h"
 #include "media/media_types.h"
 #include "media/video_units.h"
 #include "mpi/mpi_types.h"
+#include <atomic>
+#include <cstdint>
+#include <pthread.h>
 
 extern std::atomic<uint8_t> VencEn; // 1 while the encoder runs
 extern std::atomic<int> audio_en;   // audio capture command, written under audio_mutex
@@ -33,7 +33,7 @@ enum MEDIA_KIND_E {
 
 // Brings the platform's system layer and its shared picture pools up and down.
 class CMAL {
-public:
+  public:
     virtual ~CMAL() = default;
     virtual int InitMPPSystem();
     virtual int ExitMPPSystem();
@@ -43,7 +43,7 @@ public:
 uint32_t MAL_PicBufferSize(uint32_t w, uint32_t h, int pixel_format, uint32_t align);
 
 class CCodec : public CMAL {
-public:
+  public:
     static constexpr int kDevLimit[MEDIA_KIND_COUNT] = {2, 2, -1, -1, 4, 35, -1, -1, 256, -1};
     static constexpr int kChnLimit[MEDIA_KIND_COUNT] = {20, 9, 49, 32, 16, 64, 128, 128, 4, 2};
 
@@ -139,13 +139,14 @@ public:
     // The name of the operation in progress ("" after a passed index check).
     const char* OperationName() const { return m_opName; }
 
-private:
+  private:
     void SetOp(const char* name);
     // Names the operation, checks the indices and returns the slot, or null after a failed check.
     template <class T> T** Slot(T** table, int kind, int dev, int chn, const char* op) {
         SetOp(op);
         const int ok = kDevLimit[kind] < 0 ? CheckDate(kind, chn) : CheckDate(kind, dev, chn);
-        if (ok != 0) return nullptr;
+        if (ok != 0)
+            return nullptr;
         return &table[(kDevLimit[kind] < 0 ? 0 : dev) * kChnLimit[kind] + chn];
     }
     // The existing wrapper in a slot, or null (bad index or not created).
@@ -154,10 +155,13 @@ private:
         return s ? *s : nullptr;
     }
     // Creates the wrapper of a slot on first use and hands it to init.
-    template <class T, class Init> int Create(T** table, int kind, int dev, int chn, const char* op, Init init) {
+    template <class T, class Init>
+    int Create(T** table, int kind, int dev, int chn, const char* op, Init init) {
         T** s = Slot(table, kind, dev, chn, op);
-        if (s == nullptr) return -1;
-        if (*s == nullptr) *s = new T();
+        if (s == nullptr)
+            return -1;
+        if (*s == nullptr)
+            *s = new T();
         return init(**s);
     }
 

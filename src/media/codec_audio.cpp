@@ -2,7 +2,8 @@
 #include "media/codec.h"
 
 int CCodec::AI_Create(int dev, int chn) {
-    return Create(m_ai, MEDIA_KIND_AI, dev, chn, "AI_Create", [&](CAI& u) { return u.AI_InitAttr(dev, chn); });
+    return Create(m_ai, MEDIA_KIND_AI, dev, chn, "AI_Create",
+                  [&](CAI& u) { return u.AI_InitAttr(dev, chn); });
 }
 int CCodec::AI_SetAudio(int dev, int chn, int rate, int width, int payload) {
     CAI* u = Unit(m_ai, MEDIA_KIND_AI, dev, chn, "AI_SetAudio");
@@ -58,7 +59,8 @@ int CCodec::AI_UnBindAO(int dev, int chn, int ao_dev, int ao_chn) {
 }
 
 int CCodec::AO_Create(int dev, int chn) {
-    return Create(m_ao, MEDIA_KIND_AO, dev, chn, "AO_Create", [&](CAO& u) { return u.AO_InitAttr(dev, chn); });
+    return Create(m_ao, MEDIA_KIND_AO, dev, chn, "AO_Create",
+                  [&](CAO& u) { return u.AO_InitAttr(dev, chn); });
 }
 int CCodec::AO_SetAudio(int dev, int chn, int in_rate, int out_rate, int width, int payload) {
     CAO* u = Unit(m_ao, MEDIA_KIND_AO, dev, chn, "AO_SetAudio");
@@ -74,7 +76,8 @@ int CCodec::AO_Stop(int dev, int chn) {
 }
 
 int CCodec::AENC_Create(int chn) {
-    return Create(m_aenc, MEDIA_KIND_AENC, 0, chn, "AEVC_Create", [&](CAEncode& u) { return u.AENC_InitAttr(chn); });
+    return Create(m_aenc, MEDIA_KIND_AENC, 0, chn, "AEVC_Create",
+                  [&](CAEncode& u) { return u.AENC_InitAttr(chn); });
 }
 int CCodec::AENC_SetAudio(int chn, int payload) {
     CAEncode* u = Unit(m_aenc, MEDIA_KIND_AENC, 0, chn, "AENC_SetAudio");
@@ -102,7 +105,8 @@ int CCodec::AENC_ReleaseFrame(int chn, ot_audio_stream* stream) {
 }
 
 int CCodec::ADEC_Create(int chn) {
-    return Create(m_adec, MEDIA_KIND_ADEC, 0, chn, "ADEC_Create", [&](CADecode& u) { return u.ADEC_InitAttr(chn); });
+    return Create(m_adec, MEDIA_KIND_ADEC, 0, chn, "ADEC_Create",
+                  [&](CADecode& u) { return u.ADEC_InitAttr(chn); });
 }
 int CCodec::ADEC_SetAudio(int chn, int payload) {
     CADecode* u = Unit(m_adec, MEDIA_KIND_ADEC, 0, chn, "ADEC_SetAudio");

@@ -1,9 +1,9 @@
 // Decoder channel: buffer sizing, module pools, channel start/stop and stream sending.
-#include <cstdio>
-#include <cstring>
 #include "media/media_log.h"
 #include "media/video_units.h"
 #include "mpi/mpi.h"
+#include <cstdio>
+#include <cstring>
 
 using hdext::media::align_down;
 using hdext::media::align_up;
@@ -13,8 +13,12 @@ constexpr int kVdecPoolModule = 4; // the decoder's module common pool
 constexpr int kPoolSourceModule = 1;
 constexpr int kPoolSourcePrivate = 3;
 
-bool is_jpeg(int payload) { return payload == OT_PT_JPEG || payload == OT_PT_MJPEG; }
-bool is_h26x(int payload) { return payload == OT_PT_H264 || payload == OT_PT_H265; }
+bool is_jpeg(int payload) {
+    return payload == OT_PT_JPEG || payload == OT_PT_MJPEG;
+}
+bool is_h26x(int payload) {
+    return payload == OT_PT_H264 || payload == OT_PT_H265;
+}
 } // namespace
 
 struct VdecRecord {
@@ -43,7 +47,8 @@ struct VdecRecord {
 
 unsigned VDEC_pic_size(int payload, unsigned w, unsigned h, int bit_width_code) {
     if (is_h26x(payload)) {
-        if (w > 4096 || h > 4096) return 0;
+        if (w > 4096 || h > 4096)
+            return 0;
         const unsigned aw = align_up(w, 64);
         const unsigned ah = payload == OT_PT_H264 ? align_up(h, 16) : align_up(h, 64);
         unsigned size = (aw * ah + align_down((aw + 2047) / 128, 16) * ah / 2) * 3 / 2;
@@ -52,7 +57,8 @@ unsigned VDEC_pic_size(int payload, unsigned w, unsigned h, int bit_width_code) 
         return size;
     }
     if (is_jpeg(payload)) {
-        if (w > 16384 || h > 16384) return 0;
+        if (w > 16384 || h > 16384)
+            return 0;
         return align_up(w, 64) * align_up(h, 16) * 3 / 2;
     }
     return 0;
@@ -83,7 +89,9 @@ CVDecode::CVDecode() : m_rec(new VdecRecord{}) {
     m_rec->tmv_switch_off = 1;
 }
 
-CVDecode::~CVDecode() { delete m_rec; }
+CVDecode::~CVDecode() {
+    delete m_rec;
+}
 
 int CVDecode::VDEC_init(int chn) {
     m_rec->chn = chn;
@@ -105,12 +113,15 @@ int CVDecode::VDEC_set_resolution(int, int) {
     return 0;
 }
 
-void CVDecode::VDEC_set_tmv_switch(int off) { m_rec->tmv_switch_off = off; }
+void CVDecode::VDEC_set_tmv_switch(int off) {
+    m_rec->tmv_switch_off = off;
+}
 
 int CVDecode::VDEC_cal_vb_size() {
     m_rec->pic_size = VDEC_pic_size(m_rec->payload, m_rec->width, m_rec->height, m_rec->bit_width);
     m_rec->tmv_size = 0;
-    if (m_rec->payload == OT_PT_H265 || (m_rec->payload == OT_PT_H264 && m_rec->tmv_switch_off == 0))
+    if (m_rec->payload == OT_PT_H265 ||
+        (m_rec->payload == OT_PT_H264 && m_rec->tmv_switch_off == 0))
         m_rec->tmv_size = VDEC_tmv_size(m_rec->payload, m_rec->width, m_rec->height);
     return 0;
 }
@@ -134,7 +145,8 @@ int CVDecode::VDEC_config_vb_pool() {
 
 int CVDecode::vdec_init_vb_pool() {
     VDEC_config_vb_pool();
-    if (m_rec->pool_source != kPoolSourceModule) return 0;
+    if (m_rec->pool_source != kPoolSourceModule)
+        return 0;
     ss_mpi_vb_exit_mod_common_pool(kVdecPoolModule);
     int ret = ss_mpi_vb_set_mod_pool_cfg(kVdecPoolModule, &m_rec->pools);
     if (ret != 0) {
@@ -150,13 +162,14 @@ int CVDecode::vdec_init_vb_pool() {
     return 0;
 }
 
-#define VDEC_RED(what, ret)                                                                     \
-    std::printf("\033[0;31m%s chn %d failed at %s: LINE: %d with %#x!\033[0;39m\n", what,        \
+#define VDEC_RED(what, ret)                                                                        \
+    std::printf("\033[0;31m%s chn %d failed at %s: LINE: %d with %#x!\033[0;39m\n", what,          \
                 m_rec->chn, __func__, __LINE__, static_cast<unsigned>(ret))
 
 int CVDecode::VDEC_Start() {
     int ret = vdec_init_vb_pool();
-    if (ret != 0) return ret;
+    if (ret != 0)
+        return ret;
     const int payload = m_rec->payload;
     ot_vdec_chn_attr attr{};
     attr.payload = payload;
@@ -203,7 +216,8 @@ int CVDecode::VDEC_Start() {
     }
     ret = ss_mpi_vdec_set_display_mode(m_rec->chn, m_rec->display_mode);
     if (ret != 0) {
-        std::printf(" !!!!  ss_mpi_vdec_set_display_mode failure ret=%#x\n", static_cast<unsigned>(ret));
+        std::printf(" !!!!  ss_mpi_vdec_set_display_mode failure ret=%#x\n",
+                    static_cast<unsigned>(ret));
         return ret;
     }
     return 0;
@@ -211,25 +225,29 @@ int CVDecode::VDEC_Start() {
 
 int CVDecode::VDEC_StartRecv() {
     const int ret = ss_mpi_vdec_start_recv_stream(m_rec->chn);
-    if (ret != 0) VDEC_RED("vdec start recv stream", ret);
+    if (ret != 0)
+        VDEC_RED("vdec start recv stream", ret);
     return ret;
 }
 
 int CVDecode::VDEC_StopRecv() {
     const int ret = ss_mpi_vdec_stop_recv_stream(m_rec->chn);
-    if (ret != 0) VDEC_RED("vdec stop recv stream", ret);
+    if (ret != 0)
+        VDEC_RED("vdec stop recv stream", ret);
     return ret;
 }
 
 int CVDecode::VDEC_ResetChn() {
     const int ret = ss_mpi_vdec_reset_chn(m_rec->chn);
-    if (ret != 0) VDEC_RED("vdec reset chn", ret);
+    if (ret != 0)
+        VDEC_RED("vdec reset chn", ret);
     return ret;
 }
 
 int CVDecode::VDEC_Stop() {
     int ret = ss_mpi_vdec_stop_recv_stream(m_rec->chn);
-    if (ret != 0) VDEC_RED("vdec stop recv stream", ret);
+    if (ret != 0)
+        VDEC_RED("vdec stop recv stream", ret);
     ret = ss_mpi_vdec_destroy_chn(m_rec->chn);
     if (ret != 0) {
         VDEC_RED("vdec destroy chn", ret);
@@ -239,7 +257,8 @@ int CVDecode::VDEC_Stop() {
         ss_mpi_vb_exit_mod_common_pool(kVdecPoolModule);
     } else if (m_rec->pool_source == kPoolSourcePrivate) {
         for (int& pool : m_rec->private_pool) {
-            if (pool >= 0) ss_mpi_vb_destroy_pool(pool);
+            if (pool >= 0)
+                ss_mpi_vb_destroy_pool(pool);
             pool = -1;
         }
     }
@@ -256,7 +275,8 @@ int CVDecode::VDEC_SendStream(const _MEDIA_FRAME_COMM_INFO* info) {
     s.len = info->len;
     const int ret = ss_mpi_vdec_send_stream(m_rec->chn, &s, m_rec->send_timeout);
     if (ret < 0) {
-        std::printf("ss_mpi_vdec_send_stream(%d) failure, ret=%#x\n", m_rec->chn, static_cast<unsigned>(ret));
+        std::printf("ss_mpi_vdec_send_stream(%d) failure, ret=%#x\n", m_rec->chn,
+                    static_cast<unsigned>(ret));
         return -1;
     }
     return 0;

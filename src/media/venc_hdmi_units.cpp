@@ -1,10 +1,10 @@
 // Encoder channel (rate control, stream read-out into frames) and the HDMI transmitter.
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include "media/media_log.h"
 #include "media/video_units.h"
 #include "mpi/mpi.h"
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 using hdext::media::align_up;
 
@@ -15,7 +15,9 @@ constexpr unsigned kMaxH = 2160;
 // One 1920x1080 picture of format code 28: room for the packs of any picture.
 constexpr unsigned kPackBufSize = 1920 * 1080 * 3 / 2;
 
-bool is_jpeg(int payload) { return payload == OT_PT_JPEG || payload == OT_PT_MJPEG; }
+bool is_jpeg(int payload) {
+    return payload == OT_PT_JPEG || payload == OT_PT_MJPEG;
+}
 } // namespace
 
 struct VencRecord {
@@ -105,7 +107,8 @@ int CVEncode::VENC_start() {
     a.rc.stats_time = static_cast<uint32_t>(m_rec->stats_time);
     a.rc.src_frame_rate = a.rc.dst_frame_rate = static_cast<uint32_t>(m_rec->frame_rate);
     a.rc.bit_rate = static_cast<uint32_t>(m_rec->mbps) * 1024;
-    if (is_jpeg(payload)) a.gop = {};
+    if (is_jpeg(payload))
+        a.gop = {};
 
     const int chn = m_rec->chn;
     int ret = ss_mpi_venc_create_chn(chn, &a);
@@ -188,14 +191,19 @@ int CVEncode::VENC_stop() {
     return 0;
 }
 
-int CVEncode::VENC_GetFd() { return ss_mpi_venc_get_fd(m_rec->chn); }
+int CVEncode::VENC_GetFd() {
+    return ss_mpi_venc_get_fd(m_rec->chn);
+}
 
-int CVEncode::VENC_CloseFd() { return ss_mpi_venc_close_fd(m_rec->chn); }
+int CVEncode::VENC_CloseFd() {
+    return ss_mpi_venc_close_fd(m_rec->chn);
+}
 
 frame_buff* CVEncode::VENC_GetStream(int* total) {
     const int chn = m_rec->chn;
     ot_venc_chn_status status{};
-    if (ss_mpi_venc_query_status(chn, &status) != 0 || status.cur_packs == 0) return nullptr;
+    if (ss_mpi_venc_query_status(chn, &status) != 0 || status.cur_packs == 0)
+        return nullptr;
     if (m_rec->packs == nullptr) {
         std::printf("malloc stream pack failed!\n");
         return nullptr;
@@ -256,17 +264,28 @@ constexpr int kFormatOfSync[49] = {11, 12, 41, 41, 13, 10, 9,  14, 15, 8,  7,  1
 
 int rate_code(int rate) {
     switch (rate) {
-    case 8000: return 1;
-    case 11025: return 2;
-    case 12000: return 3;
-    case 16000: return 4;
-    case 22050: return 5;
-    case 24000: return 6;
-    case 32000: return 7;
-    case 44100: return 8;
-    case 48000: return 9;
-    case 96000: return 11;
-    default: return -1;
+    case 8000:
+        return 1;
+    case 11025:
+        return 2;
+    case 12000:
+        return 3;
+    case 16000:
+        return 4;
+    case 22050:
+        return 5;
+    case 24000:
+        return 6;
+    case 32000:
+        return 7;
+    case 44100:
+        return 8;
+    case 48000:
+        return 9;
+    case 96000:
+        return 11;
+    default:
+        return -1;
     }
 }
 } // namespace
@@ -277,7 +296,9 @@ CHDMI::CHDMI() : m_rec(new HdmiRecord{}) {
     m_rec->audio_enable = 1;
 }
 
-CHDMI::~CHDMI() { delete m_rec; }
+CHDMI::~CHDMI() {
+    delete m_rec;
+}
 
 int CHDMI::HDMI_init(int id) {
     if (id != 0) {
@@ -290,22 +311,27 @@ int CHDMI::HDMI_init(int id) {
 }
 
 int CHDMI::HDMI_SetType(int sync, int rate, int width) {
-    if (sync >= 0 && sync <= 48) m_rec->video_format = kFormatOfSync[sync];
+    if (sync >= 0 && sync <= 48)
+        m_rec->video_format = kFormatOfSync[sync];
     const int code = rate_code(rate);
-    if (code >= 0) m_rec->sample_rate_code = code;
-    if (width == 0) m_rec->bit_depth_code = 1;
-    else if (width == 1) m_rec->bit_depth_code = 2;
-    else if (width == 2) m_rec->bit_depth_code = 5;
+    if (code >= 0)
+        m_rec->sample_rate_code = code;
+    if (width == 0)
+        m_rec->bit_depth_code = 1;
+    else if (width == 1)
+        m_rec->bit_depth_code = 2;
+    else if (width == 2)
+        m_rec->bit_depth_code = 5;
     return 0;
 }
 
-#define HDMI_CALL(call, expr)                                                                     \
-    do {                                                                                          \
-        const int r_ = (expr);                                                                    \
-        if (r_ != 0) {                                                                            \
-            MEDIA_RED(call, r_);                                                                  \
-            return r_;                                                                            \
-        }                                                                                         \
+#define HDMI_CALL(call, expr)                                                                      \
+    do {                                                                                           \
+        const int r_ = (expr);                                                                     \
+        if (r_ != 0) {                                                                             \
+            MEDIA_RED(call, r_);                                                                   \
+            return r_;                                                                             \
+        }                                                                                          \
     } while (0)
 
 namespace {

@@ -2,10 +2,10 @@
 // into platform calls. Created, indexed and fed with geometry by the facade (CCodec) only;
 // not thread-safe (one caller thread per unit). Results: 0, -1, or the platform's code.
 #pragma once
-#include <cstdint>
 #include "core/frame.h"
 #include "media/media_types.h"
 #include "mpi/mpi_types.h"
+#include <cstdint>
 
 struct VoRecord;
 struct ViRecord;
@@ -14,7 +14,7 @@ struct VencRecord;
 struct HdmiRecord;
 
 class CVO {
-public:
+  public:
     CVO();
     ~CVO();
     CVO(const CVO&) = delete;
@@ -28,12 +28,12 @@ public:
     int VO_StopLayer();
     int VO_StopDev();
 
-private:
+  private:
     VoRecord* m_rec;
 };
 
 class CVI {
-public:
+  public:
     CVI();
     ~CVI();
     CVI(const CVI&) = delete;
@@ -48,7 +48,7 @@ public:
     int VI_StopChn();
     int VI_StopDev();
 
-private:
+  private:
     ViRecord* m_rec;
 };
 
@@ -57,7 +57,7 @@ unsigned VDEC_pic_size(int payload, unsigned w, unsigned h, int bit_width_code);
 unsigned VDEC_tmv_size(int payload, unsigned w, unsigned h);
 
 class CVDecode {
-public:
+  public:
     CVDecode();
     ~CVDecode();
     CVDecode(const CVDecode&) = delete;
@@ -77,12 +77,12 @@ public:
     int VDEC_Stop();
     int VDEC_SendStream(const _MEDIA_FRAME_COMM_INFO* info);
 
-private:
+  private:
     VdecRecord* m_rec;
 };
 
 class CVEncode {
-public:
+  public:
     CVEncode();
     ~CVEncode();
     CVEncode(const CVEncode&) = delete;
@@ -100,12 +100,12 @@ public:
     // Blocks while the platform hands the picture over. Caller frees the frame.
     frame_buff* VENC_GetStream(int* total);
 
-private:
+  private:
     VencRecord* m_rec;
 };
 
 class CHDMI {
-public:
+  public:
     CHDMI();
     ~CHDMI();
     CHDMI(const CHDMI&) = delete;
@@ -116,6 +116,6 @@ public:
     int HDMI_Change();
     int HDMI_Stop();
 
-private:
+  private:
     HdmiRecord* m_rec;
 };

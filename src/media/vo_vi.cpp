@@ -1,9 +1,9 @@
 // Video output (device, layer, channel) and video input (MIPI receiver, device, channel).
-#include <cstdio>
-#include <cstring>
 #include "media/media_log.h"
 #include "media/video_units.h"
 #include "mpi/mpi.h"
+#include <cstdio>
+#include <cstring>
 
 struct VoRecord {
     int dev, chn, layer;
@@ -28,7 +28,9 @@ CVO::CVO() : m_rec(new VoRecord{}) {
     m_rec->recv_threshold = 2;
 }
 
-CVO::~CVO() { delete m_rec; }
+CVO::~CVO() {
+    delete m_rec;
+}
 
 int CVO::VO_init(int dev, int chn, int layer) {
     m_rec->dev = dev;
@@ -68,12 +70,14 @@ int CVO::VO_StartDev() {
 
 int CVO::VO_StartLayer() {
     ot_vo_video_layer_attr la{};
-    la.display_rect = {0, 0, static_cast<uint32_t>(m_rec->img_w), static_cast<uint32_t>(m_rec->img_h)};
+    la.display_rect = {0, 0, static_cast<uint32_t>(m_rec->img_w),
+                       static_cast<uint32_t>(m_rec->img_h)};
     la.img_width = static_cast<uint32_t>(m_rec->img_w);
     la.img_height = static_cast<uint32_t>(m_rec->img_h);
     la.display_frame_rate = static_cast<uint32_t>(m_rec->frame_rate);
     la.pixel_format = m_rec->pixel_format;
-    for (int i = 0; i < 4; ++i) la.extra[2 + i] = m_rec->further[i];
+    for (int i = 0; i < 4; ++i)
+        la.extra[2 + i] = m_rec->further[i];
     int ret = ss_mpi_vo_set_video_layer_attr(m_rec->layer, &la);
     if (ret != 0) {
         MEDIA_AT();
@@ -83,7 +87,8 @@ int CVO::VO_StartLayer() {
     ret = ss_mpi_vo_set_video_layer_early_display(m_rec->layer, 1);
     if (ret != 0) {
         MEDIA_AT();
-        std::printf("ss_mpi_vo_set_video_layer_early_display(%d) failed with %#x!\n", m_rec->layer, ret);
+        std::printf("ss_mpi_vo_set_video_layer_early_display(%d) failed with %#x!\n", m_rec->layer,
+                    ret);
         return ret;
     }
     ret = ss_mpi_vo_enable_video_layer(m_rec->layer);
@@ -198,7 +203,9 @@ CVI::CVI() : m_rec(new ViRecord{}) {
     m_rec->lanes[2] = m_rec->lanes[3] = -1;
 }
 
-CVI::~CVI() { delete m_rec; }
+CVI::~CVI() {
+    delete m_rec;
+}
 
 int CVI::VI_init(int dev, int chn) {
     m_rec->dev = dev;
@@ -233,12 +240,14 @@ int CVI::VI_set_mipi_attr(ot_mipi_dev_attr* attr) {
     attr->height = m_rec->height;
     attr->data_mode = m_rec->data_mode;
     attr->reserved = 0;
-    for (int i = 0; i < 4; ++i) attr->lane_id[i] = m_rec->lanes[i];
+    for (int i = 0; i < 4; ++i)
+        attr->lane_id[i] = m_rec->lanes[i];
     return 0;
 }
 
 int CVI::VI_Start_mipi() {
-    if (m_rec->dev == 0) return 0; // device 0 is not behind the MIPI receiver
+    if (m_rec->dev == 0)
+        return 0; // device 0 is not behind the MIPI receiver
     const int fd = ss_mpi_mipi_open(OT_MIPI_DEV_NAME);
     if (fd < 0) {
         MEDIA_AT();

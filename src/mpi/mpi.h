@@ -122,7 +122,8 @@ int ss_mpi_ai_disable_chn(int dev, int chn);
 int ss_mpi_ai_enable_resample(int dev, int chn, int out_rate);
 int ss_mpi_ai_disable_resample(int dev, int chn);
 int ss_mpi_ai_set_record_vqe_attr(int dev, int chn, const ot_ai_record_vqe_cfg* cfg);
-int ss_mpi_ai_set_talk_vqe_attr(int dev, int chn, int ao_dev, int ao_chn, const ot_ai_talk_vqe_cfg* cfg);
+int ss_mpi_ai_set_talk_vqe_attr(int dev, int chn, int ao_dev, int ao_chn,
+                                const ot_ai_talk_vqe_cfg* cfg);
 int ss_mpi_ai_enable_vqe(int dev, int chn);
 int ss_mpi_ai_disable_vqe(int dev, int chn);
 int ss_mpi_ai_get_chn_param(int dev, int chn, ot_ai_chn_param* param);

@@ -74,7 +74,11 @@ enum ot_vo_intf_sync : int {
     OT_VO_OUT_BUTT = 49,
 };
 
-enum ot_audio_bit_width : int { OT_AUDIO_BIT_WIDTH_8 = 0, OT_AUDIO_BIT_WIDTH_16 = 1, OT_AUDIO_BIT_WIDTH_24 = 2 };
+enum ot_audio_bit_width : int {
+    OT_AUDIO_BIT_WIDTH_8 = 0,
+    OT_AUDIO_BIT_WIDTH_16 = 1,
+    OT_AUDIO_BIT_WIDTH_24 = 2
+};
 enum ot_vdec_send_mode : int { OT_VDEC_SEND_MODE_STREAM = 0, OT_VDEC_SEND_MODE_FRAME = 1 };
 
 // ---- sys / vb ----
@@ -161,8 +165,8 @@ struct ot_vpss_grp_attr {
 };
 struct ot_vpss_chn_attr {
     int32_t width, height;
-    int32_t mode;        // 4
-    int32_t depth;       // 1
+    int32_t mode;  // 4
+    int32_t depth; // 1
     int32_t pixel_format;
     int32_t compress_mode; // 0 for channel 0, 2 for the others
     int32_t src_frame_rate, dst_frame_rate;
@@ -170,8 +174,8 @@ struct ot_vpss_chn_attr {
 
 // ---- VENC ----
 struct ot_venc_gop_attr {
-    int32_t gop_mode;      // 0 normal
-    int32_t ip_qp_delta;   // the normal mode's one parameter
+    int32_t gop_mode;    // 0 normal
+    int32_t ip_qp_delta; // the normal mode's one parameter
 };
 struct ot_venc_rc_attr {
     int32_t rc_mode; // 1 constant bit rate
@@ -188,7 +192,7 @@ struct ot_venc_chn_attr {
     uint32_t profile;
     int32_t by_frame;
     uint32_t width, height;
-    int32_t ref_share;       // 0
+    int32_t ref_share;        // 0
     uint32_t frame_buf_ratio; // 100
     ot_venc_rc_attr rc;
     ot_venc_gop_attr gop;
@@ -236,7 +240,7 @@ struct ot_vdec_chn_attr {
 };
 struct ot_vdec_chn_param {
     int32_t payload;
-    int32_t dec_opt[4]; // H.264/H.265 decoding options
+    int32_t dec_opt[4];   // H.264/H.265 decoding options
     int32_t pixel_format; // JPEG/MJPEG
     int32_t alpha;        // JPEG/MJPEG
     uint32_t display_frame_num;

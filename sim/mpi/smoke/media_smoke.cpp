@@ -4,19 +4,19 @@
 // without gaps.
 //
 //   media_smoke [--seconds N] [--mbps M] [--sizes 1280x720,1920x1080] [--board DIR]
-#include <sys/select.h>
-#include <unistd.h>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#include <string>
-#include <vector>
 #include "board/board.h"
 #include "core/frame.h"
 #include "media/codec.h"
 #include "sim/mpi/sim_control.h"
 #include "sim/mpi/sim_core.h"
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <sys/select.h>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -32,9 +32,12 @@ constexpr int kViDev = 3, kViChn = 12, kVenc = 0;
 constexpr int kVdec = 0, kVoDev = 0, kVoChn = 0;
 
 int sync_code(int w, int h) {
-    if (w == 1920 && h == 1080) return 23;
-    if (w == 1280 && h == 720) return 10;
-    if (w == 720 && h == 480) return 5;
+    if (w == 1920 && h == 1080)
+        return 23;
+    if (w == 1280 && h == 720)
+        return 10;
+    if (w == 720 && h == 480)
+        return 5;
     return 23;
 }
 
@@ -43,17 +46,22 @@ Options parse(int argc, char** argv) {
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string k = argv[i];
         const std::string v = argv[i + 1];
-        if (k == "--seconds") o.seconds = std::atof(v.c_str());
-        else if (k == "--mbps") o.mbps = std::atoi(v.c_str());
-        else if (k == "--board") o.board = v;
+        if (k == "--seconds")
+            o.seconds = std::atof(v.c_str());
+        else if (k == "--mbps")
+            o.mbps = std::atoi(v.c_str());
+        else if (k == "--board")
+            o.board = v;
         else if (k == "--sizes") {
             o.sizes.clear();
             size_t pos = 0;
             while (pos < v.size()) {
                 size_t end = v.find(',', pos);
-                if (end == std::string::npos) end = v.size();
+                if (end == std::string::npos)
+                    end = v.size();
                 int w = 0, h = 0;
-                if (std::sscanf(v.substr(pos, end - pos).c_str(), "%dx%d", &w, &h) == 2) o.sizes.emplace_back(w, h);
+                if (std::sscanf(v.substr(pos, end - pos).c_str(), "%dx%d", &w, &h) == 2)
+                    o.sizes.emplace_back(w, h);
                 pos = end + 1;
             }
         }
@@ -64,7 +72,8 @@ Options parse(int argc, char** argv) {
 // The bytes of a frame chain in order.
 std::vector<uint8_t> gather(frame_buff* f) {
     std::vector<uint8_t> out(f->data, f->data + f->len);
-    for (frame_buff* n = frame_ctl_of(f)->chain; n; n = frame_ctl_of(n)->chain) out.insert(out.end(), n->data, n->data + n->len);
+    for (frame_buff* n = frame_ctl_of(f)->chain; n; n = frame_ctl_of(n)->chain)
+        out.insert(out.end(), n->data, n->data + n->len);
     return out;
 }
 
@@ -74,23 +83,28 @@ uint64_t pump(uint64_t until_us, bool drain) {
     uint64_t passed = 0;
     for (;;) {
         const uint64_t now = hdext::sim::now_us();
-        if (!drain && now >= until_us) return passed;
+        if (!drain && now >= until_us)
+            return passed;
         const int fd = INTF_VENC_GetFd(kVenc);
-        if (fd < 0) return passed;
+        if (fd < 0)
+            return passed;
         fd_set rd;
         FD_ZERO(&rd);
         FD_SET(fd, &rd);
         timeval tv{0, drain ? 300000 : 100000};
         if (select(fd + 1, &rd, nullptr, nullptr, &tv) <= 0) {
-            if (drain) return passed;
+            if (drain)
+                return passed;
             continue;
         }
         int size = 0;
         frame_buff* f = INTF_VENC_GetStream(kVenc, &size);
-        if (!f) continue;
+        if (!f)
+            continue;
         std::vector<uint8_t> bytes = gather(f);
         _MEDIA_FRAME_COMM_INFO info{bytes.data(), static_cast<uint32_t>(bytes.size()), f->pts};
-        if (INTF_VDEC_SendStream(kVdec, &info) == 0) ++passed;
+        if (INTF_VDEC_SendStream(kVdec, &info) == 0)
+            ++passed;
         free_frame(f);
     }
 }
@@ -105,8 +119,10 @@ bool run_size(const Options& o, int w, int h, bool first) {
     INTF_SetResolution(sync, 24, kRate, w, h);
     INTF_VO_Start(kVoDev, kVoChn);
     INTF_HDMI_SetType(0, sync, 48000, 1);
-    if (first) INTF_HDMI_Start(0);
-    else INTF_HDMI_Change(0);
+    if (first)
+        INTF_HDMI_Start(0);
+    else
+        INTF_HDMI_Change(0);
     INTF_VDEC_SetDecodeType(kVdec, 96, 1);
     INTF_VDEC_Start(kVdec);
     INTF_SYS_BIND(5, 0, kVdec, 15, kVoDev, kVoChn);
@@ -126,7 +142,8 @@ bool run_size(const Options& o, int w, int h, bool first) {
     INTF_VI_Stop(kViDev, kViChn);
     sent += pump(0, true);
     INTF_VENC_Stop(kVenc);
-    for (int i = 0; i < 200 && hdext::sim::vdec_queued(kVdec) > 0; ++i) usleep(10000);
+    for (int i = 0; i < 200 && hdext::sim::vdec_queued(kVdec) > 0; ++i)
+        usleep(10000);
     usleep(100000); // the last picture leaves the decoder
     const hdext::sim::VoStats s = hdext::sim::vo_stats(kVoDev, kVoChn);
 
@@ -135,13 +152,16 @@ bool run_size(const Options& o, int w, int h, bool first) {
     INTF_VDEC_Stop(kVdec);
 
     const bool ok = produced > 0 && s.shown == produced && s.stamped == s.shown && s.gaps == 0 &&
-                    s.reordered == 0 && s.first_frame == 0 && s.last_frame == static_cast<int64_t>(produced) - 1;
-    std::printf("%dx%d@%d %d Mbit/s: captured %u, sent %llu, shown %llu, stamped %llu, gaps %llu, reordered %llu, "
+                    s.reordered == 0 && s.first_frame == 0 &&
+                    s.last_frame == static_cast<int64_t>(produced) - 1;
+    std::printf("%dx%d@%d %d Mbit/s: captured %u, sent %llu, shown %llu, stamped %llu, gaps %llu, "
+                "reordered %llu, "
                 "frames %lld..%lld, latency p50 %.1f ms p99 %.1f ms max %.1f ms: %s\n",
                 w, h, kRate, o.mbps, produced, static_cast<unsigned long long>(sent),
-                static_cast<unsigned long long>(s.shown), static_cast<unsigned long long>(s.stamped),
-                static_cast<unsigned long long>(s.gaps), static_cast<unsigned long long>(s.reordered),
-                static_cast<long long>(s.first_frame), static_cast<long long>(s.last_frame), s.latency_p50_us / 1000.0,
+                static_cast<unsigned long long>(s.shown),
+                static_cast<unsigned long long>(s.stamped), static_cast<unsigned long long>(s.gaps),
+                static_cast<unsigned long long>(s.reordered), static_cast<long long>(s.first_frame),
+                static_cast<long long>(s.last_frame), s.latency_p50_us / 1000.0,
                 s.latency_p99_us / 1000.0, s.latency_max_us / 1000.0, ok ? "OK" : "FAILED");
     return ok;
 }
@@ -155,7 +175,8 @@ int main(int argc, char** argv) {
     bool temp_board = false;
     if (board.empty()) {
         char tmpl[] = "/tmp/media_smoke.XXXXXX";
-        if (!mkdtemp(tmpl)) return 2;
+        if (!mkdtemp(tmpl))
+            return 2;
         board = tmpl;
         temp_board = true;
     }
@@ -163,7 +184,8 @@ int main(int argc, char** argv) {
     hdext::board::reload_root();
     init_frame_buff_mgr(512, 102400);
 
-    if (INTF_CodecInit() != 0) return 2;
+    if (INTF_CodecInit() != 0)
+        return 2;
     INTF_VI_Create(kViDev, kViChn);
     INTF_VENC_Create(kVenc);
     INTF_VENC_SetEncodeType(kVenc, 96);

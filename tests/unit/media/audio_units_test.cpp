@@ -1,7 +1,7 @@
 // Audio wrappers through the facade.
-#include <gtest/gtest.h>
 #include "media/codec.h"
 #include "media_test_util.h"
+#include <gtest/gtest.h>
 
 namespace hdext::test {
 namespace {
@@ -12,8 +12,8 @@ TEST_F(AudioInput, Capture48kGives557SampleFramesResampledTo44k1) {
     codec->AI_Create(0, 0);
     codec->AI_SetAudio(0, 0, 48000, 1, 19);
     ASSERT_EQ(codec->AI_Start(0, 0), 0);
-    EXPECT_EQ(rec().names(), (Names{"ss_mpi_ai_set_pub_attr", "ss_mpi_ai_enable", "ss_mpi_ai_enable_chn",
-                                    "ss_mpi_ai_enable_resample"}));
+    EXPECT_EQ(rec().names(), (Names{"ss_mpi_ai_set_pub_attr", "ss_mpi_ai_enable",
+                                    "ss_mpi_ai_enable_chn", "ss_mpi_ai_enable_resample"}));
     const auto a = rec().find("ss_mpi_ai_set_pub_attr").as<ot_aio_attr>();
     EXPECT_EQ(a.sample_rate, 48000);
     EXPECT_EQ(a.bit_width, 1);
@@ -28,7 +28,8 @@ TEST_F(AudioInput, Capture48kGives557SampleFramesResampledTo44k1) {
     EXPECT_EQ(rec().find("ss_mpi_ai_enable_resample").args, (std::vector<long long>{0, 0, 44100}));
     rec().reset();
     codec->AI_Stop(0, 0);
-    EXPECT_EQ(rec().names(), (Names{"ss_mpi_ai_disable_resample", "ss_mpi_ai_disable_chn", "ss_mpi_ai_disable"}));
+    EXPECT_EQ(rec().names(),
+              (Names{"ss_mpi_ai_disable_resample", "ss_mpi_ai_disable_chn", "ss_mpi_ai_disable"}));
     rec().reset();
     codec->AI_Stop(0, 0); // the resample mark was cleared
     EXPECT_EQ(rec().names(), (Names{"ss_mpi_ai_disable_chn", "ss_mpi_ai_disable"}));
@@ -43,7 +44,8 @@ TEST_F(AudioInput, Capture44k1Gives512SamplesWithoutResampling) {
     rec().reset();
     codec->AI_SetAudio(1, 0, 32000, 1, 19);
     codec->AI_Start(1, 0);
-    EXPECT_EQ(rec().find("ss_mpi_ai_set_pub_attr").as<ot_aio_attr>().point_num_per_frame, 32000u * 512u / 44100u);
+    EXPECT_EQ(rec().find("ss_mpi_ai_set_pub_attr").as<ot_aio_attr>().point_num_per_frame,
+              32000u * 512u / 44100u);
     rec().reset();
     codec->AI_SetAudio(1, 0, 48000, 1, 37);
     codec->AI_Start(1, 0);
@@ -96,8 +98,8 @@ TEST_F(AudioOutput, DeviceRateOtherThan44k1ResamplesFromIt) {
     codec->AO_Create(1, 0);
     codec->AO_SetAudio(1, 0, 32000, 48000, 1, 19);
     ASSERT_EQ(codec->AO_Start(1, 0), 0);
-    EXPECT_EQ(rec().names(), (Names{"ss_mpi_ao_set_pub_attr", "ss_mpi_ao_enable", "ss_mpi_ao_enable_chn",
-                                    "ss_mpi_ao_enable_resample"}));
+    EXPECT_EQ(rec().names(), (Names{"ss_mpi_ao_set_pub_attr", "ss_mpi_ao_enable",
+                                    "ss_mpi_ao_enable_chn", "ss_mpi_ao_enable_resample"}));
     const auto a = rec().find("ss_mpi_ao_set_pub_attr").as<ot_aio_attr>();
     EXPECT_EQ(a.sample_rate, 48000);
     EXPECT_EQ(a.work_mode, 0);
@@ -107,7 +109,8 @@ TEST_F(AudioOutput, DeviceRateOtherThan44k1ResamplesFromIt) {
     EXPECT_EQ(rec().find("ss_mpi_ao_enable_resample").args, (std::vector<long long>{1, 0, 44100}));
     rec().reset();
     codec->AO_Stop(1, 0);
-    EXPECT_EQ(rec().names(), (Names{"ss_mpi_ao_disable_resample", "ss_mpi_ao_disable_chn", "ss_mpi_ao_disable"}));
+    EXPECT_EQ(rec().names(),
+              (Names{"ss_mpi_ao_disable_resample", "ss_mpi_ao_disable_chn", "ss_mpi_ao_disable"}));
 }
 
 TEST_F(AudioOutput, Device44k1NeedsNoResamplingAndStopSkipsIt) {
@@ -140,7 +143,8 @@ TEST_F(AudioCodecs, EncoderChannelAttributesByPayload) {
     rec().reset();
     codec->AENC_SetAudio(0, 37);
     codec->AENC_Start(0);
-    EXPECT_EQ(rec().find("ss_mpi_aenc_create_chn").as<ot_aenc_chn_attr>().point_num_per_frame, 1024u);
+    EXPECT_EQ(rec().find("ss_mpi_aenc_create_chn").as<ot_aenc_chn_attr>().point_num_per_frame,
+              1024u);
     rec().reset();
     codec->AENC_SetAudio(0, 99);
     const std::string out = printed([&] { EXPECT_EQ(codec->AENC_Start(0), -1); });

@@ -1,10 +1,10 @@
 // The facade: index checks, start-before-create, system bring-up, bindings and TX switching.
-#include <gtest/gtest.h>
 #include "encode/video_encoder_task.h"
 #include "media/codec.h"
 #include "media_test_util.h"
 #include "periph/input_state.h"
 #include "settings/bitrate.h"
+#include <gtest/gtest.h>
 
 namespace hdext::test {
 namespace {
@@ -81,13 +81,14 @@ TEST_F(Facade, SetResolutionAloneTouchesNothing) {
     codec->SetResolution(5, 24, 60, 720, 480);
     codec->VO_Start(0, 0);
     EXPECT_EQ(rec().find("ss_mpi_vo_set_pub_attr").as<ot_vo_pub_attr>().intf_sync, 5);
-    EXPECT_EQ(rec().find("ss_mpi_vo_set_video_layer_attr").as<ot_vo_video_layer_attr>().img_width, 720u);
+    EXPECT_EQ(rec().find("ss_mpi_vo_set_video_layer_attr").as<ot_vo_video_layer_attr>().img_width,
+              720u);
 }
 
 TEST_F(Facade, InitBringsUpEightPoolsOfOne4kPicture) {
     ASSERT_EQ(codec->InitMPP(), 0);
-    EXPECT_EQ(rec().names(), (Names{"ss_mpi_sys_exit", "ss_mpi_vb_exit", "ss_mpi_vb_set_cfg", "ss_mpi_vb_init",
-                                    "ss_mpi_sys_init"}));
+    EXPECT_EQ(rec().names(), (Names{"ss_mpi_sys_exit", "ss_mpi_vb_exit", "ss_mpi_vb_set_cfg",
+                                    "ss_mpi_vb_init", "ss_mpi_sys_init"}));
     const auto cfg = rec().find("ss_mpi_vb_set_cfg").as<ot_vb_cfg>();
     EXPECT_EQ(cfg.max_pool_cnt, 8u);
     for (int i = 0; i < 8; ++i) {
@@ -125,13 +126,14 @@ TEST(PictureBuffer, SizeRule) {
     EXPECT_EQ(MAL_PicBufferSize(1920, 1080, 27, 0), 1920u * 1080u * 2);
     EXPECT_EQ(MAL_PicBufferSize(1920, 1080, 42, 0), 1920u * 1080u);
     EXPECT_EQ(MAL_PicBufferSize(1920, 1080, 10, 0), 1920u * 1080u * 3);
-    EXPECT_EQ(MAL_PicBufferSize(1000, 2, 42, 100), 1008u * 2u);   // alignment 100 becomes 112
-    EXPECT_EQ(MAL_PicBufferSize(1000, 2, 42, 4096), 1024u * 2u);  // above 1024 -> 1024
+    EXPECT_EQ(MAL_PicBufferSize(1000, 2, 42, 100), 1008u * 2u);  // alignment 100 becomes 112
+    EXPECT_EQ(MAL_PicBufferSize(1000, 2, 42, 4096), 1024u * 2u); // above 1024 -> 1024
 }
 
 TEST_F(Facade, BindFailurePrintsBothEndsAndReturnsTheCode) {
     rec().results["ss_mpi_sys_bind"] = static_cast<int>(0xa0028004u);
-    std::string out = printed([] { EXPECT_EQ(INTF_SYS_BIND(16, 3, 12, 8, 0, 0), static_cast<int>(0xa0028004u)); });
+    std::string out = printed(
+        [] { EXPECT_EQ(INTF_SYS_BIND(16, 3, 12, 8, 0, 0), static_cast<int>(0xa0028004u)); });
     EXPECT_NE(out.find("[INTF_SYS_BIND]-"), std::string::npos);
     EXPECT_NE(out.find("(3,12) bind (0,0) err(0xa0028004)!\n"), std::string::npos);
     EXPECT_EQ(rec().find("ss_mpi_sys_bind").args, (std::vector<long long>{16, 3, 12, 8, 0, 0}));
@@ -158,7 +160,7 @@ TEST_F(Facade, UnusedProcessingGroupCalls) {
 
 // The TX input switching goes through the process-wide facade and encode task.
 class InputSwitching : public MediaTest {
-protected:
+  protected:
     void SetUp() override {
         MediaTest::SetUp();
         saved_codec = g_pCodec;
@@ -208,8 +210,9 @@ TEST_F(InputSwitching, HdmiOnStartsEncoderThenCaptureThenBinds) {
     rec().reset();
     hdmi_turn_off_video();
     EXPECT_EQ(VencEn.load(), 0);
-    EXPECT_EQ(rec().names(), (Names{"ss_mpi_sys_unbind", "ss_mpi_vi_disable_chn", "ss_mpi_vi_disable_dev",
-                                    "ss_mpi_venc_stop_chn", "ss_mpi_venc_destroy_chn"}));
+    EXPECT_EQ(rec().names(),
+              (Names{"ss_mpi_sys_unbind", "ss_mpi_vi_disable_chn", "ss_mpi_vi_disable_dev",
+                     "ss_mpi_venc_stop_chn", "ss_mpi_venc_destroy_chn"}));
     EXPECT_EQ(rec().find("ss_mpi_sys_unbind").args, (std::vector<long long>{16, 3, 12, 8, 0, 0}));
 }
 
@@ -230,9 +233,9 @@ TEST_F(InputSwitching, SdiUsesItsOwnCaptureAndModeOne) {
 }
 
 TEST_F(InputSwitching, AudioCommands) {
-    const std::pair<void (*)(), int> cmds[] = {{hdmi_turn_on_audio, 0}, {sdi_turn_on_audio, 0},
+    const std::pair<void (*)(), int> cmds[] = {{hdmi_turn_on_audio, 0},  {sdi_turn_on_audio, 0},
                                                {hdmi_turn_off_audio, 4}, {sdi_turn_off_audio, 4},
-                                               {audio_restart, 1},      {audio_sdi_form_hdmi, 2}};
+                                               {audio_restart, 1},       {audio_sdi_form_hdmi, 2}};
     for (const auto& [fn, value] : cmds) {
         audio_en = 3;
         fn();

@@ -1,10 +1,10 @@
 // G.711 against FFmpeg's own pcm_alaw / pcm_mulaw codecs.
-#include <gtest/gtest.h>
+#include "media/g711.h"
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <gtest/gtest.h>
 #include <vector>
-#include "media/g711.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -54,13 +54,15 @@ std::vector<uint8_t> ffmpeg_run(AVCodecID id, bool encode, const uint8_t* data, 
 
 std::vector<int16_t> every_sample() {
     std::vector<int16_t> v;
-    for (int s = -32768; s <= 32767; ++s) v.push_back(static_cast<int16_t>(s));
+    for (int s = -32768; s <= 32767; ++s)
+        v.push_back(static_cast<int16_t>(s));
     return v;
 }
 
 std::vector<uint8_t> every_code() {
     std::vector<uint8_t> v;
-    for (int c = 0; c < 256; ++c) v.push_back(static_cast<uint8_t>(c));
+    for (int c = 0; c < 256; ++c)
+        v.push_back(static_cast<uint8_t>(c));
     return v;
 }
 
@@ -86,7 +88,8 @@ TEST_P(G711Law, DecodesEveryCodeExactlyAsFfmpeg) {
     std::vector<int16_t> ours(256);
     EXPECT_EQ(law.decode(ours.data(), codes.data(), 256), 512);
     ASSERT_EQ(ref.size(), 256u);
-    for (int c = 0; c < 256; ++c) EXPECT_EQ(ours[c], ref[c]) << "code " << c;
+    for (int c = 0; c < 256; ++c)
+        EXPECT_EQ(ours[c], ref[c]) << "code " << c;
 }
 
 // The segment conversion truncates inside a step where FFmpeg's table rounds to the nearest
@@ -95,10 +98,12 @@ TEST_P(G711Law, DecodesEveryCodeExactlyAsFfmpeg) {
 TEST_P(G711Law, EncodesEverySampleWithinOneStepOfFfmpeg) {
     const Law law = GetParam();
     const auto pcm = every_sample();
-    const auto ref = ffmpeg_run(law.id, true, reinterpret_cast<const uint8_t*>(pcm.data()), pcm.size());
+    const auto ref =
+        ffmpeg_run(law.id, true, reinterpret_cast<const uint8_t*>(pcm.data()), pcm.size());
     ASSERT_EQ(ref.size(), pcm.size());
     std::vector<uint8_t> ours(pcm.size());
-    EXPECT_EQ(law.encode(ours.data(), pcm.data(), static_cast<unsigned>(pcm.size() * 2)), static_cast<int>(pcm.size()));
+    EXPECT_EQ(law.encode(ours.data(), pcm.data(), static_cast<unsigned>(pcm.size() * 2)),
+              static_cast<int>(pcm.size()));
     size_t same = 0;
     for (size_t i = 0; i < pcm.size(); ++i) {
         if (ours[i] == ref[i]) {
@@ -133,9 +138,10 @@ TEST_P(G711Law, EveryLevelEncodesBackToItsOwnCode) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(ALawAndMuLaw, G711Law,
-                         ::testing::Values(Law{AV_CODEC_ID_PCM_ALAW, G711ALawEncode, G711ALawDecode, ALawDecode},
-                                           Law{AV_CODEC_ID_PCM_MULAW, G711ULawEncode, G711ULawDecode, ULawDecode}));
+INSTANTIATE_TEST_SUITE_P(
+    ALawAndMuLaw, G711Law,
+    ::testing::Values(Law{AV_CODEC_ID_PCM_ALAW, G711ALawEncode, G711ALawDecode, ALawDecode},
+                      Law{AV_CODEC_ID_PCM_MULAW, G711ULawEncode, G711ULawDecode, ULawDecode}));
 
 TEST(G711, ALawSilenceCodeDecodesToEight) {
     EXPECT_EQ(ALawDecode(0xD5), 8);

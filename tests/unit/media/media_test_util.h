@@ -1,16 +1,16 @@
 // Shared set-up of the media wrapper tests: a fresh recording platform and a fresh facade.
 #pragma once
+#include "media/codec.h"
+#include "recording_mpi.h"
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
 #include <vector>
-#include "media/codec.h"
-#include "recording_mpi.h"
 
 namespace hdext::test {
 
 class MediaTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         rec().reset();
         codec = std::make_unique<CCodec>();

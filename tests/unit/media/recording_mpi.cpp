@@ -17,20 +17,23 @@ void RecordingMpi::reset() {
 
 std::vector<std::string> RecordingMpi::names() const {
     std::vector<std::string> n;
-    for (const auto& c : calls) n.push_back(c.name);
+    for (const auto& c : calls)
+        n.push_back(c.name);
     return n;
 }
 
 std::vector<std::string> RecordingMpi::names(const std::string& prefix) const {
     std::vector<std::string> n;
     for (const auto& c : calls)
-        if (c.name.rfind(prefix, 0) == 0) n.push_back(c.name);
+        if (c.name.rfind(prefix, 0) == 0)
+            n.push_back(c.name);
     return n;
 }
 
 const MpiCall& RecordingMpi::find(const std::string& name, int n) const {
     for (const auto& c : calls)
-        if (c.name == name && n-- == 0) return c;
+        if (c.name == name && n-- == 0)
+            return c;
     ADD_FAILURE() << "no call " << name;
     static const MpiCall none{};
     return none;
@@ -38,7 +41,8 @@ const MpiCall& RecordingMpi::find(const std::string& name, int n) const {
 
 int RecordingMpi::count(const std::string& name) const {
     int n = 0;
-    for (const auto& c : calls) n += c.name == name;
+    for (const auto& c : calls)
+        n += c.name == name;
     return n;
 }
 
@@ -67,9 +71,11 @@ int ss_mpi_mipi_open(const char* dev_path) {
 int ss_mpi_venc_get_stream(int chn, ot_venc_stream* stream, int timeout_ms) {
     rec().log("ss_mpi_venc_get_stream", {chn, timeout_ms});
     auto it = rec().results.find("ss_mpi_venc_get_stream");
-    if (it != rec().results.end() && it->second != 0) return it->second;
+    if (it != rec().results.end() && it->second != 0)
+        return it->second;
     const size_t n = std::min<size_t>(stream->pack_cnt, rec().packs.size());
-    for (size_t i = 0; i < n; ++i) stream->pack[i] = rec().packs[i];
+    for (size_t i = 0; i < n; ++i)
+        stream->pack[i] = rec().packs[i];
     stream->pack_cnt = static_cast<uint32_t>(n);
     return 0;
 }

@@ -3,12 +3,12 @@
 // "get" calls hand back the last record of their type that went in (or one a test planted).
 // Single-threaded use only.
 #pragma once
+#include "mpi/mpi.h"
 #include <cstring>
 #include <map>
 #include <string>
 #include <typeindex>
 #include <vector>
-#include "mpi/mpi.h"
 
 namespace hdext::test {
 
@@ -24,12 +24,12 @@ struct MpiCall {
 };
 
 class RecordingMpi {
-public:
+  public:
     static RecordingMpi& get();
 
     void reset();
     std::vector<MpiCall> calls;
-    std::map<std::string, int> results;        // result of a call by name (default 0)
+    std::map<std::string, int> results;                   // result of a call by name (default 0)
     std::map<std::type_index, std::vector<uint8_t>> last; // last record of each type
 
     // Plants the record that the next "get" call of this type returns.
@@ -52,7 +52,8 @@ public:
     template <class T> int log_in(const char* name, std::vector<long long> args, const T* rec) {
         MpiCall c{name, std::move(args), {}};
         if (rec) {
-            c.record.assign(reinterpret_cast<const uint8_t*>(rec), reinterpret_cast<const uint8_t*>(rec) + sizeof(T));
+            c.record.assign(reinterpret_cast<const uint8_t*>(rec),
+                            reinterpret_cast<const uint8_t*>(rec) + sizeof(T));
             last[typeid(T)] = c.record;
         }
         calls.push_back(std::move(c));
@@ -62,18 +63,23 @@ public:
         if (rec) {
             *rec = T{};
             auto it = last.find(typeid(T));
-            if (it != last.end()) std::memcpy(rec, it->second.data(), std::min(sizeof(T), it->second.size()));
+            if (it != last.end())
+                std::memcpy(rec, it->second.data(), std::min(sizeof(T), it->second.size()));
         }
         MpiCall c{name, std::move(args), {}};
-        if (rec) c.record.assign(reinterpret_cast<const uint8_t*>(rec), reinterpret_cast<const uint8_t*>(rec) + sizeof(T));
+        if (rec)
+            c.record.assign(reinterpret_cast<const uint8_t*>(rec),
+                            reinterpret_cast<const uint8_t*>(rec) + sizeof(T));
         calls.push_back(std::move(c));
         return result(name);
     }
 
-private:
+  private:
     int result(const char* name) const;
 };
 
-inline RecordingMpi& rec() { return RecordingMpi::get(); }
+inline RecordingMpi& rec() {
+    return RecordingMpi::get();
+}
 
 } // namespace hdext::test

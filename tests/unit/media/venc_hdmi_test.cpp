@@ -1,15 +1,15 @@
 // Encoder and HDMI wrappers through the facade.
-#include <gtest/gtest.h>
-#include <vector>
 #include "core/frame.h"
 #include "media/codec.h"
 #include "media_test_util.h"
+#include <gtest/gtest.h>
+#include <vector>
 
 namespace hdext::test {
 namespace {
 
 class VideoEncoder : public MediaTest {
-protected:
+  protected:
     void SetUp() override {
         MediaTest::SetUp();
         codec->VENC_Create(0);
@@ -20,8 +20,9 @@ protected:
 
 TEST_F(VideoEncoder, H264StartsWithConstantBitRateAndLowLatencyRecord) {
     ASSERT_EQ(codec->VENC_Start(0), 0);
-    EXPECT_EQ(rec().names(), (Names{"ss_mpi_venc_create_chn", "ss_mpi_venc_get_chn_attr", "ss_mpi_venc_get_rc_param",
-                                    "ss_mpi_venc_set_rc_param", "ss_mpi_venc_start_chn"}));
+    EXPECT_EQ(rec().names(), (Names{"ss_mpi_venc_create_chn", "ss_mpi_venc_get_chn_attr",
+                                    "ss_mpi_venc_get_rc_param", "ss_mpi_venc_set_rc_param",
+                                    "ss_mpi_venc_start_chn"}));
     const auto a = rec().find("ss_mpi_venc_create_chn").as<ot_venc_chn_attr>();
     EXPECT_EQ(a.payload, 96);
     EXPECT_EQ(a.max_width, 3840u);
@@ -65,7 +66,8 @@ TEST_F(VideoEncoder, JpegGetsAZeroedGopAndAPictureSizedBuffer) {
 
 TEST_F(VideoEncoder, UnsupportedPayloadFailsBeforeAnyPlatformCall) {
     codec->VENC_SetEncodeType(0, 97);
-    const std::string out = printed([&] { EXPECT_EQ(codec->VENC_Start(0), static_cast<int>(0xa008800cu)); });
+    const std::string out =
+        printed([&] { EXPECT_EQ(codec->VENC_Start(0), static_cast<int>(0xa008800cu)); });
     EXPECT_NE(out.find("can't support this type (97) in this version!\n"), std::string::npos);
     EXPECT_TRUE(rec().calls.empty());
 }
@@ -92,7 +94,8 @@ TEST_F(VideoEncoder, AttributeChangeRestartsWithTheNewSize) {
     rec().reset();
     codec->SetResolution(10, 16, 60, 1280, 720);
     ASSERT_EQ(codec->VENC_SetEncodeAttr(0), 0);
-    EXPECT_EQ(rec().names(), (Names{"ss_mpi_venc_stop_chn", "ss_mpi_venc_set_chn_attr", "ss_mpi_venc_start_chn"}));
+    EXPECT_EQ(rec().names(),
+              (Names{"ss_mpi_venc_stop_chn", "ss_mpi_venc_set_chn_attr", "ss_mpi_venc_start_chn"}));
     const auto a = rec().find("ss_mpi_venc_set_chn_attr").as<ot_venc_chn_attr>();
     EXPECT_EQ(a.width, 1280u);
     EXPECT_EQ(a.height, 720u);
@@ -103,7 +106,7 @@ TEST_F(VideoEncoder, AttributeChangeRestartsWithTheNewSize) {
 }
 
 class EncoderStream : public VideoEncoder {
-protected:
+  protected:
     void SetUp() override {
         VideoEncoder::SetUp();
         init_frame_buff_mgr(16, 4096);
@@ -116,8 +119,10 @@ protected:
 
 TEST_F(EncoderStream, OnePictureBecomesOneFrameOfItsPacksWithoutOffsets) {
     std::vector<uint8_t> a(5000), b(300);
-    for (size_t i = 0; i < a.size(); ++i) a[i] = static_cast<uint8_t>(i);
-    for (size_t i = 0; i < b.size(); ++i) b[i] = static_cast<uint8_t>(200 - i);
+    for (size_t i = 0; i < a.size(); ++i)
+        a[i] = static_cast<uint8_t>(i);
+    for (size_t i = 0; i < b.size(); ++i)
+        b[i] = static_cast<uint8_t>(200 - i);
     rec().plant(ot_venc_chn_status{1, 2});
     rec().packs = {ot_venc_pack{a.data(), 5000, 4, 777, 0}, ot_venc_pack{b.data(), 300, 0, 778, 0}};
     int total = 0;
@@ -128,7 +133,8 @@ TEST_F(EncoderStream, OnePictureBecomesOneFrameOfItsPacksWithoutOffsets) {
     EXPECT_EQ(f->pts, 777u);
     EXPECT_EQ(f->total, 5296u);
     std::vector<uint8_t> got(f->data, f->data + f->len);
-    for (frame_buff* n = frame_ctl_of(f)->chain; n; n = frame_ctl_of(n)->chain) got.insert(got.end(), n->data, n->data + n->len);
+    for (frame_buff* n = frame_ctl_of(f)->chain; n; n = frame_ctl_of(n)->chain)
+        got.insert(got.end(), n->data, n->data + n->len);
     std::vector<uint8_t> want(a.begin() + 4, a.end());
     want.insert(want.end(), b.begin(), b.end());
     EXPECT_EQ(got, want);
@@ -157,7 +163,8 @@ TEST_F(EncoderStream, ReleaseFailureDropsThePicture) {
 
 TEST_F(EncoderStream, BadChannelGivesNoFrame) {
     int total = 0;
-    const std::string out = printed([&] { EXPECT_EQ(codec->VENC_GetStream(128, &total), nullptr); });
+    const std::string out =
+        printed([&] { EXPECT_EQ(codec->VENC_GetStream(128, &total), nullptr); });
     EXPECT_EQ(out, " !!!!   VENC_GetStream :Chn(128) exceeds the maximum value\n");
     EXPECT_TRUE(rec().calls.empty());
 }
@@ -179,11 +186,12 @@ TEST_F(Hdmi, StartSetsFormatAudioRateAndDepth) {
     EXPECT_EQ(a.bit_depth, 2);
     rec().reset();
     codec->HDMI_Change(0);
-    EXPECT_EQ(rec().names(), (Names{"ss_mpi_hdmi_stop", "ss_mpi_hdmi_get_attr", "ss_mpi_hdmi_set_attr",
-                                    "ss_mpi_hdmi_start"}));
+    EXPECT_EQ(rec().names(), (Names{"ss_mpi_hdmi_stop", "ss_mpi_hdmi_get_attr",
+                                    "ss_mpi_hdmi_set_attr", "ss_mpi_hdmi_start"}));
     rec().reset();
     codec->HDMI_Stop(0);
-    EXPECT_EQ(rec().names(), (Names{"ss_mpi_hdmi_stop", "ss_mpi_hdmi_close", "ss_mpi_hdmi_deinit"}));
+    EXPECT_EQ(rec().names(),
+              (Names{"ss_mpi_hdmi_stop", "ss_mpi_hdmi_close", "ss_mpi_hdmi_deinit"}));
 }
 
 TEST_F(Hdmi, FormatTableAndAudioCodes) {
@@ -196,12 +204,13 @@ TEST_F(Hdmi, FormatTableAndAudioCodes) {
         rec().reset();
         h.HDMI_SetType(sync, 48000, 1);
         h.HDMI_Change();
-        EXPECT_EQ(rec().find("ss_mpi_hdmi_set_attr").as<ot_hdmi_attr>().video_format, formats[sync]) << sync;
+        EXPECT_EQ(rec().find("ss_mpi_hdmi_set_attr").as<ot_hdmi_attr>().video_format, formats[sync])
+            << sync;
     }
     h.HDMI_SetType(60, 48000, 1); // unknown timing keeps the format
-    const std::pair<int, int> rates[] = {{8000, 1},  {11025, 2}, {12000, 3}, {16000, 4}, {22050, 5},
-                                         {24000, 6}, {32000, 7}, {44100, 8}, {48000, 9}, {96000, 11},
-                                         {12345, 11}};
+    const std::pair<int, int> rates[] = {{8000, 1},  {11025, 2},  {12000, 3}, {16000, 4},
+                                         {22050, 5}, {24000, 6},  {32000, 7}, {44100, 8},
+                                         {48000, 9}, {96000, 11}, {12345, 11}};
     for (const auto& [rate, code] : rates) {
         rec().reset();
         h.HDMI_SetType(60, rate, 1);
@@ -222,8 +231,10 @@ TEST_F(Hdmi, FormatTableAndAudioCodes) {
 TEST_F(Hdmi, FailurePrintsTheCallAndReturnsItsCode) {
     codec->HDMI_Create(0);
     rec().results["ss_mpi_hdmi_set_attr"] = static_cast<int>(0xa0198003u);
-    const std::string out = printed([&] { EXPECT_EQ(codec->HDMI_Start(0), static_cast<int>(0xa0198003u)); });
-    EXPECT_NE(out.find("\033[0;31mss_mpi_hdmi_set_attr failed at HDMI_Start: LINE: "), std::string::npos);
+    const std::string out =
+        printed([&] { EXPECT_EQ(codec->HDMI_Start(0), static_cast<int>(0xa0198003u)); });
+    EXPECT_NE(out.find("\033[0;31mss_mpi_hdmi_set_attr failed at HDMI_Start: LINE: "),
+              std::string::npos);
     EXPECT_NE(out.find(" with 0xa0198003!\033[0;39m\n"), std::string::npos);
     EXPECT_EQ(rec().count("ss_mpi_hdmi_start"), 0);
 }

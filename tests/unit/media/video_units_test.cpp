@@ -1,7 +1,7 @@
 // Video wrappers through the facade: platform calls, their order and values.
-#include <gtest/gtest.h>
 #include "media/codec.h"
 #include "media_test_util.h"
+#include <gtest/gtest.h>
 
 namespace hdext::test {
 namespace {
@@ -13,10 +13,11 @@ TEST_F(VideoDecoder, H264ChannelIsSizedFor1080pWhateverTheResolution) {
     ASSERT_EQ(codec->VDEC_Create(0), 0);
     ASSERT_EQ(codec->VDEC_SetDecodeType(0, 96, 1), 0);
     ASSERT_EQ(codec->VDEC_Start(0), 0);
-    EXPECT_EQ(rec().names(), (Names{"ss_mpi_vb_exit_mod_common_pool", "ss_mpi_vb_set_mod_pool_cfg",
-                                    "ss_mpi_vb_init_mod_common_pool", "ss_mpi_vdec_create_chn",
-                                    "ss_mpi_vdec_get_chn_param", "ss_mpi_vdec_set_chn_param",
-                                    "ss_mpi_vdec_start_recv_stream", "ss_mpi_vdec_set_display_mode"}));
+    EXPECT_EQ(rec().names(),
+              (Names{"ss_mpi_vb_exit_mod_common_pool", "ss_mpi_vb_set_mod_pool_cfg",
+                     "ss_mpi_vb_init_mod_common_pool", "ss_mpi_vdec_create_chn",
+                     "ss_mpi_vdec_get_chn_param", "ss_mpi_vdec_set_chn_param",
+                     "ss_mpi_vdec_start_recv_stream", "ss_mpi_vdec_set_display_mode"}));
     EXPECT_EQ(rec().find("ss_mpi_vb_set_mod_pool_cfg").args, (std::vector<long long>{4}));
     const auto pools = rec().find("ss_mpi_vb_set_mod_pool_cfg").as<ot_vb_cfg>();
     EXPECT_EQ(pools.max_pool_cnt, 2u);
@@ -73,7 +74,8 @@ TEST_F(VideoDecoder, BufferSizesFollowThePictureRule) {
     EXPECT_EQ(VDEC_pic_size(96, 4096, 4096, 0), (4096u * 4096u + 32u * 4096u / 2) * 3 / 2);
     EXPECT_EQ(VDEC_pic_size(96, 4097, 1080, 0), 0u);
     EXPECT_EQ(VDEC_pic_size(265, 1920, 1080, 0), (1920u * 1088u + 16u * 1088u / 2) * 3 / 2);
-    EXPECT_EQ(VDEC_pic_size(265, 1920, 1080, 1), (1920u * 1088u + 16u * 1088u / 2) * 3 / 2 + 1088u * 480u);
+    EXPECT_EQ(VDEC_pic_size(265, 1920, 1080, 1),
+              (1920u * 1088u + 16u * 1088u / 2) * 3 / 2 + 1088u * 480u);
     EXPECT_EQ(VDEC_pic_size(26, 16384, 16384, 0), 16384u * 16384u * 3 / 2);
     EXPECT_EQ(VDEC_pic_size(26, 16385, 16, 0), 0u);
     EXPECT_EQ(VDEC_pic_size(97, 1920, 1080, 0), 0u);
@@ -93,8 +95,10 @@ TEST_F(VideoDecoder, PoolFailureStopsBeforeTheChannel) {
 TEST_F(VideoDecoder, CreateFailureReturnsTheCodeWithTheChannelInTheMessage) {
     codec->VDEC_Create(3);
     rec().results["ss_mpi_vdec_create_chn"] = static_cast<int>(0xa0058004u);
-    const std::string out = printed([&] { EXPECT_EQ(codec->VDEC_Start(3), static_cast<int>(0xa0058004u)); });
-    EXPECT_NE(out.find("vdec create chn chn 3 failed at VDEC_Start: LINE: "), std::string::npos) << out;
+    const std::string out =
+        printed([&] { EXPECT_EQ(codec->VDEC_Start(3), static_cast<int>(0xa0058004u)); });
+    EXPECT_NE(out.find("vdec create chn chn 3 failed at VDEC_Start: LINE: "), std::string::npos)
+        << out;
     EXPECT_NE(out.find("with 0xa0058004!"), std::string::npos);
 }
 
@@ -136,10 +140,12 @@ TEST_F(VideoOutput, StartSetsDeviceLayerAndChannelFromTheGeometry) {
     codec->VO_Create(0, 0, 0);
     codec->SetResolution(10, 24, 60, 1280, 720);
     ASSERT_EQ(codec->VO_Start(0, 0), 0);
-    EXPECT_EQ(rec().names(), (Names{"ss_mpi_vo_set_pub_attr", "ss_mpi_vo_enable", "ss_mpi_vo_set_video_layer_attr",
-                                    "ss_mpi_vo_set_video_layer_early_display", "ss_mpi_vo_enable_video_layer",
-                                    "ss_mpi_vo_get_video_layer_attr", "ss_mpi_vo_set_chn_attr", "ss_mpi_vo_enable_chn",
-                                    "ss_mpi_vo_set_chn_recv_threshold", "ss_mpi_vo_clear_chn_buf"}));
+    EXPECT_EQ(
+        rec().names(),
+        (Names{"ss_mpi_vo_set_pub_attr", "ss_mpi_vo_enable", "ss_mpi_vo_set_video_layer_attr",
+               "ss_mpi_vo_set_video_layer_early_display", "ss_mpi_vo_enable_video_layer",
+               "ss_mpi_vo_get_video_layer_attr", "ss_mpi_vo_set_chn_attr", "ss_mpi_vo_enable_chn",
+               "ss_mpi_vo_set_chn_recv_threshold", "ss_mpi_vo_clear_chn_buf"}));
     const auto pub = rec().find("ss_mpi_vo_set_pub_attr").as<ot_vo_pub_attr>();
     EXPECT_EQ(pub.bg_color, 0u);
     EXPECT_EQ(pub.intf_type, 24);
@@ -152,12 +158,15 @@ TEST_F(VideoOutput, StartSetsDeviceLayerAndChannelFromTheGeometry) {
     EXPECT_EQ(layer.display_frame_rate, 60u);
     EXPECT_EQ(layer.pixel_format, 28);
     const int extra[6] = {0, 0, 0, 0, 3, 0};
-    for (int i = 0; i < 6; ++i) EXPECT_EQ(layer.extra[i], extra[i]) << i;
-    EXPECT_EQ(rec().find("ss_mpi_vo_set_video_layer_early_display").args, (std::vector<long long>{0, 1}));
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(layer.extra[i], extra[i]) << i;
+    EXPECT_EQ(rec().find("ss_mpi_vo_set_video_layer_early_display").args,
+              (std::vector<long long>{0, 1}));
     const auto chn = rec().find("ss_mpi_vo_set_chn_attr").as<ot_vo_chn_attr>();
     EXPECT_EQ(chn.rect.width, 1280u);
     EXPECT_EQ(chn.rect.height, 720u);
-    EXPECT_EQ(rec().find("ss_mpi_vo_set_chn_recv_threshold").args, (std::vector<long long>{0, 0, 2}));
+    EXPECT_EQ(rec().find("ss_mpi_vo_set_chn_recv_threshold").args,
+              (std::vector<long long>{0, 0, 2}));
     EXPECT_EQ(rec().find("ss_mpi_vo_clear_chn_buf").args, (std::vector<long long>{0, 0, 1}));
 }
 
@@ -188,15 +197,18 @@ TEST_F(VideoInput, StartRunsMipiThenDeviceThenChannel) {
     codec->VI_Set_Intf_Mode(3, 12, 3, 1);
     codec->SetResolution(23, 16, 60, 1920, 1080);
     ASSERT_EQ(codec->VI_Start(3, 12), 0);
-    EXPECT_EQ(rec().names(), (Names{"ss_mpi_mipi_open", "ss_mpi_mipi_ioctl", "ss_mpi_mipi_ioctl", "ss_mpi_mipi_ioctl",
-                                    "ss_mpi_mipi_ioctl", "ss_mpi_mipi_ioctl", "ss_mpi_mipi_close",
-                                    "ss_mpi_vi_set_dev_attr", "ss_mpi_vi_enable_dev", "ss_mpi_vi_set_chn_attr",
-                                    "ss_mpi_vi_enable_chn", "ss_mpi_vi_get_chn_attr", "ss_mpi_vi_set_chn_attr"}));
+    EXPECT_EQ(
+        rec().names(),
+        (Names{"ss_mpi_mipi_open", "ss_mpi_mipi_ioctl", "ss_mpi_mipi_ioctl", "ss_mpi_mipi_ioctl",
+               "ss_mpi_mipi_ioctl", "ss_mpi_mipi_ioctl", "ss_mpi_mipi_close",
+               "ss_mpi_vi_set_dev_attr", "ss_mpi_vi_enable_dev", "ss_mpi_vi_set_chn_attr",
+               "ss_mpi_vi_enable_chn", "ss_mpi_vi_get_chn_attr", "ss_mpi_vi_set_chn_attr"}));
     const auto& open = rec().find("ss_mpi_mipi_open");
     EXPECT_EQ(std::string(open.record.begin(), open.record.end()), "/dev/ot_mipi");
-    const unsigned long order[5] = {OT_MIPI_SET_HS_MODE, OT_MIPI_ENABLE_MIPI_CLOCK, OT_MIPI_RESET_MIPI,
-                                    OT_MIPI_SET_DEV_ATTR, OT_MIPI_UNRESET_MIPI};
-    for (int i = 0; i < 5; ++i) EXPECT_EQ(rec().find("ss_mpi_mipi_ioctl", i).args[1], static_cast<long long>(order[i]));
+    const unsigned long order[5] = {OT_MIPI_SET_HS_MODE, OT_MIPI_ENABLE_MIPI_CLOCK,
+                                    OT_MIPI_RESET_MIPI, OT_MIPI_SET_DEV_ATTR, OT_MIPI_UNRESET_MIPI};
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(rec().find("ss_mpi_mipi_ioctl", i).args[1], static_cast<long long>(order[i]));
     EXPECT_EQ(rec().find("ss_mpi_mipi_ioctl", 0).as<int>(), 0); // high-speed mode
     EXPECT_EQ(rec().find("ss_mpi_mipi_ioctl", 1).as<int>(), 3); // MIPI device number
     const auto mipi = rec().find("ss_mpi_mipi_ioctl", 3).as<ot_mipi_dev_attr>();
@@ -212,14 +224,17 @@ TEST_F(VideoInput, StartRunsMipiThenDeviceThenChannel) {
     const auto dev = rec().find("ss_mpi_vi_set_dev_attr").as<ot_vi_dev_attr>();
     uint32_t words[23];
     std::memcpy(words, &dev, sizeof(words));
-    const uint32_t want[23] = {3, 0, 0xFF0, 0xFF000, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-    for (int i = 0; i < 23; ++i) EXPECT_EQ(words[i], want[i]) << "word " << i;
+    const uint32_t want[23] = {3, 0, 0xFF0, 0xFF000, 0, 1, 0, 0, 0, 0, 1, 0,
+                               0, 0, 0,     0,       0, 0, 0, 0, 0, 0, 0};
+    for (int i = 0; i < 23; ++i)
+        EXPECT_EQ(words[i], want[i]) << "word " << i;
 
     const auto chn = rec().find("ss_mpi_vi_set_chn_attr").as<ot_vi_chn_attr>();
     int32_t cw[14];
     std::memcpy(cw, &chn, sizeof(cw));
     const int32_t cwant[14] = {0, 0, 1920, 1080, 1920, 1080, 2, 1, 28, 0, 0, 0, 60, 60};
-    for (int i = 0; i < 14; ++i) EXPECT_EQ(cw[i], cwant[i]) << "word " << i;
+    for (int i = 0; i < 14; ++i)
+        EXPECT_EQ(cw[i], cwant[i]) << "word " << i;
 }
 
 TEST_F(VideoInput, DeviceZeroHasNoMipiAndModeZeroUsesOneMask) {

@@ -1,14 +1,14 @@
 // The software platform's audio: capture frame sizes, rates, tone or silence, the pollable
 // descriptor; playback pacing, resampling and its board reports.
-#include <gtest/gtest.h>
-#include <poll.h>
-#include <cmath>
-#include <cstring>
-#include <vector>
 #include "mpi/mpi.h"
 #include "sim/mpi/sim_control.h"
 #include "sim/mpi/sim_core.h"
 #include "sim_board.h"
+#include <cmath>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <vector>
 
 namespace hdext::test {
 namespace {
@@ -25,12 +25,13 @@ ot_aio_attr aio(int rate, uint32_t points) {
 
 int zero_crossings(const int16_t* s, size_t n) {
     int c = 0;
-    for (size_t i = 1; i < n; ++i) c += (s[i - 1] < 0) != (s[i] < 0);
+    for (size_t i = 1; i < n; ++i)
+        c += (s[i - 1] < 0) != (s[i] < 0);
     return c;
 }
 
 class SimAudioIn : public SimBoard {
-protected:
+  protected:
     void start(int dev, int rate, uint32_t points, int resample_to) {
         const ot_aio_attr a = aio(rate, points);
         ASSERT_EQ(ss_mpi_ai_set_pub_attr(dev, &a), 0);
@@ -62,7 +63,8 @@ TEST_F(SimAudioIn, Frames557At48kArriveAs512At44k1WithAToneWhenTheSourceHasAudio
         EXPECT_LE(zc, 25);
         if (i > 0) {
             EXPECT_EQ(f.seq, static_cast<uint32_t>(i));
-            EXPECT_NEAR(static_cast<double>(f.time_stamp - last_ts), 557e6 / 48000, 1.5); // capture period in us
+            EXPECT_NEAR(static_cast<double>(f.time_stamp - last_ts), 557e6 / 48000,
+                        1.5); // capture period in us
         }
         last_ts = f.time_stamp;
         EXPECT_EQ(ss_mpi_ai_release_frame(0, 0, &f, nullptr), 0);
@@ -77,7 +79,8 @@ TEST_F(SimAudioIn, SilenceWithoutSourceAudioAndNoResamplingAt44k1) {
     ASSERT_EQ(ss_mpi_ai_get_frame(0, 0, &f, nullptr, -1), 0);
     EXPECT_EQ(f.len, 1024u);
     const auto* s = reinterpret_cast<const int16_t*>(f.virt_addr[0]);
-    for (int i = 0; i < 512; ++i) ASSERT_EQ(s[i], 0) << i;
+    for (int i = 0; i < 512; ++i)
+        ASSERT_EQ(s[i], 0) << i;
     stop(0);
 }
 
@@ -108,10 +111,13 @@ TEST_F(SimAudioIn, DescriptorIsReadableOnlyWhileAFrameWaits) {
         p.revents = 0;
         const int r = poll(&p, 1, 0);
         const uint64_t after = hdext::sim::now_us();
-        if (r == 1) EXPECT_GE(after + 1, next_due); // only once the next one was captured
-        else EXPECT_LT(before, next_due + 2000);    // never late by more than the timer's slack
+        if (r == 1)
+            EXPECT_GE(after + 1, next_due); // only once the next one was captured
+        else
+            EXPECT_LT(before, next_due + 2000); // never late by more than the timer's slack
         if (before + 1000 < next_due) {
-            EXPECT_EQ(ss_mpi_ai_get_frame(0, 0, &f, nullptr, 0), ot_err(OT_ID_AI, OT_ERR_BUF_EMPTY));
+            EXPECT_EQ(ss_mpi_ai_get_frame(0, 0, &f, nullptr, 0),
+                      ot_err(OT_ID_AI, OT_ERR_BUF_EMPTY));
         }
     }
     EXPECT_EQ(ss_mpi_ai_disable(0), ot_err(OT_ID_AI, OT_ERR_NOT_PERM)); // channel still on
@@ -120,7 +126,7 @@ TEST_F(SimAudioIn, DescriptorIsReadableOnlyWhileAFrameWaits) {
 }
 
 class SimAudioOut : public SimBoard {
-protected:
+  protected:
     void start(int dev, int rate, int resample_from) {
         const ot_aio_attr a = aio(rate, 512);
         ASSERT_EQ(ss_mpi_ao_set_pub_attr(dev, &a), 0);
@@ -139,7 +145,8 @@ protected:
 TEST_F(SimAudioOut, AFullBufferOfThirtyFramesMakesSendWait) {
     start(1, 48000, 44100);
     std::vector<int16_t> pcm(512);
-    for (size_t i = 0; i < pcm.size(); ++i) pcm[i] = static_cast<int16_t>(8000 * std::sin(2 * M_PI * 1000 * i / 44100.0));
+    for (size_t i = 0; i < pcm.size(); ++i)
+        pcm[i] = static_cast<int16_t>(8000 * std::sin(2 * M_PI * 1000 * i / 44100.0));
     ot_audio_frame f{};
     f.bit_width = OT_AUDIO_BIT_WIDTH_16;
     f.virt_addr[0] = reinterpret_cast<uint8_t*>(pcm.data());
@@ -148,12 +155,14 @@ TEST_F(SimAudioOut, AFullBufferOfThirtyFramesMakesSendWait) {
     // play one or two meanwhile).
     int accepted = 0;
     int ret = 0;
-    while ((ret = ss_mpi_ao_send_frame(1, 0, &f, 0)) == 0 && accepted < 100) ++accepted;
+    while ((ret = ss_mpi_ao_send_frame(1, 0, &f, 0)) == 0 && accepted < 100)
+        ++accepted;
     EXPECT_EQ(ret, ot_err(OT_ID_AO, OT_ERR_BUF_FULL));
     EXPECT_GE(accepted, 30);
     EXPECT_LT(accepted, 45);
     EXPECT_EQ(hdext::sim::ao_stats(1, 0).waits, 0u);
-    for (int i = 0; i < 5; ++i) ASSERT_EQ(ss_mpi_ao_send_frame(1, 0, &f, -1), 0);
+    for (int i = 0; i < 5; ++i)
+        ASSERT_EQ(ss_mpi_ao_send_frame(1, 0, &f, -1), 0);
     const hdext::sim::AoStats s = hdext::sim::ao_stats(1, 0);
     const uint64_t frames = static_cast<uint64_t>(accepted) + 5;
     EXPECT_GE(s.waits, 1u);

@@ -1,16 +1,16 @@
 // A temporary board root for software-platform tests; removed afterwards.
 #pragma once
-#include <gtest/gtest.h>
+#include "board/board.h"
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <string>
-#include "board/board.h"
 
 namespace hdext::test {
 
 class SimBoard : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         char tmpl[] = "/tmp/sim_mpi_test.XXXXXX";
         ASSERT_NE(mkdtemp(tmpl), nullptr);

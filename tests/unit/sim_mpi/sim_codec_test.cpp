@@ -1,13 +1,13 @@
 // The software encoder's descriptor and packs, and the still-picture (JPEG) path.
-#include <gtest/gtest.h>
-#include <poll.h>
-#include <unistd.h>
-#include <vector>
 #include "mpi/mpi.h"
 #include "sim/mpi/sim_control.h"
 #include "sim/mpi/sim_core.h"
 #include "sim/mpi/stamp.h"
 #include "sim_board.h"
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <unistd.h>
+#include <vector>
 
 extern "C" {
 #include <libavutil/frame.h>
@@ -45,7 +45,8 @@ bool wait_waiting(int chn, uint32_t n) {
     for (int i = 0; i < 500; ++i) {
         ot_venc_chn_status st{};
         ss_mpi_venc_query_status(chn, &st);
-        if (st.left_stream_frames >= n) return true;
+        if (st.left_stream_frames >= n)
+            return true;
         usleep(10000);
     }
     return false;
@@ -84,7 +85,8 @@ TEST_F(SimBoard, EncoderDescriptorIsReadableWhilePicturesWait) {
         for (uint32_t i = 0; i < s.pack_cnt; ++i) {
             EXPECT_EQ(s.pack[i].pts, 1000 + k); // every pack carries the capture time
             ASSERT_GE(s.pack[i].len, 4u);
-            EXPECT_EQ(s.pack[i].addr[s.pack[i].addr[2] == 1 ? 2 : 3], 1); // each pack is one NAL unit
+            EXPECT_EQ(s.pack[i].addr[s.pack[i].addr[2] == 1 ? 2 : 3],
+                      1); // each pack is one NAL unit
         }
         if (k == 0) {
             EXPECT_GE(s.pack_cnt, 3u); // parameter sets travel with the key picture
@@ -104,7 +106,8 @@ TEST_F(SimBoard, WrongSizedPicturesAreDroppedNotEncoded) {
     AVFrame* f = picture(1280, 720, 0);
     hdext::sim::venc_sink(0, 5, hdext::sim::Picture{f, false});
     av_frame_free(&f);
-    for (int i = 0; i < 200 && hdext::sim::venc_stats(5).dropped == 0; ++i) usleep(5000);
+    for (int i = 0; i < 200 && hdext::sim::venc_stats(5).dropped == 0; ++i)
+        usleep(5000);
     EXPECT_EQ(hdext::sim::venc_stats(5).dropped, 1u);
     EXPECT_EQ(hdext::sim::venc_stats(5).encoded, 0u);
     ss_mpi_venc_stop_chn(5);
@@ -149,12 +152,14 @@ TEST_F(SimBoard, JpegPictureIsShownAsAStill) {
     ASSERT_EQ(ss_mpi_vdec_start_recv_stream(1), 0);
     const ot_mpp_chn src{OT_ID_VDEC, 0, 1}, dst{OT_ID_VO, 1, 1};
     ASSERT_EQ(ss_mpi_sys_bind(&src, &dst), 0);
-    EXPECT_EQ(ss_mpi_sys_bind(&src, &dst), ot_err(OT_ID_SYS, OT_ERR_EXIST)); // one source per output
+    EXPECT_EQ(ss_mpi_sys_bind(&src, &dst),
+              ot_err(OT_ID_SYS, OT_ERR_EXIST)); // one source per output
     for (int i = 0; i < 2; ++i) {
         ot_vdec_stream vs{1, 0, 1, 0, jpeg.data(), static_cast<uint32_t>(jpeg.size())};
         ASSERT_EQ(ss_mpi_vdec_send_stream(1, &vs, -1), 0);
     }
-    for (int i = 0; i < 300 && hdext::sim::vo_stats(1, 1).shown < 2; ++i) usleep(10000);
+    for (int i = 0; i < 300 && hdext::sim::vo_stats(1, 1).shown < 2; ++i)
+        usleep(10000);
     const hdext::sim::VoStats st = hdext::sim::vo_stats(1, 1);
     const std::string status = read("/sim/hdmi-out/status");
     ss_mpi_sys_unbind(&src, &dst);

@@ -1,15 +1,15 @@
 // The software platform's video path: capture stamps that survive H.264, decoder reset,
 // unbinding, and the output's reports.
-#include <gtest/gtest.h>
-#include <poll.h>
-#include <unistd.h>
-#include <cstring>
-#include <vector>
 #include "mpi/mpi.h"
 #include "sim/mpi/sim_control.h"
 #include "sim/mpi/sim_core.h"
 #include "sim/mpi/stamp.h"
 #include "sim_board.h"
+#include <cstring>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <unistd.h>
+#include <vector>
 
 namespace hdext::test {
 namespace {
@@ -28,15 +28,17 @@ TEST(Stamp, RoundTripAndRejectsAPlainPicture) {
     EXPECT_EQ(s->time_us, 0x0123456789ABCDEFull);
     y[16 * w + 16 + 4 * w + 4] ^= 0xFF; // one pixel does not flip a cell
     EXPECT_TRUE(hdext::sim::read_stamp(y.data(), w, w, h).has_value());
-    for (int r = 0; r < 16; ++r) std::memset(&y[(16 + r) * w + 16], 235, 16); // a flipped cell does
-    for (int r = 0; r < 16; ++r) std::memset(&y[(16 + r) * w + 32], 16, 16);
+    for (int r = 0; r < 16; ++r)
+        std::memset(&y[(16 + r) * w + 16], 235, 16); // a flipped cell does
+    for (int r = 0; r < 16; ++r)
+        std::memset(&y[(16 + r) * w + 32], 16, 16);
     EXPECT_FALSE(hdext::sim::read_stamp(y.data(), w, w, h).has_value());
     EXPECT_FALSE(hdext::sim::read_stamp(y.data(), w, 640, h).has_value()); // too narrow for a stamp
 }
 
 // Capture -> encoder at 6 Mbit/s -> decoder -> output, driven through the platform calls.
 class SimPipeline : public SimBoard {
-protected:
+  protected:
     void start(int w, int h, int rate, int mbps) {
         char src[64];
         std::snprintf(src, sizeof(src), "%dx%dp%d audio=48000", w, h, rate);
@@ -70,7 +72,11 @@ protected:
         ea.max_height = 2160;
         ea.width = static_cast<uint32_t>(w);
         ea.height = static_cast<uint32_t>(h);
-        ea.rc = {1, static_cast<uint32_t>(2 * rate), 1, static_cast<uint32_t>(rate), static_cast<uint32_t>(rate),
+        ea.rc = {1,
+                 static_cast<uint32_t>(2 * rate),
+                 1,
+                 static_cast<uint32_t>(rate),
+                 static_cast<uint32_t>(rate),
                  static_cast<uint32_t>(mbps * 1024)};
         ASSERT_EQ(ss_mpi_venc_create_chn(0, &ea), 0);
         ot_venc_start_param sp{-1};
@@ -96,14 +102,19 @@ protected:
         const int fd = ss_mpi_venc_get_fd(0);
         while (moved < n) {
             pollfd p{fd, POLLIN, 0};
-            if (poll(&p, 1, wait_ms) <= 0) break;
+            if (poll(&p, 1, wait_ms) <= 0)
+                break;
             ot_venc_chn_status st{};
-            if (ss_mpi_venc_query_status(0, &st) != 0 || st.cur_packs == 0) continue;
+            if (ss_mpi_venc_query_status(0, &st) != 0 || st.cur_packs == 0)
+                continue;
             ot_venc_stream s{packs.data(), static_cast<uint32_t>(packs.size()), 0};
-            if (ss_mpi_venc_get_stream(0, &s, -1) != 0) break;
+            if (ss_mpi_venc_get_stream(0, &s, -1) != 0)
+                break;
             std::vector<uint8_t> bytes;
-            for (uint32_t i = 0; i < s.pack_cnt; ++i) bytes.insert(bytes.end(), s.pack[i].addr, s.pack[i].addr + s.pack[i].len);
-            ot_vdec_stream ds{1, 0, 1, s.pack[0].pts, bytes.data(), static_cast<uint32_t>(bytes.size())};
+            for (uint32_t i = 0; i < s.pack_cnt; ++i)
+                bytes.insert(bytes.end(), s.pack[i].addr, s.pack[i].addr + s.pack[i].len);
+            ot_vdec_stream ds{
+                1, 0, 1, s.pack[0].pts, bytes.data(), static_cast<uint32_t>(bytes.size())};
             EXPECT_EQ(ss_mpi_vdec_send_stream(0, &ds, -1), 0);
             EXPECT_EQ(ss_mpi_venc_release_stream(0, &s), 0);
             ++moved;
@@ -112,7 +123,8 @@ protected:
     }
 
     void wait_decoded(uint64_t n) {
-        for (int i = 0; i < 500 && hdext::sim::vdec_decoded(0) < n; ++i) usleep(10000);
+        for (int i = 0; i < 500 && hdext::sim::vdec_decoded(0) < n; ++i)
+            usleep(10000);
     }
 
     void stop() {
@@ -129,10 +141,12 @@ protected:
         ss_mpi_vo_disable(0);
     }
 
-    const ot_mpp_chn vi{OT_ID_VI, 3, 12}, venc{OT_ID_VENC, 0, 0}, vdec{OT_ID_VDEC, 0, 0}, vo{OT_ID_VO, 0, 0};
+    const ot_mpp_chn vi{OT_ID_VI, 3, 12}, venc{OT_ID_VENC, 0, 0}, vdec{OT_ID_VDEC, 0, 0},
+        vo{OT_ID_VO, 0, 0};
 };
 
-class StampThroughH264 : public SimPipeline, public ::testing::WithParamInterface<std::pair<int, int>> {};
+class StampThroughH264 : public SimPipeline,
+                         public ::testing::WithParamInterface<std::pair<int, int>> {};
 
 TEST_P(StampThroughH264, EveryPictureShowsItsStampInOrderAt6Mbps) {
     const auto [w, h] = GetParam();
@@ -200,9 +214,11 @@ TEST_F(SimBoard, ResetDecoderDropsWhatIsQueued) {
     ASSERT_EQ(ss_mpi_vdec_create_chn(5, &da), 0);
     uint8_t junk[64] = {0, 0, 0, 1, 0x65};
     ot_vdec_stream s{1, 0, 1, 0, junk, sizeof(junk)};
-    EXPECT_EQ(ss_mpi_vdec_send_stream(5, &s, -1), ot_err(OT_ID_VDEC, OT_ERR_NOT_PERM)); // not receiving
+    EXPECT_EQ(ss_mpi_vdec_send_stream(5, &s, -1),
+              ot_err(OT_ID_VDEC, OT_ERR_NOT_PERM)); // not receiving
     ASSERT_EQ(ss_mpi_vdec_start_recv_stream(5), 0);
-    for (int i = 0; i < 4; ++i) ASSERT_EQ(ss_mpi_vdec_send_stream(5, &s, -1), 0);
+    for (int i = 0; i < 4; ++i)
+        ASSERT_EQ(ss_mpi_vdec_send_stream(5, &s, -1), 0);
     EXPECT_EQ(hdext::sim::vdec_queued(5), 4u);
     ASSERT_EQ(ss_mpi_vdec_stop_recv_stream(5), 0);
     EXPECT_EQ(ss_mpi_vdec_send_stream(5, &s, 0), ot_err(OT_ID_VDEC, OT_ERR_NOT_PERM));
@@ -227,7 +243,8 @@ TEST_F(SimBoard, FullDecoderQueueRefusesWithoutWaiting) {
     uint8_t junk[16] = {};
     ot_vdec_stream s{1, 0, 1, 0, junk, sizeof(junk)};
     int accepted = 0;
-    while (ss_mpi_vdec_send_stream(6, &s, 0) == 0 && accepted < 1000) ++accepted;
+    while (ss_mpi_vdec_send_stream(6, &s, 0) == 0 && accepted < 1000)
+        ++accepted;
     EXPECT_EQ(accepted, 16);
     EXPECT_EQ(ss_mpi_vdec_send_stream(6, &s, 0), ot_err(OT_ID_VDEC, OT_ERR_BUF_FULL));
     hdext::sim::vdec_hold(6, false);
@@ -245,7 +262,8 @@ TEST_F(SimBoard, PoolTablesAreBookkeepingOnly) {
     const long before = rss_kb();
     ot_vb_cfg cfg{};
     cfg.max_pool_cnt = 8;
-    for (int i = 0; i < 8; ++i) cfg.common_pool[i] = {12441600, 4, 0};
+    for (int i = 0; i < 8; ++i)
+        cfg.common_pool[i] = {12441600, 4, 0};
     ss_mpi_sys_exit();
     ss_mpi_vb_exit();
     ASSERT_EQ(ss_mpi_vb_set_cfg(&cfg), 0);
@@ -264,12 +282,14 @@ TEST_F(SimBoard, PoolTablesAreBookkeepingOnly) {
 TEST_F(SimBoard, SmokeProgramStreamsEveryFrameThroughTheFacade) {
     const char* build = std::getenv("HDEXT_BUILD_DIR");
     ASSERT_NE(build, nullptr) << "HDEXT_BUILD_DIR is set by the test registration";
-    const std::string cmd = std::string(build) + "/sim/mpi/media_smoke --seconds 1 --board " + root + " 2>&1";
+    const std::string cmd =
+        std::string(build) + "/sim/mpi/media_smoke --seconds 1 --board " + root + " 2>&1";
     FILE* p = popen(cmd.c_str(), "r");
     ASSERT_NE(p, nullptr);
     std::string out;
     char buf[512];
-    while (fgets(buf, sizeof(buf), p)) out += buf;
+    while (fgets(buf, sizeof(buf), p))
+        out += buf;
     const int rc = pclose(p);
     EXPECT_EQ(rc, 0) << out;
     EXPECT_NE(out.find("1280x720@60 6 Mbit/s: captured"), std::string::npos) << out;
