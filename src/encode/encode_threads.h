@@ -11,7 +11,7 @@ const std::atomic<bool>& encode_threads_stop_flag();
 // Thread bookkeeping for the entry functions: call on entry and on leaving.
 void encode_thread_started();
 void encode_thread_ended();
-// Asks every encode thread to end and waits until they have (at most the 2 s descriptor wait
+// Asks every encode thread to end and waits until they have (at most one descriptor wait
 // of the video thread). Later starts run normally again. Any thread but an encode thread.
 void stop_encode_threads();
 

@@ -21,7 +21,10 @@ namespace hdext {
 inline constexpr int kVideoListLimit = 100;
 inline constexpr int kStatWindow = 60;
 inline constexpr std::chrono::milliseconds kVencIdleSleep{100};
-inline constexpr std::chrono::milliseconds kVencFdWait{2000};
+// Longest single wait on the encoder descriptor. A restart of the encoder closes the
+// descriptor being waited on, which then never becomes readable: short waits let the stream
+// thread notice the restart within one wait.
+inline constexpr std::chrono::milliseconds kVencFdWait{100};
 inline constexpr uint64_t kVencReportEvery = 600; // pictures between two progress lines
 } // namespace hdext
 
