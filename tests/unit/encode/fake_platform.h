@@ -35,6 +35,7 @@ public:
             pictures_.push_back({size, tag});
         }
         char b = 1;
+        std::lock_guard<std::mutex> g(mu_);
         EXPECT_EQ(::write(venc_pipe_[1], &b, 1), 1);
     }
     // Queues one PCM frame (16-bit samples).
@@ -45,6 +46,16 @@ public:
         }
         char b = 1;
         EXPECT_EQ(::write(ai_pipe_[1], &b, 1), 1);
+    }
+    // The encoder is destroyed and created again: a new descriptor, the old one closed.
+    void recreate_encoder() {
+        std::lock_guard<std::mutex> g(mu_);
+        int fresh[2];
+        EXPECT_EQ(pipe2(fresh, O_NONBLOCK | O_CLOEXEC), 0);
+        ::close(venc_pipe_[0]);
+        ::close(venc_pipe_[1]);
+        venc_pipe_[0] = fresh[0];
+        venc_pipe_[1] = fresh[1];
     }
     std::vector<std::string> take() {
         std::lock_guard<std::mutex> g(mu_);
@@ -80,10 +91,14 @@ public:
         ++fd_reads_;
         return venc_pipe_[0];
     }
+    int venc_read_fd() {
+        std::lock_guard<std::mutex> g(mu_);
+        return venc_pipe_[0];
+    }
     int venc_close_fd(int c) override { return rec("venc_close_fd", {c}); }
     frame_buff* venc_get_stream(int, int* size) override {
         char b;
-        if (::read(venc_pipe_[0], &b, 1) != 1) return nullptr;
+        if (::read(venc_read_fd(), &b, 1) != 1) return nullptr;
         Picture p;
         {
             std::lock_guard<std::mutex> g(mu_);

@@ -167,6 +167,24 @@ TEST_F(VideoTask, StreamThreadWaitsOnTheDescriptorAndIdlesWhileTheEncoderIsOff) 
     VencEn = 0;
 }
 
+TEST_F(VideoTask, AnEncoderRecreatedDuringAWaitIsPickedUp) {
+    task.SetTiming(1ms, 10ms);
+    frame_buff_head* l = claim();
+    VencEn = 1;
+    std::atomic<bool> stop{false};
+    std::thread t([&] { task.RunStream(&stop); });
+    platform.push_picture(500, 1);
+    EXPECT_TRUE(eventually([&] { return frame_queue_count(l) == 1; }));
+    // Stopped and started again between two looks at VencEn: only the descriptor tells.
+    platform.recreate_encoder();
+    platform.push_picture(500, 2);
+    EXPECT_TRUE(eventually([&] { return frame_queue_count(l) == 2; }));
+    stop = true;
+    t.join();
+    VencEn = 0;
+    EXPECT_EQ(drain(l), (std::vector<uint64_t>{1, 2}));
+}
+
 TEST_F(VideoTask, ModuleParameterFlagsAreSet) {
     EXPECT_EQ(vi_set(), 0);
     EXPECT_EQ(venc_set(), 0);
