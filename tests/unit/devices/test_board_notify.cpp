@@ -11,6 +11,7 @@
 
 #include "board/board.h"
 #include "board/notify.h"
+#include "sim/devices/world_capture.h"
 
 namespace fs = std::filesystem;
 using namespace hdext;
@@ -72,6 +73,39 @@ TEST_F(SimBoard, EachFifoByteIsOneNotification) {
 
 TEST_F(SimBoard, MissingNotificationDeviceFailsToOpen) {
     EXPECT_FALSE(board::open_change_notifier("/dev/lt6911"));
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(SimBoard, PluggingHdmiWritesTheSourceAndSignalsTheListener) {
+    auto listener = [&] { return board::open_change_notifier("/dev/lt6911"); };
+    EXPECT_NE(sim::plug_hdmi(root.string(), "1920x1080p60 audio=48000"), "")
+        << "nobody listens yet: reported";
+    EXPECT_TRUE(fs::exists(root / "dev/lt6911")) << "the FIFO is made";
+    auto n = listener();
+    ASSERT_TRUE(n);
+    n->wait(0); // nothing queued from before
+    EXPECT_EQ(sim::plug_hdmi(root.string(), "1280x720p50 audio=none"), "");
+    EXPECT_EQ(n->wait(5000), 1);
+    std::ifstream in(root / "sim/hdmi-in");
+    std::string line;
+    std::getline(in, line);
+    EXPECT_EQ(line, "1280x720p50 audio=none");
+    EXPECT_NE(sim::plug_hdmi(root.string(), "1280x720x50"), "");
+    EXPECT_EQ(n->wait(0), 0) << "a refused description signals nothing";
+}
+
+TEST_F(SimBoard, PluggingSdiWritesTheCodeTheQueryReads) {
+    EXPECT_EQ(sim::plug_sdi(root.string(), "0x2D"), "");
+    uint32_t word = 0;
+    ASSERT_TRUE(board::sdi_query(&word));
+    EXPECT_EQ(word, 0x2Du << 8);
+    EXPECT_NE(sim::plug_sdi(root.string(), "2D-"), "");
+    EXPECT_EQ(sim::plug_sdi(root.string(), "none"), "");
+    ASSERT_TRUE(board::sdi_query(&word));
+    EXPECT_EQ(word, 0x1Du << 8);
 }
 
 } // namespace

@@ -1,0 +1,56 @@
+#include "sim/devices/world_capture.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "sim/devices/hdmi_source.h"
+
+namespace hdext::sim {
+namespace {
+
+std::string write_line(const std::filesystem::path& file, const std::string& text) {
+    std::error_code ec;
+    std::filesystem::create_directories(file.parent_path(), ec);
+    std::ofstream out(file);
+    out << text << "\n";
+    return out ? std::string() : "cannot write " + file.string();
+}
+
+} // namespace
+
+std::string plug_hdmi(const std::string& root, const std::string& source) {
+    if (source != "none" && !parse_hdmi_source(source))
+        return "not a source: \"" + source + "\" (WxH[p|i]RATE [audio=RATE|audio=none], or none)";
+    const std::filesystem::path base(root);
+    if (std::string err = write_line(base / "sim/hdmi-in", source); !err.empty()) return err;
+    const std::string fifo = (base / "dev/lt6911").string();
+    std::error_code ec;
+    std::filesystem::create_directories(base / "dev", ec);
+    if (mkfifo(fifo.c_str(), 0600) < 0 && errno != EEXIST)
+        return "cannot make " + fifo + ": " + std::strerror(errno);
+    const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    if (fd < 0)
+        return "source written, but no program listens on " + fifo + " (" + std::strerror(errno) +
+               ")";
+    const bool sent = ::write(fd, "x", 1) == 1;
+    ::close(fd);
+    return sent ? std::string() : "cannot signal " + fifo;
+}
+
+std::string plug_sdi(const std::string& root, const std::string& code) {
+    if (code != "none") {
+        char* end = nullptr;
+        const unsigned long v = std::strtoul(code.c_str(), &end, 16);
+        if (end == code.c_str() || *end != '\0' || v > 0xFF)
+            return "not a format code: \"" + code + "\" (hex, e.g. 0x2B, or none)";
+    }
+    return write_line(std::filesystem::path(root) / "sim/sdi-in", code);
+}
+
+} // namespace hdext::sim
