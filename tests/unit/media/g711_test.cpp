@@ -121,8 +121,9 @@ TEST_P(G711Law, EncodesEverySampleWithinOneStepOfFfmpeg) {
         }
         // Ours picks the step that holds the sample, so it is off by at most half a step.
         const int step = std::abs(a - law.decode1(static_cast<uint8_t>(ours[i] ^ 1)));
-        if (std::abs(x) < 31000)
+        if (std::abs(x) < 31000) {
             ASSERT_LE(std::abs(x - a), step / 2 + 8) << "sample " << x;
+        }
         ASSERT_TRUE((a >= 0) == (b >= 0) || std::abs(x) < 16) << "sample " << x;
     }
     // Most samples agree exactly.
