@@ -94,7 +94,8 @@ void split_nals(EncodedPicture& p) {
 }
 
 AVCodecContext* open_encoder(const ot_venc_chn_attr& a) {
-    av_log_set_level(AV_LOG_ERROR);
+    static std::once_flag quiet;
+    std::call_once(quiet, [] { av_log_set_level(AV_LOG_ERROR); }); // no per-encoder statistics
     const AVCodec* codec = nullptr;
     if (a.payload == OT_PT_H264)
         codec = avcodec_find_encoder_by_name("libx264");
