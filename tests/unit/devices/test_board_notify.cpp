@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -106,6 +108,26 @@ TEST_F(SimBoard, PluggingSdiWritesTheCodeTheQueryReads) {
     EXPECT_EQ(sim::plug_sdi(root.string(), "none"), "");
     ASSERT_TRUE(board::sdi_query(&word));
     EXPECT_EQ(word, 0x1Du << 8);
+}
+
+} // namespace
+
+namespace {
+
+// The unit backend: the driver's SIGIO arrives on whatever thread, the waiting thread sees it.
+// A FIFO raises SIGIO for its owner just like the receiver's driver does.
+TEST_F(SimBoard, SigioNotificationsReachTheWaitingThread) {
+    const std::string fifo = (root / "dev/notify").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    auto n = board::open_sigio_notifier(fifo);
+    ASSERT_TRUE(n) << strerror(errno);
+    EXPECT_EQ(n->wait(0), 0);
+    int w = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    ASSERT_GE(w, 0);
+    ASSERT_EQ(::write(w, "a", 1), 1);
+    EXPECT_GE(n->wait(5000), 1);
+    ::close(w);
+    EXPECT_FALSE(board::open_sigio_notifier((root / "dev/missing").string()));
 }
 
 } // namespace
