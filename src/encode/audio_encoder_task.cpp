@@ -29,11 +29,7 @@ int get(const std::atomic<int>& v) { return v.load(std::memory_order_relaxed); }
 
 // Waits up to `wait` for fd: 1 readable, 0 time-out, -1 error.
 int wait_readable(int fd, std::chrono::milliseconds wait) {
-    if (fd < 0 || fd >= FD_SETSIZE) {
-        // No descriptor yet: wait as a time-out would instead of spinning.
-        std::this_thread::sleep_for(wait);
-        return -1;
-    }
+    if (fd < 0 || fd >= FD_SETSIZE) return -1;
     fd_set rs;
     FD_ZERO(&rs);
     FD_SET(fd, &rs);
@@ -147,8 +143,11 @@ void CAudioEncoderTask::HandleCommand() {
         m_capturing = false;
         return;
     default:
-        break;
+        return;
     }
+    // A started input may hand out a new descriptor; the one taken before the start can be
+    // closed by then.
+    m_fd = p.ai_get_fd(m_dev, m_chn);
 }
 
 bool CAudioEncoderTask::CaptureOne() {
@@ -262,7 +261,12 @@ void CAudioEncoderTask::Pass() {
     // waits as long as a quiet input would.
     const int ready = m_capturing ? wait_readable(m_fd, m_aiWait) : 0;
     if (!m_capturing) std::this_thread::sleep_for(m_aiWait);
-    if (ready < 0) return;
+    if (ready < 0) {
+        // A descriptor that fails at once would make the loop spin: pause, then take it again.
+        std::this_thread::sleep_for(m_aiWait);
+        m_fd = encode_platform().ai_get_fd(m_dev, m_chn);
+        return;
+    }
     if (ready > 0 && !CaptureOne()) return;
     if (!UpdateFrameRate()) return;
     Pace();

@@ -40,10 +40,8 @@ public:
     }
     // Queues one PCM frame (16-bit samples).
     void push_pcm(std::vector<int16_t> samples, uint64_t stamp = 0, uint32_t seq = 0) {
-        {
-            std::lock_guard<std::mutex> g(mu_);
-            pcm_.push_back({std::move(samples), stamp, seq});
-        }
+        std::lock_guard<std::mutex> g(mu_);
+        pcm_.push_back({std::move(samples), stamp, seq});
         char b = 1;
         EXPECT_EQ(::write(ai_pipe_[1], &b, 1), 1);
     }
@@ -130,13 +128,28 @@ public:
     int ai_set_audio(int d, int c, int r, int m, int w) override {
         return rec("ai_set_audio", {d, c, r, m, w});
     }
-    int ai_start(int d, int c) override { return rec("ai_start", {d, c}); }
+    int ai_start(int d, int c) override {
+        if (new_ai_fd_on_start) {
+            std::lock_guard<std::mutex> g(mu_);
+            int fresh[2];
+            EXPECT_EQ(pipe2(fresh, O_NONBLOCK | O_CLOEXEC), 0);
+            ::close(ai_pipe_[0]);
+            ::close(ai_pipe_[1]);
+            ai_pipe_[0] = fresh[0];
+            ai_pipe_[1] = fresh[1];
+        }
+        return rec("ai_start", {d, c});
+    }
+    bool new_ai_fd_on_start = false; // like a platform whose input gets a new descriptor
     int ai_stop(int d, int c) override { return rec("ai_stop", {d, c}); }
-    int ai_get_fd(int, int) override { return ai_pipe_[0]; }
+    int ai_get_fd(int, int) override {
+        std::lock_guard<std::mutex> g(mu_);
+        return ai_pipe_[0];
+    }
     int ai_get_frame(int, int, ot_audio_frame* f, ot_aec_frame*) override {
         char b;
-        if (::read(ai_pipe_[0], &b, 1) != 1) return 0xA0018006;
         std::lock_guard<std::mutex> g(mu_);
+        if (::read(ai_pipe_[0], &b, 1) != 1) return 0xA0018006;
         current_ = std::move(pcm_.front());
         pcm_.pop_front();
         f->virt_addr[0] = reinterpret_cast<uint8_t*>(current_.samples.data());

@@ -82,6 +82,18 @@ TEST_F(AudioTask, AStoppedInputIsNotReadUntilStartedAgain) {
     EXPECT_EQ(task.SamplesSent(), 1024u) << "the start pass reads the waiting frame";
 }
 
+TEST_F(AudioTask, AnInputStartedWithANewDescriptorIsFollowed) {
+    platform.new_ai_fd_on_start = true;
+    pass_with(1);
+    platform.push_pcm(tone(1024));
+    task.Pass();
+    EXPECT_EQ(task.SamplesSent(), 1024u);
+    pass_with(2);
+    platform.push_pcm(tone(512));
+    task.Pass();
+    EXPECT_EQ(task.SamplesSent(), 1536u);
+}
+
 TEST_F(AudioTask, APcmFrameBecomesOneALawFrameInEachListInUse) {
     frame_buff_head* a = claim();
     frame_buff_head* b = claim();
