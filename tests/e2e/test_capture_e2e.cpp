@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "support/board_root.h"
 #include "support/child_process.h"
@@ -51,6 +53,15 @@ protected:
         return p == std::string::npos ? std::string() : out.substr(p);
     }
 
+    // A hang guard, not a timing requirement.
+    template <class F> static bool eventually(F done) {
+        for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+             std::chrono::steady_clock::now() < end;
+             std::this_thread::sleep_for(std::chrono::milliseconds(200)))
+            if (done()) return true;
+        return done();
+    }
+
     hdext::test::TempBoardRoot board;
     std::string bin;
 };
@@ -72,6 +83,9 @@ TEST_F(CaptureE2e, HdmiSourceIsPickedUpThenSdiTakesOverAndHandsBack) {
         << p->output();
     const std::string mark = "$$$$$ 3471 w=1280";
     ASSERT_TRUE(p->wait_for_output("video encoder: 1800 pictures")) << "SDI capture runs";
+    EXPECT_TRUE(eventually([&] { return after(p->output(), mark).find("audio encoder:") !=
+                                        std::string::npos; }))
+        << "audio keeps flowing from the SDI input";
 
     board.put("/sim/sdi-in", "none\n");
     ASSERT_TRUE(p->wait_for_output("$$$$$ 3471 sampling=48000")) << p->output();
