@@ -11,10 +11,12 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 extern "C" {
 #include <libavutil/buffer.h>
 #include <libavutil/frame.h>
+#include <libavutil/mem.h>
 #include <libavutil/pixfmt.h>
 }
 
@@ -60,11 +62,53 @@ int stride_of(int w) {
     return (w + 63) & ~63;
 }
 
+// Picture buffers for one channel, handed back when the last user (the encoder, perhaps after
+// the channel stopped) lets go. A fresh 3 MB buffer a picture costs more than drawing it.
+struct BufferPool {
+    std::mutex mu;
+    std::vector<uint8_t*> spare;
+    size_t size = 0;
+    ~BufferPool() {
+        for (uint8_t* p : spare)
+            av_free(p);
+    }
+};
+constexpr size_t kSpareBuffers = 8;
+
+void give_back(void* opaque, uint8_t* data) {
+    auto* owner = static_cast<std::shared_ptr<BufferPool>*>(opaque);
+    {
+        std::lock_guard lock((*owner)->mu);
+        if ((*owner)->spare.size() < kSpareBuffers) {
+            (*owner)->spare.push_back(data);
+            data = nullptr;
+        }
+    }
+    av_free(data);
+    delete owner;
+}
+
 // An NV12 picture whose planes live in one buffer of the pool.
-AVFrame* pooled_frame(AVBufferPool* pool, int w, int h) {
-    AVBufferRef* buf = av_buffer_pool_get(pool);
-    if (!buf)
+AVFrame* pooled_frame(const std::shared_ptr<BufferPool>& pool, int w, int h) {
+    uint8_t* data = nullptr;
+    {
+        std::lock_guard lock(pool->mu);
+        if (!pool->spare.empty()) {
+            data = pool->spare.back();
+            pool->spare.pop_back();
+        }
+    }
+    if (!data)
+        data = static_cast<uint8_t*>(av_malloc(pool->size));
+    if (!data)
         return nullptr;
+    auto* owner = new std::shared_ptr<BufferPool>(pool);
+    AVBufferRef* buf = av_buffer_create(data, pool->size, give_back, owner, 0);
+    if (!buf) {
+        av_free(data);
+        delete owner;
+        return nullptr;
+    }
     AVFrame* f = av_frame_alloc();
     f->format = AV_PIX_FMT_NV12;
     f->width = w;
@@ -86,9 +130,8 @@ void run_channel(ViChn* c, uint32_t intf_mode) {
     if (w <= 0 || h <= 0)
         return;
     const uint64_t period = 1000000u / static_cast<uint64_t>(rate);
-    // Pictures come from a pool: a fresh 3 MB buffer a picture costs more than drawing it.
-    AVBufferPool* pool = av_buffer_pool_init(
-        static_cast<size_t>(stride_of(w)) * static_cast<size_t>(h) * 3 / 2, nullptr);
+    auto pool = std::make_shared<BufferPool>();
+    pool->size = static_cast<size_t>(stride_of(w)) * static_cast<size_t>(h) * 3 / 2;
     uint64_t next = now_us();
     uint64_t last_check = 0;
     bool present = false;
@@ -121,7 +164,6 @@ void run_channel(ViChn* c, uint32_t intf_mode) {
         ++k;
         c->produced.store(k, std::memory_order_relaxed);
     }
-    av_buffer_pool_uninit(&pool); // freed once the last picture out there is released
 }
 
 } // namespace
