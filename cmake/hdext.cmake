@@ -43,9 +43,11 @@ function(hdext_test name)
   add_executable(${name} ${_src})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest_main GTest::gmock Threads::Threads)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  # Where the programs and sources are; HDEXT_BUILD_DIR / HDEXT_SOURCE_DIR override at run time.
+  target_compile_definitions(${name} PRIVATE HDEXT_TEST_BUILD_DIR="${PROJECT_BINARY_DIR}"
+                             HDEXT_TEST_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
   if(NOT ARG_LABELS)
     set(ARG_LABELS unit)
   endif()
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "${ARG_LABELS}"
-    ENVIRONMENT "HDEXT_BUILD_DIR=${PROJECT_BINARY_DIR};HDEXT_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "${ARG_LABELS}")
 endfunction()

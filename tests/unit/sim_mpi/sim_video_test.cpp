@@ -6,6 +6,7 @@
 #include "sim/mpi/stamp.h"
 #include "sim_board.h"
 #include <cstring>
+#include "support/child_process.h"
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <unistd.h>
@@ -280,10 +281,8 @@ TEST_F(SimBoard, PoolTablesAreBookkeepingOnly) {
 }
 
 TEST_F(SimBoard, SmokeProgramStreamsEveryFrameThroughTheFacade) {
-    const char* build = std::getenv("HDEXT_BUILD_DIR");
-    ASSERT_NE(build, nullptr) << "HDEXT_BUILD_DIR is set by the test registration";
     const std::string cmd =
-        std::string(build) + "/sim/mpi/media_smoke --seconds 1 --board " + root + " 2>&1";
+        hdext::test::build_dir() + "/sim/mpi/media_smoke --seconds 1 --board " + root + " 2>&1";
     FILE* p = popen(cmd.c_str(), "r");
     ASSERT_NE(p, nullptr);
     std::string out;
