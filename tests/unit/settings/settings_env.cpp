@@ -16,10 +16,18 @@ namespace {
 
 constexpr uint32_t kDrainMarker = 0xD1A1;
 
-std::mutex g_lock;
-std::condition_variable g_cv;
-std::vector<NetMsg> g_msgs;
-bool g_drained = false;
+// The fake network task outlives main (tasks never end), so what it touches is never destroyed.
+struct FakeNetState {
+    std::mutex lock;
+    std::condition_variable cv;
+    std::vector<NetMsg> msgs;
+    bool drained = false;
+};
+FakeNetState& g_state = *new FakeNetState;
+std::mutex& g_lock = g_state.lock;
+std::condition_variable& g_cv = g_state.cv;
+std::vector<NetMsg>& g_msgs = g_state.msgs;
+bool& g_drained = g_state.drained;
 
 void on_network_msg(THR_TASK*, MQ_LIST* m) {
     std::lock_guard<std::mutex> g(g_lock);
