@@ -3,6 +3,7 @@
 // paced by CLOCK_MONOTONIC; the channel's descriptor (a timer) is readable while a captured
 // frame waits.
 #include "mpi/mpi.h"
+#include "sim/mpi/aio_devices.h"
 #include "sim/mpi/sim_core.h"
 #include <cmath>
 #include <map>
@@ -37,21 +38,13 @@ struct AiChn {
     ot_ai_chn_param param{};
 };
 
-struct AiState {
-    std::mutex mu;
-    std::map<int, ot_aio_attr> pub;
-    std::map<int, bool> dev_on;
-    std::map<std::pair<int, int>, std::shared_ptr<AiChn>> chns;
-};
-AiState& st() {
-    static AiState s;
-    return s;
+AioDevices<AiChn>& devs() {
+    static AioDevices<AiChn> d(OT_ID_AI, 20);
+    return d;
 }
 
 std::shared_ptr<AiChn> find(int dev, int chn) {
-    std::lock_guard lock(st().mu);
-    auto it = st().chns.find({dev, chn});
-    return it == st().chns.end() ? nullptr : it->second;
+    return devs().find(dev, chn);
 }
 
 // Device 1 takes the SDI receiver's audio, the others the HDMI receiver's.
@@ -101,74 +94,35 @@ bool valid_rate(int r) {
 } // namespace
 
 int ss_mpi_ai_set_pub_attr(int dev, const ot_aio_attr* attr) {
-    if (!attr)
-        return ai_err(OT_ERR_NULL_PTR);
-    if (dev < 0 || dev >= 2)
-        return ai_err(OT_ERR_INVALID_DEV);
-    if (!valid_rate(attr->sample_rate) || attr->point_num_per_frame == 0 ||
-        attr->point_num_per_frame > 4096 || attr->bit_width != OT_AUDIO_BIT_WIDTH_16)
-        return ai_err(OT_ERR_ILLEGAL_PARAM);
-    std::lock_guard lock(st().mu);
-    if (st().dev_on[dev])
-        return ai_err(OT_ERR_NOT_PERM);
-    st().pub[dev] = *attr;
-    return 0;
+    return devs().set_pub_attr(dev, attr, [](const ot_aio_attr& a) {
+        return valid_rate(a.sample_rate) && a.point_num_per_frame != 0 &&
+               a.point_num_per_frame <= 4096 && a.bit_width == OT_AUDIO_BIT_WIDTH_16;
+    });
 }
 
 int ss_mpi_ai_enable(int dev) {
-    if (dev < 0 || dev >= 2)
-        return ai_err(OT_ERR_INVALID_DEV);
-    std::lock_guard lock(st().mu);
-    if (!st().pub.count(dev))
-        return ai_err(OT_ERR_NOT_CFG);
-    st().dev_on[dev] = true;
-    return 0;
+    return devs().enable(dev);
 }
 
 int ss_mpi_ai_disable(int dev) {
-    if (dev < 0 || dev >= 2)
-        return ai_err(OT_ERR_INVALID_DEV);
-    std::lock_guard lock(st().mu);
-    for (const auto& [key, c] : st().chns)
-        if (key.first == dev)
-            return ai_err(OT_ERR_NOT_PERM);
-    st().dev_on[dev] = false;
-    return 0;
+    return devs().disable(dev);
 }
 
 int ss_mpi_ai_enable_chn(int dev, int chn) {
-    if (chn < 0 || chn >= 20)
-        return ai_err(OT_ERR_INVALID_CHN);
-    std::lock_guard lock(st().mu);
-    if (!st().dev_on[dev])
-        return ai_err(OT_ERR_NOT_PERM);
-    auto& slot = st().chns[{dev, chn}];
-    if (slot)
-        return 0;
-    auto c = std::make_shared<AiChn>();
-    c->dev = dev;
-    c->chn = chn;
-    c->attr = st().pub[dev];
-    c->out_points = c->attr.point_num_per_frame;
-    c->period_ns = static_cast<uint64_t>(c->attr.point_num_per_frame) * 1000000000u /
-                   static_cast<uint64_t>(c->attr.sample_rate);
-    c->t0 = now_us();
-    c->tfd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
-    arm(*c);
-    slot = c;
-    return 0;
+    return devs().enable_chn(dev, chn, [](AiChn& c) {
+        c.out_points = c.attr.point_num_per_frame;
+        c.period_ns = static_cast<uint64_t>(c.attr.point_num_per_frame) * 1000000000u /
+                      static_cast<uint64_t>(c.attr.sample_rate);
+        c.t0 = now_us();
+        c.tfd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+        arm(c);
+    });
 }
 
 int ss_mpi_ai_disable_chn(int dev, int chn) {
-    std::shared_ptr<AiChn> c;
-    {
-        std::lock_guard lock(st().mu);
-        auto it = st().chns.find({dev, chn});
-        if (it == st().chns.end())
-            return 0;
-        c = it->second;
-        st().chns.erase(it);
-    }
+    std::shared_ptr<AiChn> c = devs().disable_chn(dev, chn);
+    if (!c)
+        return 0;
     std::lock_guard lock(c->mu);
     if (c->tfd >= 0)
         close(c->tfd);

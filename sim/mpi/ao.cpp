@@ -3,6 +3,7 @@
 // frames, send_frame waits. Reports on the board: sim/audio-out-<dev>.wav (the last seconds
 // played) and sim/audio-out-<dev>.status (counters), at most twice a second.
 #include "mpi/mpi.h"
+#include "sim/mpi/aio_devices.h"
 #include "sim/mpi/sim_control.h"
 #include "sim/mpi/sim_core.h"
 #include <cstring>
@@ -41,21 +42,13 @@ struct AoChn {
     ~AoChn() { swr_free(&swr); }
 };
 
-struct AoState {
-    std::mutex mu;
-    std::map<int, ot_aio_attr> pub;
-    std::map<int, bool> dev_on;
-    std::map<std::pair<int, int>, std::shared_ptr<AoChn>> chns;
-};
-AoState& st() {
-    static AoState s;
-    return s;
+AioDevices<AoChn>& devs() {
+    static AioDevices<AoChn> d(OT_ID_AO, 9);
+    return d;
 }
 
 std::shared_ptr<AoChn> find(int dev, int chn) {
-    std::lock_guard lock(st().mu);
-    auto it = st().chns.find({dev, chn});
-    return it == st().chns.end() ? nullptr : it->second;
+    return devs().find(dev, chn);
 }
 
 void put_le(std::string& s, uint32_t v, int bytes) {
@@ -134,71 +127,32 @@ int ao_err(int code) {
 } // namespace
 
 int ss_mpi_ao_set_pub_attr(int dev, const ot_aio_attr* attr) {
-    if (!attr)
-        return ao_err(OT_ERR_NULL_PTR);
-    if (dev < 0 || dev >= 2)
-        return ao_err(OT_ERR_INVALID_DEV);
-    if (attr->sample_rate < 8000 || attr->sample_rate > 192000 || attr->point_num_per_frame == 0 ||
-        attr->bit_width != OT_AUDIO_BIT_WIDTH_16)
-        return ao_err(OT_ERR_ILLEGAL_PARAM);
-    std::lock_guard lock(st().mu);
-    if (st().dev_on[dev])
-        return ao_err(OT_ERR_NOT_PERM);
-    st().pub[dev] = *attr;
-    return 0;
+    return devs().set_pub_attr(dev, attr, [](const ot_aio_attr& a) {
+        return a.sample_rate >= 8000 && a.sample_rate <= 192000 && a.point_num_per_frame != 0 &&
+               a.bit_width == OT_AUDIO_BIT_WIDTH_16;
+    });
 }
 
 int ss_mpi_ao_enable(int dev) {
-    if (dev < 0 || dev >= 2)
-        return ao_err(OT_ERR_INVALID_DEV);
-    std::lock_guard lock(st().mu);
-    if (!st().pub.count(dev))
-        return ao_err(OT_ERR_NOT_CFG);
-    st().dev_on[dev] = true;
-    return 0;
+    return devs().enable(dev);
 }
 
 int ss_mpi_ao_disable(int dev) {
-    if (dev < 0 || dev >= 2)
-        return ao_err(OT_ERR_INVALID_DEV);
-    std::lock_guard lock(st().mu);
-    for (const auto& [key, c] : st().chns)
-        if (key.first == dev)
-            return ao_err(OT_ERR_NOT_PERM);
-    st().dev_on[dev] = false;
-    return 0;
+    return devs().disable(dev);
 }
 
 int ss_mpi_ao_enable_chn(int dev, int chn) {
-    if (chn < 0 || chn >= 9)
-        return ao_err(OT_ERR_INVALID_CHN);
-    std::lock_guard lock(st().mu);
-    if (!st().dev_on[dev])
-        return ao_err(OT_ERR_NOT_PERM);
-    auto& slot = st().chns[{dev, chn}];
-    if (slot)
-        return 0;
-    auto c = std::make_shared<AoChn>();
-    c->dev = dev;
-    c->chn = chn;
-    c->attr = st().pub[dev];
-    c->in_rate = c->attr.sample_rate;
-    c->ring.assign(static_cast<size_t>(c->attr.sample_rate) * kWavSeconds, 0);
-    c->stats.device_rate = c->stats.input_rate = c->attr.sample_rate;
-    slot = c;
-    return 0;
+    return devs().enable_chn(dev, chn, [](AoChn& c) {
+        c.in_rate = c.attr.sample_rate;
+        c.ring.assign(static_cast<size_t>(c.attr.sample_rate) * kWavSeconds, 0);
+        c.stats.device_rate = c.stats.input_rate = c.attr.sample_rate;
+    });
 }
 
 int ss_mpi_ao_disable_chn(int dev, int chn) {
-    std::shared_ptr<AoChn> c;
-    {
-        std::lock_guard lock(st().mu);
-        auto it = st().chns.find({dev, chn});
-        if (it == st().chns.end())
-            return 0;
-        c = it->second;
-        st().chns.erase(it);
-    }
+    std::shared_ptr<AoChn> c = devs().disable_chn(dev, chn);
+    if (!c)
+        return 0;
     std::lock_guard lock(c->mu);
     report(*c);
     return 0;

@@ -125,6 +125,13 @@ TEST_F(SimAudioIn, DescriptorIsReadableOnlyWhileAFrameWaits) {
     EXPECT_EQ(ss_mpi_ai_get_fd(0, 0), -1);
 }
 
+TEST_F(SimAudioIn, ChannelsOpenOnlyOnAnExistingEnabledDevice) {
+    for (int dev : {-1, 2, 1000})
+        EXPECT_EQ(ss_mpi_ai_enable_chn(dev, 0), ot_err(OT_ID_AI, OT_ERR_INVALID_DEV)) << dev;
+    EXPECT_EQ(ss_mpi_ai_enable_chn(1, 0), ot_err(OT_ID_AI, OT_ERR_NOT_PERM)); // device off
+    EXPECT_EQ(ss_mpi_ai_get_fd(2, 0), -1);
+}
+
 class SimAudioOut : public SimBoard {
   protected:
     void start(int dev, int rate, int resample_from) {
@@ -200,6 +207,12 @@ TEST_F(SimAudioOut, DeviceAt44k1PlaysFramesAsTheyCome) {
     stop(0);
     f.len = 1024;
     EXPECT_EQ(ss_mpi_ao_send_frame(0, 0, &f, -1), ot_err(OT_ID_AO, OT_ERR_NOT_PERM));
+}
+
+TEST_F(SimAudioOut, ChannelsOpenOnlyOnAnExistingEnabledDevice) {
+    for (int dev : {-1, 2, 1000})
+        EXPECT_EQ(ss_mpi_ao_enable_chn(dev, 0), ot_err(OT_ID_AO, OT_ERR_INVALID_DEV)) << dev;
+    EXPECT_EQ(ss_mpi_ao_enable_chn(1, 0), ot_err(OT_ID_AO, OT_ERR_NOT_PERM)); // device off
 }
 
 } // namespace
