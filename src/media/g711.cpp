@@ -2,11 +2,11 @@
 
 namespace {
 
-// Branch-free segment conversions: the loops below vectorise (AVX2 where the CPU has it).
+// Branch-free segment conversions, so the loops below vectorise.
 constexpr int kULawBias = 132;
 constexpr int kULawClip = 32512;
 
-inline unsigned char alaw_encode(int sample) {
+[[gnu::always_inline]] inline unsigned char alaw_encode(int sample) {
     const int v = sample >> 3;
     const int neg = v >> 31; // -1 for negative samples
     const int mag = v ^ neg; // v, or -v - 1
@@ -17,14 +17,14 @@ inline unsigned char alaw_encode(int sample) {
     return static_cast<unsigned char>(code ^ (0xD5 ^ (neg & 0x80)));
 }
 
-inline short alaw_decode(unsigned char c) {
+[[gnu::always_inline]] inline short alaw_decode(unsigned char c) {
     const int a = c ^ 0x55;
     const int seg = (a >> 4) & 7;
     const int t = (((a & 0x0F) << 4) + (seg ? 0x108 : 8)) << (seg ? seg - 1 : 0);
     return static_cast<short>((a & 0x80) ? t : -t);
 }
 
-inline unsigned char ulaw_encode(int sample) {
+[[gnu::always_inline]] inline unsigned char ulaw_encode(int sample) {
     const int neg = sample >> 31;
     int mag = ((sample ^ neg) - neg) + kULawBias;
     mag = mag > kULawClip ? kULawClip : mag;
@@ -34,7 +34,7 @@ inline unsigned char ulaw_encode(int sample) {
     return static_cast<unsigned char>(code ^ (0xFF ^ (neg & 0x80)));
 }
 
-inline short ulaw_decode(unsigned char c) {
+[[gnu::always_inline]] inline short ulaw_decode(unsigned char c) {
     const int u = ~c & 0xFF;
     const int t = (((u & 0x0F) << 3) + kULawBias) << ((u & 0x70) >> 4);
     return static_cast<short>((u & 0x80) ? (kULawBias - t) : (t - kULawBias));
@@ -42,12 +42,6 @@ inline short ulaw_decode(unsigned char c) {
 
 } // namespace
 
-// ThreadSanitizer builds crash in the clones' resolver, which runs before the sanitizer is up.
-#if defined(__SANITIZE_THREAD__)
-#define G711_LOOP
-#else
-#define G711_LOOP __attribute__((target_clones("avx2", "default")))
-#endif
 
 unsigned char ALawEncode(short sample) {
     return alaw_encode(sample);
@@ -69,29 +63,57 @@ unsigned char ULawToALaw(unsigned char code) {
     return ALawEncode(ULawDecode(code));
 }
 
-G711_LOOP int G711ALawEncode(unsigned char* dst, const short* src, unsigned bytes) {
-    const unsigned n = bytes / 2;
+namespace {
+
+template <auto Convert, class Out, class In>
+[[gnu::always_inline]] inline void convert_block(Out* dst, const In* src, unsigned n) {
     for (unsigned i = 0; i < n; ++i)
-        dst[i] = alaw_encode(src[i]);
+        dst[i] = Convert(src[i]);
+}
+
+// The segment arithmetic vectorises well only with AVX2; the variant is chosen once, by a
+// plain CPU check rather than an ifunc, which sanitizer builds and clang do not all handle.
+#define G711_BLOCK(name, convert, Out, In)                                                   \
+    [[gnu::target("avx2")]] void name##_avx2(Out* d, const In* s, unsigned n) {              \
+        convert_block<convert>(d, s, n);                                                     \
+    }                                                                                        \
+    void name##_base(Out* d, const In* s, unsigned n) { convert_block<convert>(d, s, n); }
+
+G711_BLOCK(alaw_enc, alaw_encode, unsigned char, short)
+G711_BLOCK(ulaw_enc, ulaw_encode, unsigned char, short)
+G711_BLOCK(alaw_dec, alaw_decode, short, unsigned char)
+G711_BLOCK(ulaw_dec, ulaw_decode, short, unsigned char)
+#undef G711_BLOCK
+
+bool has_avx2() {
+    static const bool yes = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") != 0;
+    }();
+    return yes;
+}
+
+} // namespace
+
+int G711ALawEncode(unsigned char* dst, const short* src, unsigned bytes) {
+    const unsigned n = bytes / 2;
+    (has_avx2() ? alaw_enc_avx2 : alaw_enc_base)(dst, src, n);
     return static_cast<int>(n);
 }
 
-G711_LOOP int G711ULawEncode(unsigned char* dst, const short* src, unsigned bytes) {
+int G711ULawEncode(unsigned char* dst, const short* src, unsigned bytes) {
     const unsigned n = bytes / 2;
-    for (unsigned i = 0; i < n; ++i)
-        dst[i] = ulaw_encode(src[i]);
+    (has_avx2() ? ulaw_enc_avx2 : ulaw_enc_base)(dst, src, n);
     return static_cast<int>(n);
 }
 
-G711_LOOP int G711ALawDecode(short* dst, const unsigned char* src, unsigned n) {
-    for (unsigned i = 0; i < n; ++i)
-        dst[i] = alaw_decode(src[i]);
+int G711ALawDecode(short* dst, const unsigned char* src, unsigned n) {
+    (has_avx2() ? alaw_dec_avx2 : alaw_dec_base)(dst, src, n);
     return static_cast<int>(2 * n);
 }
 
-G711_LOOP int G711ULawDecode(short* dst, const unsigned char* src, unsigned n) {
-    for (unsigned i = 0; i < n; ++i)
-        dst[i] = ulaw_decode(src[i]);
+int G711ULawDecode(short* dst, const unsigned char* src, unsigned n) {
+    (has_avx2() ? ulaw_dec_avx2 : ulaw_dec_base)(dst, src, n);
     return static_cast<int>(2 * n);
 }
 
