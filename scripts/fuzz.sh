@@ -14,7 +14,13 @@ for t in build/fuzz/fuzz/fuzz_*; do
   trap 'rm -rf "$work"' EXIT
   [ -d "$corpus" ] && cp -r "$corpus"/. "$work"/
   echo "fuzz: $name for ${seconds}s"
-  "$t" -max_total_time="$seconds" -print_final_stats=0 "$work" 2>&1 | tail -n 3
-  rm -rf "$work"
+  # The targets print what the program prints; show it only when the fuzzer found something.
+  if ! "$t" -max_total_time="$seconds" "$work" >"$work.log" 2>&1; then
+    tail -n 60 "$work.log"
+    echo "fuzz: $name FAILED"
+    exit 1
+  fi
+  grep -a '^Done' "$work.log" || true
+  rm -rf "$work" "$work.log"
   trap - EXIT
 done
