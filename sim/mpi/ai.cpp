@@ -133,24 +133,20 @@ int ss_mpi_ai_disable_chn(int dev, int chn) {
 int ss_mpi_ai_enable_resample(int dev, int chn, int out_rate) {
     if (!valid_rate(out_rate))
         return ai_err(OT_ERR_ILLEGAL_PARAM);
-    std::shared_ptr<AiChn> c = find(dev, chn);
-    if (!c)
-        return ai_err(OT_ERR_NOT_PERM);
-    std::lock_guard lock(c->mu);
-    c->out_rate = out_rate;
-    c->out_points = static_cast<uint32_t>(std::lround(
-        static_cast<double>(c->attr.point_num_per_frame) * out_rate / c->attr.sample_rate));
-    return 0;
+    return with_locked(find(dev, chn), ai_err(OT_ERR_NOT_PERM), [&](AiChn& c) {
+        c.out_rate = out_rate;
+        c.out_points = static_cast<uint32_t>(std::lround(
+            static_cast<double>(c.attr.point_num_per_frame) * out_rate / c.attr.sample_rate));
+        return 0;
+    });
 }
 
 int ss_mpi_ai_disable_resample(int dev, int chn) {
-    std::shared_ptr<AiChn> c = find(dev, chn);
-    if (!c)
-        return ai_err(OT_ERR_NOT_PERM);
-    std::lock_guard lock(c->mu);
-    c->out_rate = 0;
-    c->out_points = c->attr.point_num_per_frame;
-    return 0;
+    return with_locked(find(dev, chn), ai_err(OT_ERR_NOT_PERM), [&](AiChn& c) {
+        c.out_rate = 0;
+        c.out_points = c.attr.point_num_per_frame;
+        return 0;
+    });
 }
 
 int ss_mpi_ai_set_record_vqe_attr(int dev, int chn, const ot_ai_record_vqe_cfg* cfg) {
@@ -173,31 +169,23 @@ int ss_mpi_ai_disable_vqe(int dev, int chn) {
 int ss_mpi_ai_get_chn_param(int dev, int chn, ot_ai_chn_param* param) {
     if (!param)
         return ai_err(OT_ERR_NULL_PTR);
-    std::shared_ptr<AiChn> c = find(dev, chn);
-    if (!c)
-        return ai_err(OT_ERR_NOT_PERM);
-    std::lock_guard lock(c->mu);
-    *param = c->param;
-    return 0;
+    return with_locked(find(dev, chn), ai_err(OT_ERR_NOT_PERM), [&](AiChn& c) {
+        *param = c.param;
+        return 0;
+    });
 }
 
 int ss_mpi_ai_set_chn_param(int dev, int chn, const ot_ai_chn_param* param) {
     if (!param)
         return ai_err(OT_ERR_NULL_PTR);
-    std::shared_ptr<AiChn> c = find(dev, chn);
-    if (!c)
-        return ai_err(OT_ERR_NOT_PERM);
-    std::lock_guard lock(c->mu);
-    c->param = *param;
-    return 0;
+    return with_locked(find(dev, chn), ai_err(OT_ERR_NOT_PERM), [&](AiChn& c) {
+        c.param = *param;
+        return 0;
+    });
 }
 
 int ss_mpi_ai_get_fd(int dev, int chn) {
-    std::shared_ptr<AiChn> c = find(dev, chn);
-    if (!c)
-        return -1;
-    std::lock_guard lock(c->mu);
-    return c->tfd;
+    return with_locked(find(dev, chn), -1, [&](AiChn& c) { return c.tfd; });
 }
 
 int ss_mpi_ai_get_frame(int dev, int chn, ot_audio_frame* frame, ot_aec_frame* aec,

@@ -109,11 +109,7 @@ void setup_resampler(AoChn& c) {
 } // namespace
 
 AoStats ao_stats(int dev, int chn) {
-    std::shared_ptr<AoChn> c = find(dev, chn);
-    if (!c)
-        return {};
-    std::lock_guard lock(c->mu);
-    return c->stats;
+    return with_locked(find(dev, chn), AoStats{}, [](const AoChn& c) { return c.stats; });
 }
 
 } // namespace hdext::sim
@@ -161,25 +157,21 @@ int ss_mpi_ao_disable_chn(int dev, int chn) {
 int ss_mpi_ao_enable_resample(int dev, int chn, int in_rate) {
     if (in_rate < 8000 || in_rate > 192000)
         return ao_err(OT_ERR_ILLEGAL_PARAM);
-    std::shared_ptr<AoChn> c = find(dev, chn);
-    if (!c)
-        return ao_err(OT_ERR_NOT_PERM);
-    std::lock_guard lock(c->mu);
-    c->in_rate = in_rate;
-    c->stats.input_rate = in_rate;
-    setup_resampler(*c);
-    return 0;
+    return with_locked(find(dev, chn), ao_err(OT_ERR_NOT_PERM), [&](AoChn& c) {
+        c.in_rate = in_rate;
+        c.stats.input_rate = in_rate;
+        setup_resampler(c);
+        return 0;
+    });
 }
 
 int ss_mpi_ao_disable_resample(int dev, int chn) {
-    std::shared_ptr<AoChn> c = find(dev, chn);
-    if (!c)
-        return ao_err(OT_ERR_NOT_PERM);
-    std::lock_guard lock(c->mu);
-    c->in_rate = c->attr.sample_rate;
-    c->stats.input_rate = c->in_rate;
-    setup_resampler(*c);
-    return 0;
+    return with_locked(find(dev, chn), ao_err(OT_ERR_NOT_PERM), [&](AoChn& c) {
+        c.in_rate = c.attr.sample_rate;
+        c.stats.input_rate = c.in_rate;
+        setup_resampler(c);
+        return 0;
+    });
 }
 
 int ss_mpi_ao_send_frame(int dev, int chn, const ot_audio_frame* frame, int timeout_ms) {

@@ -3,6 +3,8 @@
 #pragma once
 #include "mpi/mpi_types.h"
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
 
 extern "C" {
@@ -37,5 +39,14 @@ void vo_sink(int dev, int chn, const Picture& pic);
 int deliver(int mod, int dev, int chn, const Picture& pic);
 // True when something is bound to this source.
 bool has_binding(int mod, int dev, int chn);
+
+// f(channel) under the channel's lock, or `missing` when there is no such channel.
+template <class Chn, class R, class F>
+R with_locked(const std::shared_ptr<Chn>& c, R missing, F f) {
+    if (!c)
+        return missing;
+    std::lock_guard lock(c->mu);
+    return f(*c);
+}
 
 } // namespace hdext::sim

@@ -149,19 +149,11 @@ void vdec_hold(int chn, bool hold) {
 }
 
 size_t vdec_queued(int chn) {
-    std::shared_ptr<VdecChn> c = find(chn);
-    if (!c)
-        return 0;
-    std::lock_guard lock(c->mu);
-    return c->queue.size();
+    return with_locked(find(chn), size_t{0}, [&](VdecChn& c) { return c.queue.size(); });
 }
 
 uint64_t vdec_decoded(int chn) {
-    std::shared_ptr<VdecChn> c = find(chn);
-    if (!c)
-        return 0;
-    std::lock_guard lock(c->mu);
-    return c->decoded;
+    return with_locked(find(chn), uint64_t{0}, [&](VdecChn& c) { return c.decoded; });
 }
 
 } // namespace hdext::sim
@@ -218,63 +210,51 @@ int ss_mpi_vdec_destroy_chn(int chn) {
 int ss_mpi_vdec_get_chn_param(int chn, ot_vdec_chn_param* param) {
     if (!param)
         return vdec_err(OT_ERR_NULL_PTR);
-    std::shared_ptr<VdecChn> c = find(chn);
-    if (!c)
-        return vdec_err(OT_ERR_UNEXIST);
-    std::lock_guard lock(c->mu);
-    *param = c->param;
-    return 0;
+    return with_locked(find(chn), vdec_err(OT_ERR_UNEXIST), [&](VdecChn& c) {
+        *param = c.param;
+        return 0;
+    });
 }
 
 int ss_mpi_vdec_set_chn_param(int chn, const ot_vdec_chn_param* param) {
     if (!param)
         return vdec_err(OT_ERR_NULL_PTR);
-    std::shared_ptr<VdecChn> c = find(chn);
-    if (!c)
-        return vdec_err(OT_ERR_UNEXIST);
-    std::lock_guard lock(c->mu);
-    c->param = *param;
-    return 0;
+    return with_locked(find(chn), vdec_err(OT_ERR_UNEXIST), [&](VdecChn& c) {
+        c.param = *param;
+        return 0;
+    });
 }
 
 int ss_mpi_vdec_start_recv_stream(int chn) {
-    std::shared_ptr<VdecChn> c = find(chn);
-    if (!c)
-        return vdec_err(OT_ERR_UNEXIST);
-    std::lock_guard lock(c->mu);
-    c->receiving = true;
-    return 0;
+    return with_locked(find(chn), vdec_err(OT_ERR_UNEXIST), [&](VdecChn& c) {
+        c.receiving = true;
+        return 0;
+    });
 }
 
 int ss_mpi_vdec_stop_recv_stream(int chn) {
-    std::shared_ptr<VdecChn> c = find(chn);
-    if (!c)
-        return vdec_err(OT_ERR_UNEXIST);
-    std::lock_guard lock(c->mu);
-    c->receiving = false;
-    c->cv.notify_all();
-    return 0;
+    return with_locked(find(chn), vdec_err(OT_ERR_UNEXIST), [&](VdecChn& c) {
+        c.receiving = false;
+        c.cv.notify_all();
+        return 0;
+    });
 }
 
 int ss_mpi_vdec_reset_chn(int chn) {
-    std::shared_ptr<VdecChn> c = find(chn);
-    if (!c)
-        return vdec_err(OT_ERR_UNEXIST);
-    std::lock_guard lock(c->mu);
-    c->queue.clear();
-    c->queued_bytes = 0;
-    c->flush = true;
-    c->cv.notify_all();
-    return 0;
+    return with_locked(find(chn), vdec_err(OT_ERR_UNEXIST), [&](VdecChn& c) {
+        c.queue.clear();
+        c.queued_bytes = 0;
+        c.flush = true;
+        c.cv.notify_all();
+        return 0;
+    });
 }
 
 int ss_mpi_vdec_set_display_mode(int chn, int mode) {
-    std::shared_ptr<VdecChn> c = find(chn);
-    if (!c)
-        return vdec_err(OT_ERR_UNEXIST);
-    std::lock_guard lock(c->mu);
-    c->display_mode = mode;
-    return 0;
+    return with_locked(find(chn), vdec_err(OT_ERR_UNEXIST), [&](VdecChn& c) {
+        c.display_mode = mode;
+        return 0;
+    });
 }
 
 int ss_mpi_vdec_send_stream(int chn, const ot_vdec_stream* stream, int timeout_ms) {

@@ -248,11 +248,7 @@ void venc_sink(int, int chn, const Picture& pic) {
 }
 
 VencStats venc_stats(int chn) {
-    std::shared_ptr<VencChn> c = find(chn);
-    if (!c)
-        return {};
-    std::lock_guard lock(c->mu);
-    return c->stats;
+    return with_locked(find(chn), VencStats{}, [](const VencChn& c) { return c.stats; });
 }
 
 } // namespace hdext::sim
@@ -341,12 +337,10 @@ int ss_mpi_venc_stop_chn(int chn) {
 int ss_mpi_venc_get_chn_attr(int chn, ot_venc_chn_attr* attr) {
     if (!attr)
         return venc_err(OT_ERR_NULL_PTR);
-    std::shared_ptr<VencChn> c = find(chn);
-    if (!c)
-        return venc_err(OT_ERR_UNEXIST);
-    std::lock_guard lock(c->mu);
-    *attr = c->attr;
-    return 0;
+    return with_locked(find(chn), venc_err(OT_ERR_UNEXIST), [&](VencChn& c) {
+        *attr = c.attr;
+        return 0;
+    });
 }
 
 int ss_mpi_venc_set_chn_attr(int chn, const ot_venc_chn_attr* attr) {
@@ -367,59 +361,49 @@ int ss_mpi_venc_set_chn_attr(int chn, const ot_venc_chn_attr* attr) {
 int ss_mpi_venc_get_rc_param(int chn, ot_venc_rc_param* param) {
     if (!param)
         return venc_err(OT_ERR_NULL_PTR);
-    std::shared_ptr<VencChn> c = find(chn);
-    if (!c)
-        return venc_err(OT_ERR_UNEXIST);
-    std::lock_guard lock(c->mu);
-    *param = c->rc;
-    return 0;
+    return with_locked(find(chn), venc_err(OT_ERR_UNEXIST), [&](VencChn& c) {
+        *param = c.rc;
+        return 0;
+    });
 }
 
 int ss_mpi_venc_set_rc_param(int chn, const ot_venc_rc_param* param) {
     if (!param)
         return venc_err(OT_ERR_NULL_PTR);
-    std::shared_ptr<VencChn> c = find(chn);
-    if (!c)
-        return venc_err(OT_ERR_UNEXIST);
-    std::lock_guard lock(c->mu);
-    c->rc = *param;
-    return 0;
+    return with_locked(find(chn), venc_err(OT_ERR_UNEXIST), [&](VencChn& c) {
+        c.rc = *param;
+        return 0;
+    });
 }
 
 int ss_mpi_venc_get_fd(int chn) {
-    std::shared_ptr<VencChn> c = find(chn);
-    if (!c)
-        return -1;
-    std::lock_guard lock(c->mu);
-    if (c->efd < 0) {
-        c->efd = eventfd(static_cast<unsigned>(c->output.size()),
-                         EFD_NONBLOCK | EFD_SEMAPHORE | EFD_CLOEXEC);
-    }
-    return c->efd;
+    return with_locked(find(chn), -1, [&](VencChn& c) {
+        if (c.efd < 0) {
+            c.efd = eventfd(static_cast<unsigned>(c.output.size()),
+                            EFD_NONBLOCK | EFD_SEMAPHORE | EFD_CLOEXEC);
+        }
+        return c.efd;
+    });
 }
 
 int ss_mpi_venc_close_fd(int chn) {
-    std::shared_ptr<VencChn> c = find(chn);
-    if (!c)
-        return venc_err(OT_ERR_UNEXIST);
-    std::lock_guard lock(c->mu);
-    if (c->efd >= 0)
-        close(c->efd);
-    c->efd = -1;
-    return 0;
+    return with_locked(find(chn), venc_err(OT_ERR_UNEXIST), [&](VencChn& c) {
+        if (c.efd >= 0)
+            close(c.efd);
+        c.efd = -1;
+        return 0;
+    });
 }
 
 int ss_mpi_venc_query_status(int chn, ot_venc_chn_status* status) {
     if (!status)
         return venc_err(OT_ERR_NULL_PTR);
-    std::shared_ptr<VencChn> c = find(chn);
-    if (!c)
-        return venc_err(OT_ERR_UNEXIST);
-    std::lock_guard lock(c->mu);
-    status->left_stream_frames = static_cast<uint32_t>(c->output.size());
-    status->cur_packs =
-        c->output.empty() ? 0 : static_cast<uint32_t>(c->output.front().nals.size());
-    return 0;
+    return with_locked(find(chn), venc_err(OT_ERR_UNEXIST), [&](VencChn& c) {
+        status->left_stream_frames = static_cast<uint32_t>(c.output.size());
+        status->cur_packs =
+            c.output.empty() ? 0 : static_cast<uint32_t>(c.output.front().nals.size());
+        return 0;
+    });
 }
 
 int ss_mpi_venc_get_stream(int chn, ot_venc_stream* stream, int timeout_ms) {
