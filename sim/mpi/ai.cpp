@@ -256,18 +256,23 @@ CodecChns& codecs() {
     static CodecChns c;
     return c;
 }
+
+template <class Attr>
+int create_chn(std::map<int, Attr>& table, int mod, int max_chn, int chn, const Attr* attr) {
+    if (!attr)
+        return ot_err(mod, OT_ERR_NULL_PTR);
+    if (chn < 0 || chn >= max_chn)
+        return ot_err(mod, OT_ERR_INVALID_CHN);
+    std::lock_guard lock(codecs().mu);
+    if (table.count(chn))
+        return ot_err(mod, OT_ERR_EXIST);
+    table[chn] = *attr;
+    return 0;
+}
 } // namespace
 
 int ss_mpi_aenc_create_chn(int chn, const ot_aenc_chn_attr* attr) {
-    if (!attr)
-        return ot_err(OT_ID_AENC, OT_ERR_NULL_PTR);
-    if (chn < 0 || chn >= 49)
-        return ot_err(OT_ID_AENC, OT_ERR_INVALID_CHN);
-    std::lock_guard lock(codecs().mu);
-    if (codecs().aenc.count(chn))
-        return ot_err(OT_ID_AENC, OT_ERR_EXIST);
-    codecs().aenc[chn] = *attr;
-    return 0;
+    return create_chn(codecs().aenc, OT_ID_AENC, 49, chn, attr);
 }
 
 int ss_mpi_aenc_destroy_chn(int chn) {
@@ -305,15 +310,7 @@ int ss_mpi_aenc_release_stream(int chn, const ot_audio_stream*) {
 }
 
 int ss_mpi_adec_create_chn(int chn, const ot_adec_chn_attr* attr) {
-    if (!attr)
-        return ot_err(OT_ID_ADEC, OT_ERR_NULL_PTR);
-    if (chn < 0 || chn >= 32)
-        return ot_err(OT_ID_ADEC, OT_ERR_INVALID_CHN);
-    std::lock_guard lock(codecs().mu);
-    if (codecs().adec.count(chn))
-        return ot_err(OT_ID_ADEC, OT_ERR_EXIST);
-    codecs().adec[chn] = *attr;
-    return 0;
+    return create_chn(codecs().adec, OT_ID_ADEC, 32, chn, attr);
 }
 
 int ss_mpi_adec_destroy_chn(int chn) {

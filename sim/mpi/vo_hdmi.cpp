@@ -204,6 +204,16 @@ int hdmi_err(int code) {
 bool valid_dev(int dev) {
     return dev >= 0 && dev < 35;
 }
+// f(state) under the platform lock, once the HDMI port exists and is open.
+template <class F> int on_open_hdmi(int id, F f) {
+    if (id != 0)
+        return hdmi_err(OT_ERR_INVALID_DEV);
+    std::lock_guard lock(st().mu);
+    if (!st().hdmi.open)
+        return hdmi_err(OT_ERR_NOT_READY);
+    f(st().hdmi);
+    return 0;
+}
 } // namespace
 
 int ss_mpi_vo_set_pub_attr(int dev, const ot_vo_pub_attr* attr) {
@@ -357,36 +367,20 @@ int ss_mpi_hdmi_close(int id) {
 int ss_mpi_hdmi_get_attr(int id, ot_hdmi_attr* attr) {
     if (!attr)
         return hdmi_err(OT_ERR_NULL_PTR);
-    if (id != 0)
-        return hdmi_err(OT_ERR_INVALID_DEV);
-    std::lock_guard lock(st().mu);
-    if (!st().hdmi.open)
-        return hdmi_err(OT_ERR_NOT_READY);
-    *attr = st().hdmi.attr;
-    return 0;
+    return on_open_hdmi(id, [&](HdmiState& h) { *attr = h.attr; });
 }
 
 int ss_mpi_hdmi_set_attr(int id, const ot_hdmi_attr* attr) {
     if (!attr)
         return hdmi_err(OT_ERR_NULL_PTR);
-    if (id != 0)
-        return hdmi_err(OT_ERR_INVALID_DEV);
-    std::lock_guard lock(st().mu);
-    if (!st().hdmi.open)
-        return hdmi_err(OT_ERR_NOT_READY);
-    st().hdmi.attr = *attr;
-    return 0;
+    return on_open_hdmi(id, [&](HdmiState& h) { h.attr = *attr; });
 }
 
 int ss_mpi_hdmi_start(int id) {
-    if (id != 0)
-        return hdmi_err(OT_ERR_INVALID_DEV);
-    std::lock_guard lock(st().mu);
-    if (!st().hdmi.open)
-        return hdmi_err(OT_ERR_NOT_READY);
-    st().hdmi.started = true;
-    write_status_locked();
-    return 0;
+    return on_open_hdmi(id, [](HdmiState& h) {
+        h.started = true;
+        write_status_locked();
+    });
 }
 
 int ss_mpi_hdmi_stop(int id) {
