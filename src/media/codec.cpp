@@ -207,6 +207,13 @@ int CCodec::StopVPSS(int grp) {
 
 // ---- encoder ----
 
+CVEncode* CCodec::SizedVenc(int chn, const char* op) {
+    CVEncode* u = Unit(m_venc, MEDIA_KIND_VENC, 0, chn, op);
+    if (u)
+        u->VENC_set_resolution(m_width, m_height, m_rate);
+    return u;
+}
+
 int CCodec::VENC_Create(int chn) {
     return Create(m_venc, MEDIA_KIND_VENC, 0, chn, "VENC_Create",
                   [&](CVEncode& u) { return u.VENC_init(chn); });
@@ -220,18 +227,12 @@ int CCodec::VENC_SetBitrate(int chn, int mbps) {
     return u ? u->VENC_set_bitrate(mbps) : -1;
 }
 int CCodec::VENC_SetEncodeAttr(int chn) {
-    CVEncode* u = Unit(m_venc, MEDIA_KIND_VENC, 0, chn, "VENC_SetEncodeAttr");
-    if (!u)
-        return -1;
-    u->VENC_set_resolution(m_width, m_height, m_rate);
-    return u->VENC_SetEncodeAttr();
+    CVEncode* u = SizedVenc(chn, "VENC_SetEncodeAttr");
+    return u ? u->VENC_SetEncodeAttr() : -1;
 }
 int CCodec::VENC_Start(int chn) {
-    CVEncode* u = Unit(m_venc, MEDIA_KIND_VENC, 0, chn, "VENC_Start");
-    if (!u)
-        return -1;
-    u->VENC_set_resolution(m_width, m_height, m_rate);
-    return u->VENC_start();
+    CVEncode* u = SizedVenc(chn, "VENC_Start");
+    return u ? u->VENC_start() : -1;
 }
 int CCodec::VENC_Stop(int chn) {
     CVEncode* u = Unit(m_venc, MEDIA_KIND_VENC, 0, chn, "VENC_Stop");
@@ -338,15 +339,21 @@ int CCodec::VDEC_Stop(int chn) {
 
 // ---- output ----
 
+CVO* CCodec::SizedVo(int dev, int chn, const char* op) {
+    CVO* u = Unit(m_vo, MEDIA_KIND_VO, dev, chn, op);
+    if (u)
+        u->VO_set_resolution(m_sync, m_intf, m_rate, m_width, m_height);
+    return u;
+}
+
 int CCodec::VO_Create(int dev, int chn, int layer) {
     return Create(m_vo, MEDIA_KIND_VO, dev, chn, "VO_Create",
                   [&](CVO& u) { return u.VO_init(dev, chn, layer); });
 }
 int CCodec::VO_Start(int dev, int chn) {
-    CVO* u = Unit(m_vo, MEDIA_KIND_VO, dev, chn, "VO_Start");
+    CVO* u = SizedVo(dev, chn, "VO_Start");
     if (!u)
         return -1;
-    u->VO_set_resolution(m_sync, m_intf, m_rate, m_width, m_height);
     int ret;
     if (!m_voDevStarted[dev]) {
         ret = u->VO_StartDev();
@@ -360,18 +367,12 @@ int CCodec::VO_Start(int dev, int chn) {
     return u->VO_StartChn();
 }
 int CCodec::VO_StartLayer(int dev, int chn) {
-    CVO* u = Unit(m_vo, MEDIA_KIND_VO, dev, chn, "VO_StartLayer");
-    if (!u)
-        return -1;
-    u->VO_set_resolution(m_sync, m_intf, m_rate, m_width, m_height);
-    return u->VO_StartLayer();
+    CVO* u = SizedVo(dev, chn, "VO_StartLayer");
+    return u ? u->VO_StartLayer() : -1;
 }
 int CCodec::VO_StartChn(int dev, int chn) {
-    CVO* u = Unit(m_vo, MEDIA_KIND_VO, dev, chn, "VO_StartChn");
-    if (!u)
-        return -1;
-    u->VO_set_resolution(m_sync, m_intf, m_rate, m_width, m_height);
-    return u->VO_StartChn();
+    CVO* u = SizedVo(dev, chn, "VO_StartChn");
+    return u ? u->VO_StartChn() : -1;
 }
 int CCodec::VO_Stop(int dev, int chn) {
     CVO* u = Unit(m_vo, MEDIA_KIND_VO, dev, chn, "VO_Stop");

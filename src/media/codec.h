@@ -154,6 +154,9 @@ class CCodec : public CMAL {
         T** s = Slot(table, kind, dev, chn, op);
         return s ? *s : nullptr;
     }
+    // The existing encoder or output, told the current picture size and rate first.
+    CVEncode* SizedVenc(int chn, const char* op);
+    CVO* SizedVo(int dev, int chn, const char* op);
     // Creates the wrapper of a slot on first use and hands it to init.
     template <class T, class Init>
     int Create(T** table, int kind, int dev, int chn, const char* op, Init init) {
