@@ -18,44 +18,37 @@ int bind(int smod, int sdev, int schn, int dmod, int ddev, int dchn, bool on) {
 // What the input and output devices keep alike.
 struct AioRecord {
     AioRecord(int work_mode_, int i2s_type_) : work_mode(work_mode_), i2s_type(i2s_type_) {}
+    ot_aio_attr pub_attr(uint32_t pcm_points) const {
+        ot_aio_attr a{};
+        a.sample_rate = sample_rate;
+        a.bit_width = bit_width;
+        a.work_mode = work_mode;
+        a.snd_mode = snd_mode;
+        a.expand_flag = static_cast<uint32_t>(expand_flag);
+        a.frame_num = 30;
+        a.point_num_per_frame = payload == OT_PT_AAC ? kAacFrame : pcm_points;
+        a.chn_cnt = static_cast<uint32_t>(chn_cnt);
+        a.clk_share = static_cast<uint32_t>(clk_share);
+        a.i2s_type = static_cast<uint32_t>(i2s_type);
+        return a;
+    }
     int sample_rate = 48000;
-    int resample_wanted = 1;
-    int resample_active = 0;
+    int resample_wanted = 1, resample_active = 0;
     int work_mode;
     int expand_flag = 1;
     int payload = OT_PT_G711A;
     int chn_cnt = 1;
     int clk_share = 0;
     int i2s_type;
-    int snd_mode = 0;
-    int bit_width = 1;
-    int dev = 0;
-    int chn = 0;
+    int snd_mode = 0, bit_width = 1;
+    int dev = 0, chn = 0;
     int timeout = -1;
 };
-
-namespace {
-ot_aio_attr pub_attr(const AioRecord& r, uint32_t pcm_points) {
-    ot_aio_attr a{};
-    a.sample_rate = r.sample_rate;
-    a.bit_width = r.bit_width;
-    a.work_mode = r.work_mode;
-    a.snd_mode = r.snd_mode;
-    a.expand_flag = static_cast<uint32_t>(r.expand_flag);
-    a.frame_num = 30;
-    a.point_num_per_frame = r.payload == OT_PT_AAC ? kAacFrame : pcm_points;
-    a.chn_cnt = static_cast<uint32_t>(r.chn_cnt);
-    a.clk_share = static_cast<uint32_t>(r.clk_share);
-    a.i2s_type = static_cast<uint32_t>(r.i2s_type);
-    return a;
-}
-} // namespace
 
 struct AiRecord : AioRecord {
     AiRecord() : AioRecord(1, 2) {}
     int resample_rate = kResampleRate;
-    int vqe_enable = 0;
-    int vqe_kind = 0;
+    int vqe_enable = 0, vqe_kind = 0;
 };
 
 CAI::CAI() : m_rec(new AiRecord) {}
@@ -84,7 +77,7 @@ void CAI::AI_SetVqe(int enable, int kind) {
 
 int CAI::AI_Start() {
     AiRecord& r = *m_rec;
-    const ot_aio_attr a = pub_attr(r, static_cast<uint32_t>(r.sample_rate * 512 / r.resample_rate));
+    const ot_aio_attr a = r.pub_attr(static_cast<uint32_t>(r.sample_rate * 512 / r.resample_rate));
     int ret = ss_mpi_ai_set_pub_attr(r.dev, &a);
     if (ret != 0) {
         std::printf("%s: ss_mpi_ai_set_pub_attr(%d) failed with %#x\n", "AI_Start", r.dev, ret);
@@ -264,7 +257,7 @@ int CAO::AO_SetAudio(int, int out_rate, int width, int payload) {
 
 int CAO::AO_Start() {
     AoRecord& r = *m_rec;
-    const ot_aio_attr a = pub_attr(r, 512);
+    const ot_aio_attr a = r.pub_attr(512);
     int ret = ss_mpi_ao_set_pub_attr(r.dev, &a);
     if (ret != 0) {
         std::printf("%s: ss_mpi_ao_set_pub_attr(%d) failed with %#x!\n", "AO_Start", r.dev, ret);
