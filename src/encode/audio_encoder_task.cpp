@@ -9,13 +9,11 @@
 #include <thread>
 
 #include "core/dump_print.h"
-#include "encode/encode_platform.h"
 #include "encode/encode_threads.h"
 #include "media/codec.h"
 #include "media/g711.h"
+#include "mpi/mpi.h"
 #include "periph/input_state.h"
-
-using hdext::encode_platform;
 
 CAudioEncoderTask* g_pAEncoder = nullptr;
 
@@ -24,6 +22,7 @@ namespace {
 constexpr int kSoundMode = 1;
 constexpr int kBitWidthArg = 19;
 constexpr int kMaxPcmBytes = 16384;
+constexpr int kBlock = -1; // the descriptor said a frame is there
 
 int get(const std::atomic<int>& v) { return v.load(std::memory_order_relaxed); }
 
@@ -108,7 +107,7 @@ void CAudioEncoderTask::SelectInput() {
         m_rate = get(AudioSampling_6911);
     }
     m_started = true;
-    m_fd = encode_platform().ai_get_fd(m_dev, m_chn);
+    m_fd = ss_mpi_ai_get_fd(m_dev, m_chn);
 }
 
 void CAudioEncoderTask::HandleCommand() {
@@ -118,28 +117,27 @@ void CAudioEncoderTask::HandleCommand() {
     if (cmd != hdext::kAudioRunning) audio_en.store(hdext::kAudioRunning, std::memory_order_relaxed);
     pthread_mutex_unlock(&audio_mutex);
 
-    auto& p = encode_platform();
     if (cmd != hdext::kAudioRunning && cmd != hdext::kAudioStop) m_capturing = true;
     switch (cmd) {
     case hdext::kAudioStart:
         SelectInput();
-        p.ai_set_audio(m_dev, m_chn, m_rate, kSoundMode, kBitWidthArg);
-        p.ai_start(m_dev, m_chn);
+        INTF_AI_SetAudio(m_dev, m_chn, m_rate, kSoundMode, kBitWidthArg);
+        INTF_AI_Start(m_dev, m_chn);
         break;
     case hdext::kAudioRestart:
         SelectInput();
-        p.ai_stop(m_dev, m_chn);
-        p.ai_set_audio(m_dev, m_chn, m_rate, kSoundMode, kBitWidthArg);
-        p.ai_start(m_dev, m_chn);
+        INTF_AI_Stop(m_dev, m_chn);
+        INTF_AI_SetAudio(m_dev, m_chn, m_rate, kSoundMode, kBitWidthArg);
+        INTF_AI_Start(m_dev, m_chn);
         break;
     case hdext::kAudioSdiFromHdmi:
         SelectInput();
-        p.ai_stop(m_hdmiDev, m_hdmiChn);
-        p.ai_set_audio(m_sdiDev, m_sdiChn, get(AudioSampling_3471), kSoundMode, kBitWidthArg);
-        p.ai_start(m_sdiDev, m_sdiChn);
+        INTF_AI_Stop(m_hdmiDev, m_hdmiChn);
+        INTF_AI_SetAudio(m_sdiDev, m_sdiChn, get(AudioSampling_3471), kSoundMode, kBitWidthArg);
+        INTF_AI_Start(m_sdiDev, m_sdiChn);
         break;
     case hdext::kAudioStop:
-        p.ai_stop(m_dev, m_chn);
+        INTF_AI_Stop(m_dev, m_chn);
         m_capturing = false;
         return;
     default:
@@ -147,14 +145,13 @@ void CAudioEncoderTask::HandleCommand() {
     }
     // A started input may hand out a new descriptor; the one taken before the start can be
     // closed by then.
-    m_fd = p.ai_get_fd(m_dev, m_chn);
+    m_fd = ss_mpi_ai_get_fd(m_dev, m_chn);
 }
 
 bool CAudioEncoderTask::CaptureOne() {
-    auto& p = encode_platform();
     ot_audio_frame pcm{};
     ot_aec_frame echo{};
-    int r = p.ai_get_frame(m_dev, m_chn, &pcm, &echo);
+    int r = ss_mpi_ai_get_frame(m_dev, m_chn, &pcm, &echo, kBlock);
     if (r != 0) {
         std::printf("ss_mpi_ai_get_frame failure ret=%#x \n", r);
         return false;
@@ -168,7 +165,7 @@ bool CAudioEncoderTask::CaptureOne() {
     frame_buff* f = alloc_audio_frame(static_cast<uint32_t>(n));
     if (!f) {
         std::printf("alloc_audio_frame fail!@@@@@@@@@@ len=%d", n);
-        p.ai_release_frame(m_dev, m_chn, &pcm, &echo);
+        ss_mpi_ai_release_frame(m_dev, m_chn, &pcm, &echo);
         return false;
     }
     if (frame_copy_data(f, alaw, static_cast<uint32_t>(n)) != n) {
@@ -182,7 +179,7 @@ bool CAudioEncoderTask::CaptureOne() {
     }
     free_audio_frame(f);
 
-    r = p.ai_release_frame(m_dev, m_chn, &pcm, &echo);
+    r = ss_mpi_ai_release_frame(m_dev, m_chn, &pcm, &echo);
     if (r != 0) {
         std::printf("ss_mpi_ai_release_frame failure ret=%#x \n", r);
         return false;
@@ -264,7 +261,7 @@ void CAudioEncoderTask::Pass() {
     if (ready < 0) {
         // A descriptor that fails at once would make the loop spin: pause, then take it again.
         std::this_thread::sleep_for(m_aiWait);
-        m_fd = encode_platform().ai_get_fd(m_dev, m_chn);
+        m_fd = ss_mpi_ai_get_fd(m_dev, m_chn);
         return;
     }
     if (ready > 0 && !CaptureOne()) return;
@@ -295,8 +292,8 @@ int Quendor_Start_enAudio_Task(INPUTER_MODE_e mode) {
     const int dev = sdi ? t->GetSdiDev() : t->GetHdmiDev();
     const int chn = sdi ? t->GetSdiChn() : t->GetHdmiChn();
     const int rate = sdi ? get(AudioSampling_3471) : get(AudioSampling_6911);
-    encode_platform().ai_set_audio(dev, chn, rate, kSoundMode, kBitWidthArg);
-    encode_platform().ai_start(dev, chn);
+    INTF_AI_SetAudio(dev, chn, rate, kSoundMode, kBitWidthArg);
+    INTF_AI_Start(dev, chn);
 
     pthread_t tid;
     hdext::encode_thread_started();

@@ -8,13 +8,11 @@
 #include <thread>
 
 #include "core/dump_print.h"
-#include "encode/encode_platform.h"
 #include "encode/encode_threads.h"
 #include "media/codec.h"
+#include "mpi/mpi.h"
 #include "periph/input_state.h"
 #include "settings/bitrate.h"
-
-using hdext::encode_platform;
 
 CVideoEncoderTask* g_pTaskVENC = nullptr;
 VIDEC_NUMBER videc_number;
@@ -105,7 +103,7 @@ void CVideoEncoderTask::CountFrame(uint32_t size) {
 
 int CVideoEncoderTask::GetStream() {
     int size = 0;
-    frame_buff* frame = encode_platform().venc_get_stream(m_vencChn, &size);
+    frame_buff* frame = INTF_VENC_GetStream(m_vencChn, &size);
     if (!frame) return 0;
     PutStreamToList(frame);
     CountFrame(static_cast<uint32_t>(size));
@@ -114,11 +112,11 @@ int CVideoEncoderTask::GetStream() {
 }
 
 int CVideoEncoderTask::GetEncFd() {
-    m_encFd.store(encode_platform().venc_get_fd(m_vencChn), std::memory_order_relaxed);
+    m_encFd.store(INTF_VENC_GetFd(m_vencChn), std::memory_order_relaxed);
     return m_encFd.load(std::memory_order_relaxed);
 }
 
-void CVideoEncoderTask::CloseEncFd() { encode_platform().venc_close_fd(m_vencChn); }
+void CVideoEncoderTask::CloseEncFd() { INTF_VENC_CloseFd(m_vencChn); }
 
 void CVideoEncoderTask::RunStream(const std::atomic<bool>* stop) {
     auto stopped = [stop] { return stop && stop->load(); };
@@ -155,26 +153,26 @@ void* thread_GetStream(void* task) {
 
 int vi_set() {
     ot_vi_mod_param p{};
-    int r = encode_platform().vi_get_mod_param(&p);
+    int r = ss_mpi_vi_get_mod_param(&p);
     if (r != 0) {
         std::printf("ss_mpi_vi_get_mod_param failed 0x%x\n", r);
         return r;
     }
     p.low_delay_en = 1;
-    r = encode_platform().vi_set_mod_param(&p);
+    r = ss_mpi_vi_set_mod_param(&p);
     if (r != 0) std::printf("ss_mpi_vi_set_mod_param failed 0x%x\n", r);
     return r;
 }
 
 int venc_set() {
     ot_venc_mod_param p{};
-    int r = encode_platform().venc_get_mod_param(&p);
+    int r = ss_mpi_venc_get_mod_param(&p);
     if (r != 0) {
         std::printf("ss_mpi_venc_get_mod_param failed %#x! \n", r);
         return -1;
     }
     p.frame_buf_recycle = 1;
-    r = encode_platform().venc_set_mod_param(&p);
+    r = ss_mpi_venc_set_mod_param(&p);
     if (r != 0) {
         std::printf("ss_mpi_venc_set_mod_param failed %#x! \n", r);
         return -1;
@@ -185,28 +183,27 @@ int venc_set() {
 int Quendor_Start_enVideo_Task(INPUTER_MODE_e mode) {
     CVideoEncoderTask* t = g_pTaskVENC;
     if (!t) return -1;
-    auto& p = encode_platform();
     auto get = [](const std::atomic<int>& v) { return v.load(std::memory_order_relaxed); };
     int dev = 0, chn = 0;
     if (mode == INPUTER_SDI) {
-        p.set_resolution(get(VO_SYNC_3471_ATT), kCaptureIntf, get(FrameRate_3471),
+        INTF_SetResolution(get(VO_SYNC_3471_ATT), kCaptureIntf, get(FrameRate_3471),
                          get(MaxW_3471_ATT), get(MaxH_3471_ATT));
         dev = t->GetSdiDev();
         chn = t->GetSdiChn();
-        p.vi_set_intf_mode(dev, chn, kIntfSdi, get(SCAN_MODE_3471));
+        INTF_VI_Set_Intf_Mode(dev, chn, kIntfSdi, get(SCAN_MODE_3471));
     } else if (mode == INPUTER_HDMI) {
-        p.set_resolution(get(VO_SYNC_6911_ATT), kCaptureIntf, get(FrameRate_6911),
+        INTF_SetResolution(get(VO_SYNC_6911_ATT), kCaptureIntf, get(FrameRate_6911),
                          get(MaxW_6911_ATT), get(MaxH_6911_ATT));
         dev = t->GetHdmiDev();
         chn = t->GetHdmiChn();
-        p.vi_set_intf_mode(dev, chn, kIntfHdmi, get(SCAN_MODE_6911));
+        INTF_VI_Set_Intf_Mode(dev, chn, kIntfHdmi, get(SCAN_MODE_6911));
     }
     const int venc = t->GetVenchn();
-    p.venc_set_bitrate(venc, BitRate.load(std::memory_order_relaxed));
-    p.venc_start(venc);
+    INTF_VENC_SetBitrate(venc, BitRate.load(std::memory_order_relaxed));
+    INTF_VENC_Start(venc);
     VencEn.store(1, std::memory_order_relaxed);
-    p.vi_start(dev, chn);
-    p.sys_bind(kModVi, dev, chn, kModVenc, 0, venc);
+    INTF_VI_Start(dev, chn);
+    INTF_SYS_BIND(kModVi, dev, chn, kModVenc, 0, venc);
 
     pthread_t tid;
     hdext::encode_thread_started();

@@ -1,8 +1,7 @@
-// The audio encode task's capture loop against an observable platform: commands, A-law
+// The audio encode task's capture loop against the recording platform: commands, A-law
 // frames, list fan-out, frame-rate tracking and silence insertion.
 #include "encode/audio_encoder_task.h"
-#include "fake_platform.h"
-#include "media/codec.h"
+#include "encode_test_util.h"
 #include "media/g711.h"
 #include "periph/input_state.h"
 
@@ -18,12 +17,10 @@ int rechecks = 0;
 void count_recheck() { ++rechecks; }
 
 struct AudioTask : ::testing::Test {
-    FakePlatform platform;
-    hdext::EncodePlatform* previous = nullptr;
     CAudioEncoderTask task{0, 1, 0, 0, 0};
 
     void SetUp() override {
-        previous = hdext::set_encode_platform(&platform);
+        fresh_platform();
         vi_mode = 2;
         AudioSampling_6911 = 48000;
         AudioSampling_3471 = 48000;
@@ -40,13 +37,13 @@ struct AudioTask : ::testing::Test {
     }
     void TearDown() override {
         testing::internal::GetCapturedStdout();
-        hdext::set_encode_platform(previous);
+        rec().reset();
     }
     frame_buff_head* claim() { return task.GetFrameHead(); }
     Calls pass_with(int command) {
         audio_en = command;
         task.Pass();
-        return platform.take();
+        return ai_commands();
     }
     static std::vector<int16_t> tone(size_t n) {
         std::vector<int16_t> s(n);
@@ -58,38 +55,38 @@ struct AudioTask : ::testing::Test {
 TEST_F(AudioTask, CommandsAreCarriedOutAtTheNextPass) {
     EXPECT_EQ(pass_with(4), (Calls{"ai_stop 0 0"}));
     EXPECT_EQ(audio_en, 3);
-    EXPECT_EQ(pass_with(0), (Calls{"ai_set_audio 0 0 48000 1 19", "ai_start 0 0"}));
+    EXPECT_EQ(pass_with(0), (Calls{"ai_set_audio 0 48000 1", "ai_start 0 0"}));
     EXPECT_EQ(audio_en, 3);
     AudioSampling_6911 = 44100;
-    EXPECT_EQ(pass_with(1), (Calls{"ai_stop 0 0", "ai_set_audio 0 0 44100 1 19", "ai_start 0 0"}));
+    EXPECT_EQ(pass_with(1), (Calls{"ai_stop 0 0", "ai_set_audio 0 44100 1", "ai_start 0 0"}));
     EXPECT_TRUE(pass_with(3).empty());
     vi_mode = 1;
     AudioSampling_3471 = 48000;
-    EXPECT_EQ(pass_with(2), (Calls{"ai_stop 0 0", "ai_set_audio 1 0 48000 1 19", "ai_start 1 0"}));
+    EXPECT_EQ(pass_with(2), (Calls{"ai_stop 0 0", "ai_set_audio 1 48000 1", "ai_start 1 0"}));
     EXPECT_EQ(pass_with(4), (Calls{"ai_stop 1 0"})) << "the SDI input is now the one in use";
     vi_mode = 0;
-    EXPECT_EQ(pass_with(0), (Calls{"ai_set_audio 1 0 48000 1 19", "ai_start 1 0"}))
+    EXPECT_EQ(pass_with(0), (Calls{"ai_set_audio 1 48000 1", "ai_start 1 0"}))
         << "with no input mode the previous pair is kept";
 }
 
 TEST_F(AudioTask, AStoppedInputIsNotReadUntilStartedAgain) {
     pass_with(4);
-    platform.push_pcm(tone(1024));
+    push_pcm(tone(1024));
     task.Pass();
     task.Pass();
     EXPECT_EQ(task.SamplesSent(), 0u);
-    EXPECT_EQ(pass_with(0), (Calls{"ai_set_audio 0 0 48000 1 19", "ai_start 0 0"}));
+    EXPECT_EQ(pass_with(0), (Calls{"ai_set_audio 0 48000 1", "ai_start 0 0"}));
     EXPECT_EQ(task.SamplesSent(), 1024u) << "the start pass reads the waiting frame";
 }
 
 TEST_F(AudioTask, AnInputStartedWithANewDescriptorIsFollowed) {
-    platform.new_ai_fd_on_start = true;
+    rec().renew_ai_fd_on_enable = true;
     pass_with(1);
-    platform.push_pcm(tone(1024));
+    push_pcm(tone(1024));
     task.Pass();
     EXPECT_EQ(task.SamplesSent(), 1024u);
     pass_with(2);
-    platform.push_pcm(tone(512));
+    push_pcm(tone(512));
     task.Pass();
     EXPECT_EQ(task.SamplesSent(), 1536u);
 }
@@ -97,10 +94,10 @@ TEST_F(AudioTask, AnInputStartedWithANewDescriptorIsFollowed) {
 TEST_F(AudioTask, APcmFrameBecomesOneALawFrameInEachListInUse) {
     frame_buff_head* a = claim();
     frame_buff_head* b = claim();
-    platform.push_pcm(tone(1024), 123456, 42);
+    push_pcm(tone(1024), 123456, 42);
     task.Pass();
     EXPECT_EQ(task.SamplesSent(), 1024u);
-    EXPECT_EQ(platform.released, 1);
+    EXPECT_EQ(rec().count("ss_mpi_ai_release_frame"), 1);
     for (frame_buff_head* l : {a, b}) {
         frame_buff* f = frame_dequeue(l);
         ASSERT_TRUE(f);
@@ -133,10 +130,10 @@ TEST_F(AudioTask, AudioListsUseTheirOwnLimitAndMessages) {
 TEST_F(AudioTask, SilenceIsInsertedUntilAudioIsWithin80msOfVideo) {
     // 396900 samples = 9 s at the 44.1 kHz audio clock, sent before any frame rate is known.
     for (int i = 0; i < 387; ++i) {
-        platform.push_pcm(tone(1024));
+        push_pcm(tone(1024));
         task.Pass();
     }
-    platform.push_pcm(tone(396900 - 387 * 1024));
+    push_pcm(tone(396900 - 387 * 1024));
     task.Pass();
     ASSERT_EQ(task.SamplesSent(), 396900u);
 
@@ -174,7 +171,7 @@ TEST_F(AudioTask, NoSilenceWithoutAudioOnTheInput) {
 TEST_F(AudioTask, AFrameRateChangeResetsBothCounters) {
     Frame_en = 1;
     task.Pass();
-    platform.push_pcm(tone(1024));
+    push_pcm(tone(1024));
     task.Pass();
     videc_number.total = 30;
     EXPECT_EQ(task.SamplesSent(), 1024u);
@@ -198,16 +195,16 @@ TEST_F(AudioTask, AZeroFrameRateKeepsTheRequestPending) {
 
 TEST_F(AudioTask, SoundAfterSilenceReReadsTheHdmiRate) {
     RestartAudio = 1;
-    platform.push_pcm(std::vector<int16_t>(1024, 0));
+    push_pcm(std::vector<int16_t>(1024, 0));
     task.Pass();
     EXPECT_EQ(RestartAudio, 1);
-    platform.push_pcm(tone(1024));
+    push_pcm(tone(1024));
     task.Pass();
     EXPECT_EQ(rechecks, 1);
     EXPECT_EQ(RestartAudio, 0);
 
     RestartAudio = 1;
-    platform.push_pcm(tone(1024));
+    push_pcm(tone(1024));
     task.Pass();
     EXPECT_EQ(rechecks, 1) << "sound without silence before: nothing to re-read";
     EXPECT_EQ(RestartAudio, 0);

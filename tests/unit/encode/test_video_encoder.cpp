@@ -1,13 +1,12 @@
 // The video encode task: picture fan-out to the consumer lists, drop-all, list hand-out and
-// release, statistics, and the stream thread against an observable platform.
+// release, statistics, and the stream thread against the recording platform.
 #include <atomic>
 #include <chrono>
 #include <thread>
 
 #include "core/mempool.h"
 #include "encode/video_encoder_task.h"
-#include "fake_platform.h"
-#include "media/codec.h"
+#include "encode_test_util.h"
 #include "periph/input_state.h"
 #include "settings/bitrate.h"
 
@@ -21,21 +20,19 @@ namespace {
 int payloads_in_use() { return frame_pool(kFrameKindVideo, true)->used; }
 
 struct VideoTask : ::testing::Test {
-    FakePlatform platform;
-    hdext::EncodePlatform* previous = nullptr;
     CVideoEncoderTask task{0, 0, 0, 3, 12};
 
     void SetUp() override {
-        previous = hdext::set_encode_platform(&platform);
+        fresh_platform();
         videc_number.total = 0;
         videc_number.bytes = 0;
         videc_number.frames = 0;
     }
-    void TearDown() override { hdext::set_encode_platform(previous); }
+    void TearDown() override { rec().reset(); }
 
     // One picture through the task as the stream thread handles it.
     void feed(uint32_t tag, uint32_t size = 1000) {
-        platform.push_picture(size, tag);
+        push_picture(size, tag);
         task.GetStream();
     }
     frame_buff_head* claim() {
@@ -149,17 +146,17 @@ TEST_F(VideoTask, StreamThreadWaitsOnTheDescriptorAndIdlesWhileTheEncoderIsOff) 
     VencEn = 1;
     std::atomic<bool> stop{false};
     std::thread t([&] { task.RunStream(&stop); });
-    for (uint32_t i = 1; i <= 5; ++i) platform.push_picture(500, i);
+    for (uint32_t i = 1; i <= 5; ++i) push_picture(500, i);
     EXPECT_TRUE(eventually([&] { return frame_queue_count(l) == 5; }));
 
     VencEn = 0;
-    const int reads_before = platform.fd_reads();
-    platform.push_picture(500, 6);
+    const int reads_before = fd_reads();
+    push_picture(500, 6);
     std::this_thread::sleep_for(50ms); // several idle periods: the picture must stay put
-    EXPECT_EQ(platform.pictures_taken(), 5) << "no read-out while the encoder is off";
+    EXPECT_EQ(pictures_taken(), 5) << "no read-out while the encoder is off";
     VencEn = 1;
     EXPECT_TRUE(eventually([&] { return frame_queue_count(l) == 6; }));
-    EXPECT_GT(platform.fd_reads(), reads_before) << "descriptor fetched again after idling";
+    EXPECT_GT(fd_reads(), reads_before) << "descriptor fetched again after idling";
     stop = true;
     t.join();
     EXPECT_EQ(drain(l), (std::vector<uint64_t>{1, 2, 3, 4, 5, 6}));
@@ -173,11 +170,11 @@ TEST_F(VideoTask, AnEncoderRecreatedDuringAWaitIsPickedUp) {
     VencEn = 1;
     std::atomic<bool> stop{false};
     std::thread t([&] { task.RunStream(&stop); });
-    platform.push_picture(500, 1);
+    push_picture(500, 1);
     EXPECT_TRUE(eventually([&] { return frame_queue_count(l) == 1; }));
     // Stopped and started again between two looks at VencEn: only the descriptor tells.
-    platform.recreate_encoder();
-    platform.push_picture(500, 2);
+    rec().renew_venc_fd();
+    push_picture(500, 2);
     EXPECT_TRUE(eventually([&] { return frame_queue_count(l) == 2; }));
     stop = true;
     t.join();
@@ -188,8 +185,12 @@ TEST_F(VideoTask, AnEncoderRecreatedDuringAWaitIsPickedUp) {
 TEST_F(VideoTask, ModuleParameterFlagsAreSet) {
     EXPECT_EQ(vi_set(), 0);
     EXPECT_EQ(venc_set(), 0);
-    EXPECT_EQ(platform.take(),
-              (std::vector<std::string>{"vi_set_mod_param 1", "venc_set_mod_param 1"}));
+    EXPECT_EQ(rec().names(), (std::vector<std::string>{
+                                 "ss_mpi_vi_get_mod_param", "ss_mpi_vi_set_mod_param",
+                                 "ss_mpi_venc_get_mod_param", "ss_mpi_venc_set_mod_param"}));
+    EXPECT_EQ(rec().find("ss_mpi_vi_set_mod_param").as<ot_vi_mod_param>().low_delay_en, 1);
+    EXPECT_EQ(rec().find("ss_mpi_venc_set_mod_param").as<ot_venc_mod_param>().frame_buf_recycle,
+              1);
 }
 
 } // namespace

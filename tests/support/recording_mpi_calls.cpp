@@ -139,13 +139,18 @@ int ss_mpi_venc_set_rc_param(int chn, const ot_venc_rc_param* param) {
     return rec().log_in("ss_mpi_venc_set_rc_param", {static_cast<long long>(chn)}, param);
 }
 int ss_mpi_venc_get_fd(int chn) {
-    return rec().log("ss_mpi_venc_get_fd", {static_cast<long long>(chn)});
+    const int r = rec().log("ss_mpi_venc_get_fd", {static_cast<long long>(chn)});
+    return rec().descriptors() ? rec().venc_fd() : r;
 }
 int ss_mpi_venc_close_fd(int chn) {
     return rec().log("ss_mpi_venc_close_fd", {static_cast<long long>(chn)});
 }
 int ss_mpi_venc_query_status(int chn, ot_venc_chn_status* status) {
-    return rec().log_out("ss_mpi_venc_query_status", {static_cast<long long>(chn)}, status);
+    const int r =
+        rec().log_out("ss_mpi_venc_query_status", {static_cast<long long>(chn)}, status);
+    if (r == 0 && rec().descriptors())
+        status->cur_packs = rec().pictures_waiting();
+    return r;
 }
 int ss_mpi_venc_release_stream(int chn, ot_venc_stream* stream) {
     return rec().log_out("ss_mpi_venc_release_stream", {static_cast<long long>(chn)}, stream);
@@ -278,6 +283,8 @@ int ss_mpi_ai_disable(int dev) {
     return rec().log("ss_mpi_ai_disable", {static_cast<long long>(dev)});
 }
 int ss_mpi_ai_enable_chn(int dev, int chn) {
+    if (rec().renew_ai_fd_on_enable)
+        rec().renew_ai_fd();
     return rec().log("ss_mpi_ai_enable_chn",
                      {static_cast<long long>(dev), static_cast<long long>(chn)});
 }
@@ -322,14 +329,19 @@ int ss_mpi_ai_set_chn_param(int dev, int chn, const ot_ai_chn_param* param) {
                         {static_cast<long long>(dev), static_cast<long long>(chn)}, param);
 }
 int ss_mpi_ai_get_fd(int dev, int chn) {
-    return rec().log("ss_mpi_ai_get_fd",
-                     {static_cast<long long>(dev), static_cast<long long>(chn)});
+    const int r =
+        rec().log("ss_mpi_ai_get_fd", {static_cast<long long>(dev), static_cast<long long>(chn)});
+    return rec().descriptors() ? rec().ai_fd() : r;
 }
 int ss_mpi_ai_get_frame(int dev, int chn, ot_audio_frame* frame, ot_aec_frame* aec,
                         int timeout_ms) {
     if (aec)
         *aec = ot_aec_frame{};
-    return rec().log_out("ss_mpi_ai_get_frame", {dev, chn, aec != nullptr, timeout_ms}, frame);
+    const int r =
+        rec().log_out("ss_mpi_ai_get_frame", {dev, chn, aec != nullptr, timeout_ms}, frame);
+    if (r != 0 || !rec().descriptors())
+        return r;
+    return rec().take_pcm(frame) ? 0 : static_cast<int>(0xA0018006); // nothing captured yet
 }
 int ss_mpi_ai_release_frame(int dev, int chn, const ot_audio_frame* frame,
                             const ot_aec_frame* aec) {
