@@ -155,6 +155,9 @@ struct Tx {
     ~Tx() {
         listener.reset();
         hdext::stop_encode_threads();
+        // The software platform's capture threads end with their units, not at exit.
+        hdmi_turn_off_video();
+        INTF_CodecExit();
         g_pTaskVENC->ReleaseFrameHead(video);
         ::close(fifo);
         unsetenv("HDEXT_BOARD_ROOT");
