@@ -7,6 +7,7 @@
 #include <fstream>
 #include <thread>
 
+#include "support/board_root.h"
 #include "board/board.h"
 #include "capture_fixture.h"
 #include "encode/audio_encoder_task.h"
@@ -47,17 +48,15 @@ std::pair<int, int> decoded_size(frame_buff_head* list) {
 void drop_all(frame_buff_head* list) { frame_queue_flush(list); }
 
 struct CapturePipelineTest : HdmiBench {
+    std::unique_ptr<hdext::test::TempBoardRoot> board_root;
     fs::path root;
 
     void SetUp() override {
         HdmiBench::SetUp();
-        char tmpl[] = "/tmp/hdext-capture-XXXXXX";
-        ASSERT_TRUE(mkdtemp(tmpl));
-        root = tmpl;
-        fs::create_directories(root / "sim");
         // The process-wide pieces (audio re-check, facade) must find a simulated board.
-        setenv("HDEXT_BOARD_ROOT", root.c_str(), 1);
-        hdext::board::reload_root();
+        board_root = std::make_unique<hdext::test::TempBoardRoot>();
+        root = board_root->dir();
+        fs::create_directories(root / "sim");
         // The chip and the software capture both follow the board's sim/hdmi-in.
         hdext::board::register_sim_i2c_device(kBus, 0x2B,
                                               hdext::sim::make_lt6911_model_for_board());
@@ -66,9 +65,7 @@ struct CapturePipelineTest : HdmiBench {
         std::ofstream(root / "sim/hdmi-in") << s << "\n";
     }
     void TearDown() override {
-        unsetenv("HDEXT_BOARD_ROOT");
-        hdext::board::reload_root();
-        fs::remove_all(root);
+        board_root.reset();
         HdmiBench::TearDown();
     }
 };

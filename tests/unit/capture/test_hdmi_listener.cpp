@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "support/board_root.h"
 #include "board/board.h"
 #include "capture_fixture.h"
 
@@ -44,6 +45,7 @@ private:
 };
 
 struct ListenerBench : HdmiBench {
+    std::unique_ptr<hdext::test::TempBoardRoot> board_root;
     fs::path root;
     std::shared_ptr<OverlapWatch> watch = std::make_shared<OverlapWatch>(model);
     int fifo_w = -1;
@@ -51,22 +53,17 @@ struct ListenerBench : HdmiBench {
     void SetUp() override {
         HdmiBench::SetUp();
         hdext::board::register_sim_i2c_device(kBus, 0x2B, watch);
-        char tmpl[] = "/tmp/hdext-capture-XXXXXX";
-        ASSERT_TRUE(mkdtemp(tmpl));
-        root = tmpl;
+        board_root = std::make_unique<hdext::test::TempBoardRoot>();
+        root = board_root->dir();
         fs::create_directories(root / "dev");
         ASSERT_EQ(mkfifo((root / "dev/lt6911").c_str(), 0600), 0);
         // Held open so the bytes stay queued until the listener has opened its end.
         fifo_w = ::open((root / "dev/lt6911").c_str(), O_RDWR | O_NONBLOCK);
         ASSERT_GE(fifo_w, 0);
-        setenv("HDEXT_BOARD_ROOT", root.c_str(), 1);
-        hdext::board::reload_root();
     }
     void TearDown() override {
         ::close(fifo_w);
-        unsetenv("HDEXT_BOARD_ROOT");
-        hdext::board::reload_root();
-        fs::remove_all(root);
+        board_root.reset();
         HdmiBench::TearDown();
     }
     void notify(int bytes) { ASSERT_EQ(::write(fifo_w, "xxxx", bytes), bytes); }

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "support/board_root.h"
 #include "board/board.h"
 #include "board/notify.h"
 #include "sim/devices/world_capture.h"
@@ -21,21 +22,15 @@ using namespace hdext;
 namespace {
 
 struct SimBoard : ::testing::Test {
+    std::unique_ptr<test::TempBoardRoot> board_root;
     fs::path root;
     void SetUp() override {
-        char tmpl[] = "/tmp/hdext-capture-XXXXXX";
-        ASSERT_TRUE(mkdtemp(tmpl));
-        root = tmpl;
+        board_root = std::make_unique<test::TempBoardRoot>();
+        root = board_root->dir();
         fs::create_directories(root / "sim");
         fs::create_directories(root / "dev");
-        setenv("HDEXT_BOARD_ROOT", root.c_str(), 1);
-        board::reload_root();
     }
-    void TearDown() override {
-        unsetenv("HDEXT_BOARD_ROOT");
-        board::reload_root();
-        fs::remove_all(root);
-    }
+    void TearDown() override { board_root.reset(); }
     void sdi(const std::string& text) { std::ofstream(root / "sim/sdi-in") << text; }
 };
 

@@ -1,10 +1,10 @@
 // A temporary board root for software-platform tests; removed afterwards.
 #pragma once
-#include "board/board.h"
-#include <cstdlib>
+#include "support/board_root.h"
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <memory>
 #include <string>
 
 namespace hdext::test {
@@ -12,17 +12,11 @@ namespace hdext::test {
 class SimBoard : public ::testing::Test {
   protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/sim_mpi_test.XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        root = tmpl;
+        board_root = std::make_unique<TempBoardRoot>();
+        root = board_root->dir();
         std::filesystem::create_directories(root + "/sim");
-        setenv("HDEXT_BOARD_ROOT", root.c_str(), 1);
-        board::reload_root();
     }
-    void TearDown() override {
-        std::error_code ec;
-        std::filesystem::remove_all(root, ec);
-    }
+    void TearDown() override { board_root.reset(); }
     void write(const std::string& rel, const std::string& text) {
         std::ofstream(root + rel) << text << "\n";
     }
@@ -30,6 +24,7 @@ class SimBoard : public ::testing::Test {
         std::ifstream in(root + rel);
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
+    std::unique_ptr<TempBoardRoot> board_root;
     std::string root;
 };
 
