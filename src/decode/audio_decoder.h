@@ -1,0 +1,36 @@
+// RX audio decode: G.711 A-law frames from the stream receiver played on the HDMI and SDI
+// audio outputs. The receiver appends from its reader thread; the decoding thread owns the rest.
+#pragma once
+#include <atomic>
+#include <cstdint>
+
+#include "core/frame.h"
+
+class CAudioDecoderTask {
+public:
+    CAudioDecoderTask() = default;
+    ~CAudioDecoderTask();
+
+    int Initialize(int hdmi_dev, int hdmi_chn, int sdi_dev, int sdi_chn, int v5, int payload, int bit_width);
+    void SetDecodeFlag(int flag) { m_DecodeFlag.store(flag, std::memory_order_relaxed); }
+    void InitList(int n);
+    int SetFrameListLength(int n);
+    // Stream receiver thread: drops the whole backlog when over the limit, then queues a clone.
+    // The caller keeps and frees its own frame. Always 0.
+    int DispatchAFrameToList(frame_buff* frame);
+    int RtmpDispatchAFrameToList(frame_buff* frame);
+
+    int m_HdmiAoDev = 1;
+    int m_HdmiAoChn = 0;
+    int m_SdiAoDev = 0;
+    int m_SdiAoChn = 0;
+    int m_Value5 = 0;
+    int m_PayloadType = 19;
+    int m_BitWidth = 1;
+    std::atomic<int> m_ListLimit{100};
+    std::atomic<int> m_DecodeFlag{0};
+    frame_buff_head* m_pList = nullptr;
+    frame_buff_head* m_pRtmpList = nullptr;
+};
+
+extern CAudioDecoderTask* g_pADecoder;
