@@ -3,6 +3,7 @@
 #include <new>
 
 #include "decode/audio_decoder.h"
+#include "core/task.h"
 #include "decode/video_decoder.h"
 
 CMediaDecoder* g_pDecoder = nullptr;
@@ -97,4 +98,9 @@ int CAudioDecoderTask::DispatchAFrameToList(frame_buff* frame) {
 
 int CAudioDecoderTask::RtmpDispatchAFrameToList(frame_buff* frame) {
     return dispatch(m_pRtmpList, frame, m_ListLimit.load(std::memory_order_relaxed));
+}
+
+int notify_decoding_task(int sender, unsigned msgId, char* data, int len) {
+    MSG_INFO msg{static_cast<uint32_t>(sender), kVideoDecodeModule, msgId, static_cast<uint32_t>(len), data};
+    return send_msg(&msg);
 }

@@ -49,6 +49,10 @@ public:
     // Posts {src, 0x3000, msgid, len, data} to the network task; the payload is copied.
     static int Notify(uint32_t src, uint32_t msgid, const void* data, int len);
 
+    // Starts the DHCP server "dhcpd" for ifname and waits until it runs (TX "wlan0", the RX's
+    // wired re-stream port). Network task or re-stream check thread; blocks.
+    static int start_daemon_dhcpd(const char* ifname);
+
     WIRELESS_MODE_E mode = WIRELESS_MODE_AP;
 
     static std::mutex m_Lock;
