@@ -12,6 +12,10 @@ if(HDEXT_SANITIZE)
   add_link_options(-fsanitize=${_san})
 endif()
 
+# Diagnostic lines name files relative to the project (src/core/task.cpp), whatever the
+# checkout's location; also keeps object files identical across checkouts for ccache.
+add_compile_options(-fmacro-prefix-map=${PROJECT_SOURCE_DIR}/=)
+
 # The crash report prints symbol names from backtrace_symbols().
 add_link_options(-rdynamic)
 

@@ -74,6 +74,8 @@ std::chrono::milliseconds SdiDetector::lost() {
     pipeline_.sdi_turn_off_video();
     pipeline_.sdi_turn_off_audio();
     if (get(VO_SYNC_6911_ATT) != kNoSync) {
+        // The audio pacing must take the HDMI frame rate again, as on every input change.
+        Frame_en.store(1, std::memory_order_relaxed);
         show_sync(get(VO_SYNC_6911_ATT));
         set(vi_mode, 2);
         std::fprintf(stderr, "\n $$$$$ 6911 w=%d,h=%d,frame=%d,SCAN_MODE_6911=%d \n",

@@ -117,28 +117,34 @@ void CAudioEncoderTask::HandleCommand() {
     if (cmd != hdext::kAudioRunning) audio_en.store(hdext::kAudioRunning, std::memory_order_relaxed);
     pthread_mutex_unlock(&audio_mutex);
 
-    if (cmd != hdext::kAudioRunning && cmd != hdext::kAudioStop) m_capturing = true;
+    // audio_en holds one command, so a stop followed at once by a start is seen as the start
+    // alone: a start therefore first stops whichever input still captures.
     switch (cmd) {
     case hdext::kAudioStart:
+        StopCapture();
         SelectInput();
         INTF_AI_SetAudio(m_dev, m_chn, m_rate, kSoundMode, kBitWidthArg);
         INTF_AI_Start(m_dev, m_chn);
+        CapturingOn(m_dev, m_chn);
         break;
     case hdext::kAudioRestart:
         SelectInput();
+        if (m_capDev != m_dev || m_capChn != m_chn) StopCapture();
         INTF_AI_Stop(m_dev, m_chn);
         INTF_AI_SetAudio(m_dev, m_chn, m_rate, kSoundMode, kBitWidthArg);
         INTF_AI_Start(m_dev, m_chn);
+        CapturingOn(m_dev, m_chn);
         break;
     case hdext::kAudioSdiFromHdmi:
         SelectInput();
+        if (m_capDev != m_hdmiDev || m_capChn != m_hdmiChn) StopCapture();
         INTF_AI_Stop(m_hdmiDev, m_hdmiChn);
         INTF_AI_SetAudio(m_sdiDev, m_sdiChn, get(AudioSampling_3471), kSoundMode, kBitWidthArg);
         INTF_AI_Start(m_sdiDev, m_sdiChn);
+        CapturingOn(m_sdiDev, m_sdiChn);
         break;
     case hdext::kAudioStop:
-        INTF_AI_Stop(m_dev, m_chn);
-        m_capturing = false;
+        StopCapture();
         return;
     default:
         return;
@@ -146,6 +152,18 @@ void CAudioEncoderTask::HandleCommand() {
     // A started input may hand out a new descriptor; the one taken before the start can be
     // closed by then.
     m_fd = ss_mpi_ai_get_fd(m_dev, m_chn);
+}
+
+void CAudioEncoderTask::CapturingOn(int dev, int chn) {
+    m_capturing = true;
+    m_capDev = dev;
+    m_capChn = chn;
+}
+
+void CAudioEncoderTask::StopCapture() {
+    if (!m_capturing) return;
+    INTF_AI_Stop(m_capDev, m_capChn);
+    m_capturing = false;
 }
 
 bool CAudioEncoderTask::CaptureOne() {
@@ -252,7 +270,10 @@ void CAudioEncoderTask::Pace() {
 }
 
 void CAudioEncoderTask::Pass() {
-    if (!m_started) SelectInput();
+    if (!m_started) {
+        SelectInput(); // the input Quendor_Start_enAudio_Task started
+        CapturingOn(m_dev, m_chn);
+    }
     HandleCommand();
     // A stopped input is not waited on (its descriptor may stay readable): the pass just
     // waits as long as a quiet input would.

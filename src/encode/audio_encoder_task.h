@@ -58,6 +58,8 @@ public:
 private:
     void SelectInput();
     void HandleCommand();
+    void StopCapture();
+    void CapturingOn(int dev, int chn);
     bool CaptureOne();
     bool UpdateFrameRate();
     void Pace();
@@ -77,6 +79,8 @@ private:
     // Capture loop state.
     bool m_started = false;
     bool m_capturing = true; // cleared by a stop command, set by any start
+    int m_capDev = 0;        // the input capturing while m_capturing is set
+    int m_capChn = 0;
     int m_dev = 0;
     int m_chn = 0;
     int m_rate = hdext::kAudioNoRate;

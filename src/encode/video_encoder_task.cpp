@@ -133,9 +133,12 @@ void CVideoEncoderTask::RunStream(const std::atomic<bool>* stop) {
             fd = GetEncFd();
             continue;
         }
-        if (!relaxed(VencEn)) continue; // being stopped: leave its last picture alone
         const uint64_t before = videc_number.total.load(std::memory_order_relaxed);
-        GetStream();
+        {
+            auto hold = HoldReadout();
+            if (!relaxed(VencEn)) continue; // stopped: leave its last picture alone
+            GetStream();
+        }
         if (videc_number.total.load(std::memory_order_relaxed) != before &&
             ++m_taken % hdext::kVencReportEvery == 0)
             DUMP(3, "video encoder: %llu pictures, %d bits per picture\n",

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <mutex>
 
 #include "core/frame.h"
 
@@ -59,6 +60,11 @@ public:
         m_fdWait = fd_wait;
     }
 
+    // Held by the stream thread while it reads a picture out of the encoder, and by whoever
+    // stops the encoder, so a channel is never torn down under a read-out. Any thread; blocks
+    // for at most one picture's copy.
+    std::unique_lock<std::mutex> HoldReadout() { return std::unique_lock<std::mutex>(m_readout); }
+
     int GetSdiDev() const { return m_sdiDev; }
     int GetSdiChn() const { return m_sdiChn; }
     int GetHdmiDev() const { return m_hdmiDev; }
@@ -76,6 +82,7 @@ private:
     int m_vencChn;
     frame_buff_head m_lists[3];
     std::atomic<uint8_t> m_inUse[3] = {};
+    std::mutex m_readout;
     uint64_t m_taken = 0; // pictures read out by the stream thread, for the progress line
     std::chrono::milliseconds m_idle = hdext::kVencIdleSleep;
     std::chrono::milliseconds m_fdWait = hdext::kVencFdWait;

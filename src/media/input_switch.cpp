@@ -27,6 +27,8 @@ void turn_off(int dev, int chn) {
     if (g_pTaskVENC == nullptr)
         return;
     const int venc = g_pTaskVENC->GetVenchn();
+    // The stream thread may be copying a picture out of this channel right now.
+    auto hold = g_pTaskVENC->HoldReadout();
     INTF_SYS_UNBIND(OT_ID_VI, dev, chn, OT_ID_VENC, 0, venc);
     INTF_VI_Stop(dev, chn);
     VencEn.store(0, std::memory_order_relaxed);

@@ -79,6 +79,7 @@ int ss_mpi_mipi_open(const char* dev_path) {
 }
 
 int ss_mpi_venc_get_stream(int chn, ot_venc_stream* stream, int timeout_ms) {
+    if (rec().during_get_stream) rec().during_get_stream();
     std::lock_guard<std::recursive_mutex> g(rec().mu);
     rec().log("ss_mpi_venc_get_stream", {chn, timeout_ms});
     auto it = rec().results.find("ss_mpi_venc_get_stream");

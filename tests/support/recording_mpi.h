@@ -6,6 +6,7 @@
 #include "mpi/mpi.h"
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -47,6 +48,10 @@ class RecordingMpi {
     // The n-th call of that name (0 = first); fails the test when missing.
     const MpiCall& find(const std::string& name, int n = 0) const;
     int count(const std::string& name) const;
+
+    // Run by ss_mpi_venc_get_stream before it hands a picture out, on the caller's thread,
+    // without the log lock: a test may hold a read-out there. Set it while no thread reads.
+    std::function<void()> during_get_stream;
 
     // Packs the next ss_mpi_venc_get_stream hands out.
     std::vector<ot_venc_pack> packs;

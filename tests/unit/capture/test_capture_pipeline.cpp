@@ -16,12 +16,15 @@
 #include "h264_probe.h"
 #include "media/codec.h"
 #include "settings/bitrate.h"
+#include "sim/mpi/sim_control.h"
 
 namespace fs = std::filesystem;
 using namespace capture_test;
 using namespace std::chrono_literals;
 
 namespace {
+
+constexpr int kCaptureRestarts = 300;
 
 template <class F> bool eventually(F done, std::chrono::seconds limit = 20s) {
     for (auto end = std::chrono::steady_clock::now() + limit;
@@ -70,15 +73,25 @@ struct CapturePipelineTest : HdmiBench {
     }
 };
 
+// The process-wide TX pieces, made once for the test program as start-up makes them.
+void start_tx_once() {
+    static const bool done = [] {
+        EXPECT_EQ(init_frame_buff_mgr(512, 102400), 0);
+        EXPECT_EQ(init_audio_frame_buff_mgr(512, 8192), 0);
+        BitRate = 8;
+        EXPECT_EQ(INTF_CodecInit(), 0);
+        Quendor_Init_enVideo_Task();
+        Quendor_Init_enAudio_Task();
+        g_pTaskVENC->SetTiming(1ms, 5ms); // the stream thread follows restarts at once
+        g_pAEncoder->SetAudioRecheck([] { get_6911_Audio(); });
+        return true;
+    }();
+    (void)done;
+}
+
 TEST_F(CapturePipelineTest, PlugRetuneAndUnplugReachTheConsumerLists) {
-    ASSERT_EQ(init_frame_buff_mgr(512, 102400), 0);
-    ASSERT_EQ(init_audio_frame_buff_mgr(512, 8192), 0);
-    BitRate = 8;
-    ASSERT_EQ(INTF_CodecInit(), 0);
-    Quendor_Init_enVideo_Task();
-    Quendor_Init_enAudio_Task();
+    start_tx_once();
     ASSERT_TRUE(g_pTaskVENC && g_pAEncoder);
-    g_pAEncoder->SetAudioRecheck([] { get_6911_Audio(); });
 
     frame_buff_head* video = g_pTaskVENC->GetFrameHead();
     frame_buff_head* audio = g_pAEncoder->GetFrameHead();
@@ -106,6 +119,26 @@ TEST_F(CapturePipelineTest, PlugRetuneAndUnplugReachTheConsumerLists) {
     EXPECT_EQ(VencEn, 1);
     drop_all(video);
     EXPECT_EQ(decoded_size(video), std::make_pair(1920, 1080));
+
+    // Capture restarted again and again while pictures flow: every stop lands while the
+    // stream thread is about to read a picture out of the channel being torn down.
+    plug("720x480p60 audio=48000");
+    real.run_sequence();
+    ASSERT_EQ(VencEn, 1);
+    for (int i = 0; i < kCaptureRestarts; ++i) {
+        const uint64_t taken = videc_number.total.load();
+        const uint64_t encoded = hdext::sim::venc_stats(0).encoded;
+        ASSERT_TRUE(eventually([&] { return hdext::sim::venc_stats(0).encoded > encoded; }))
+            << "restart " << i << ": no picture encoded";
+        hdmi_turn_off_video();
+        hdmi_turn_on_video();
+        if (i % 50 == 49) {
+            ASSERT_TRUE(eventually([&] { return videc_number.total.load() > taken; }))
+                << "restart " << i << ": pictures no longer read out";
+        }
+        drop_all(video);
+    }
+    EXPECT_EQ(decoded_size(video), std::make_pair(720, 480)) << "pictures flow after restarts";
 
     // Unplugged: capture closes and pictures stop.
     plug("none");

@@ -67,9 +67,11 @@ TEST_F(SdiBench, ReturnsToHdmiAfterThreeBadReadings) {
     EXPECT_TRUE(poll(0x1D, kSdiDebounceCycle).empty());
     EXPECT_TRUE(poll(0x77, kSdiDebounceCycle).empty()) << "a code outside the table is a loss";
     EXPECT_EQ(vi_mode, 1);
+    Frame_en = 0;
     EXPECT_EQ(poll(0x1D), (Calls{"sdi_off_video", "sdi_off_audio", "hdmi_on_video",
                                  "hdmi_on_audio"}));
     EXPECT_EQ(vi_mode, 2);
+    EXPECT_EQ(Frame_en, 1) << "audio pacing must take the HDMI frame rate again";
     EXPECT_EQ(VO_SYNC_3471_ATT, 49);
     EXPECT_EQ(old_sdi_sync, -1);
     EXPECT_EQ(app_status[2], 23);

@@ -69,6 +69,19 @@ TEST_F(AudioTask, CommandsAreCarriedOutAtTheNextPass) {
         << "with no input mode the previous pair is kept";
 }
 
+TEST_F(AudioTask, AStopOverwrittenByAStartStillStopsTheOtherInput) {
+    vi_mode = 1;
+    pass_with(2); // SDI took over
+    vi_mode = 2;  // SDI lost: its stop and the HDMI start come before the next pass
+    audio_en = 4;
+    EXPECT_EQ(pass_with(0), (Calls{"ai_stop 1 0", "ai_set_audio 0 48000 1", "ai_start 0 0"}));
+    vi_mode = 1;
+    EXPECT_EQ(pass_with(2), (Calls{"ai_stop 0 0", "ai_set_audio 1 48000 1", "ai_start 1 0"}))
+        << "SDI takes over again from a stopped SDI input";
+    EXPECT_EQ(pass_with(0), (Calls{"ai_stop 1 0", "ai_set_audio 1 48000 1", "ai_start 1 0"}))
+        << "a start on the running input restarts it";
+}
+
 TEST_F(AudioTask, AStoppedInputIsNotReadUntilStartedAgain) {
     pass_with(4);
     push_pcm(tone(1024));

@@ -1,5 +1,6 @@
 // The video encode task: picture fan-out to the consumer lists, drop-all, list hand-out and
 // release, statistics, and the stream thread against the recording platform.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -7,6 +8,7 @@
 #include "core/mempool.h"
 #include "encode/video_encoder_task.h"
 #include "encode_test_util.h"
+#include "media/codec.h"
 #include "periph/input_state.h"
 #include "settings/bitrate.h"
 
@@ -180,6 +182,39 @@ TEST_F(VideoTask, AnEncoderRecreatedDuringAWaitIsPickedUp) {
     t.join();
     VencEn = 0;
     EXPECT_EQ(drain(l), (std::vector<uint64_t>{1, 2}));
+}
+
+TEST_F(VideoTask, StoppingTheEncoderWaitsForAReadOutInProgress) {
+    task.SetTiming(1ms, 20ms);
+    CVideoEncoderTask* const program_task = g_pTaskVENC;
+    g_pTaskVENC = &task;
+    VencEn = 1;
+    std::atomic<bool> reading{false};
+    rec().during_get_stream = [&] {
+        reading = true;
+        // Gives a stop racing this read-out every chance to tear the channel down now.
+        for (auto end = std::chrono::steady_clock::now() + 200ms;
+             std::chrono::steady_clock::now() < end && rec().count("ss_mpi_venc_stop_chn") == 0;)
+            std::this_thread::sleep_for(1ms);
+    };
+    std::atomic<bool> stop{false};
+    std::thread t([&] { task.RunStream(&stop); });
+    push_picture(500, 1);
+    ASSERT_TRUE(eventually([&] { return reading.load(); }));
+    testing::internal::CaptureStdout();
+    hdmi_turn_off_video();
+    testing::internal::GetCapturedStdout();
+    stop = true;
+    t.join();
+    rec().during_get_stream = nullptr;
+    g_pTaskVENC = program_task;
+
+    const auto venc = rec().names("ss_mpi_venc_");
+    auto at = [&](const char* n) { return std::find(venc.begin(), venc.end(), n) - venc.begin(); };
+    ASSERT_LT(at("ss_mpi_venc_stop_chn"), static_cast<long>(venc.size()));
+    EXPECT_LT(at("ss_mpi_venc_release_stream"), at("ss_mpi_venc_stop_chn"))
+        << "the picture is released before its channel is stopped";
+    EXPECT_EQ(VencEn, 0);
 }
 
 TEST_F(VideoTask, ModuleParameterFlagsAreSet) {
