@@ -2,6 +2,7 @@
 // the text is kept whole (comments included) so a saved file keeps its layout.
 #include "core/ini.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -115,7 +116,7 @@ Found find(const char* section, const char* key) {
         if (l->kind != kKey) continue;
         size_t cut = uncommented_len(l->text);
         size_t eq = std::strcspn(l->text, "=");
-        if (!same_name(l->text, eq, key)) continue;
+        if (eq >= cut || !same_name(l->text, eq, key)) continue;
         f.key = l;
         f.key_len = eq;
         f.value.assign(l->text + eq + 1, cut - eq - 1);
@@ -159,13 +160,24 @@ bool read_lines(FILE* fp) {
     return ok;
 }
 
-bool has_line_break(const std::string& s) { return s.find_first_of("\r\n") != std::string::npos; }
+bool has_any(const std::string& s, const char* chars) {
+    return s.find_first_of(chars) != std::string::npos;
+}
 
 // A line break cannot be stored in a line: names holding one are refused and a value is cut
 // at its first, so outside text (a network name, a passphrase) never adds lines of its own.
+// Names and values that would read back as something else (a comment, another key, a section
+// line) are refused: the document keeps what it had.
 void set_value(const char* section, const char* key, std::string value) {
-    if (!section || !key || has_line_break(section) || has_line_break(key)) return;
+    if (!section || !key || has_any(section, "\r\n;") || has_any(key, "=") ||
+        !IniValueStorable(key))
+        return;
     value = value.substr(0, value.find_first_of("\r\n"));
+    if (!IniValueStorable(value.c_str())) {
+        std::fprintf(stderr, "INI: value of %s refused: ';' or '[' with ']' would not read back\n",
+                     key);
+        return;
+    }
     Found f = find(section, key);
     if (f.key) {
         std::string text(f.key->text, f.key_len);
@@ -224,6 +236,30 @@ std::string write_temp(const std::string& path) {
 }
 
 }  // namespace
+
+bool IniValueStorable(const char* value) {
+    if (!value) return false;
+    const std::string v(value);
+    const bool brackets = has_any(v, "[") && has_any(v, "]");
+    return !brackets && !has_any(v, ";\r\n");
+}
+
+void RemoveIniTemps(const char* path) {
+    if (!path) return;
+    const std::string p(path);
+    const std::string dir = dir_of(p);
+    const size_t slash = p.rfind('/');
+    const std::string prefix = (slash == std::string::npos ? p : p.substr(slash + 1)) + ".tmp.";
+    DIR* d = opendir(dir.c_str());
+    if (!d) return;
+    while (dirent* e = readdir(d)) {
+        if (std::strncmp(e->d_name, prefix.c_str(), prefix.size()) != 0) continue;
+        const std::string victim = dir + "/" + e->d_name;
+        if (unlink(victim.c_str()) == 0)
+            std::fprintf(stderr, "INI: removed %s left by an interrupted save\n", victim.c_str());
+    }
+    closedir(d);
+}
 
 int OpenIniFile(const char* path) {
     discard();

@@ -15,3 +15,9 @@ void WriteInt(const char* section, const char* key, int value);
 void WriteDouble(const char* section, const char* key, double value);
 void WriteBool(const char* section, const char* key, bool value);
 void WriteLongLongInt(const char* section, const char* key, long long value);
+
+// True when `value` reads back unchanged once stored: no ';' (a comment follows it), no '['
+// together with ']' (the line would read as a section), no line break. Writes refuse others.
+bool IniValueStorable(const char* value);
+// Removes the temporary files that a save of `path` killed half-way left beside it. Start-up.
+void RemoveIniTemps(const char* path);

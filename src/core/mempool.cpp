@@ -74,14 +74,31 @@ void pool_release_chunks(MEM_POOL* pool) {
     pool->free = pool->used = pool->total = pool->next_chunk = 0;
 }
 
+// What a take did besides taking, reported by the caller once the lock is released: the
+// lock is never held across a call out, and a slow standard output must not stall allocators.
+struct TakeNote {
+    bool carving = false; // a chunk carve was tried
+    bool no_chunk = false;
+    int block_size = 0, per_chunk = 0;
+};
+
+void report(const MEM_POOL* pool, const TakeNote& note) {
+    if (note.carving)
+        std::printf("mempool_manager[%s]:chunk_size=%d, delta_increment=%d\n", pool->name,
+                    note.block_size, note.per_chunk);
+    if (note.no_chunk && debug_on())
+        std::printf("%s :%d # no chunk to alloc\n \n", "pool_carve", __LINE__);
+}
+
 // Links the next chunk into the free list. Caller holds the lock.
-bool pool_carve(MEM_POOL* pool) {
+bool pool_carve(MEM_POOL* pool, TakeNote* note) {
     if (pool->total >= pool->capacity) return false;
-    std::printf("mempool_manager[%s]:chunk_size=%d, delta_increment=%d\n", pool->name,
-                pool->block_size, pool->per_chunk);
+    note->carving = true;
+    note->block_size = pool->block_size;
+    note->per_chunk = pool->per_chunk;
     if (pool->next_chunk >= kMempoolChunks || !pool->chunks[pool->next_chunk] ||
         pool->per_chunk <= 0) {
-        if (debug_on()) std::printf("%s :%d # no chunk to alloc\n \n", __func__, __LINE__);
+        note->no_chunk = true;
         return false;
     }
     auto* base = static_cast<uint8_t*>(pool->chunks[pool->next_chunk]);
@@ -99,8 +116,8 @@ bool pool_carve(MEM_POOL* pool) {
 }
 
 // Takes one block off the free list (carving when empty). Caller holds the lock.
-uint8_t* pool_take(MEM_POOL* pool) {
-    if (!pool->free_list && !pool_carve(pool)) return nullptr;
+uint8_t* pool_take(MEM_POOL* pool, TakeNote* note) {
+    if (!pool->free_list && !pool_carve(pool, note)) return nullptr;
     auto* b = static_cast<uint8_t*>(pool->free_list);
     pool->free_list = next_of(b);
     pool->free--;
@@ -116,10 +133,10 @@ void pool_put(MEM_POOL* pool, uint8_t* b) {
 }
 
 void print_stats(const char* func, int line, MEM_POOL* pool) {
-    std::lock_guard<SpinLock> lk(pool->lock);
+    MEMPOOL_STATS st = mempool_stats(pool);
     std::printf("%s :%d # \033[1;31m %s total \033[1;32m %d \033[1;31m free \033[1;32m %d "
                 "\033[1;31m used \033[1;32m %d \033[m \n \n",
-                func, line, pool->name, pool->total, pool->free, pool->used);
+                func, line, pool->name, st.total, st.free, st.used);
 }
 
 }  // namespace
@@ -145,13 +162,14 @@ int mempool_destroy_spec(MEM_POOL* pool) {
 void* mempool_alloc_spec(MEM_POOL* pool) {
     if (!pool) return nullptr;
     uint8_t* b;
+    TakeNote note;
     {
         std::lock_guard<SpinLock> lk(pool->lock);
-        b = pool_take(pool);
-        if (!b) return nullptr;
-        write_header(b, kMempoolMark, static_cast<uint32_t>(pool->block_size));
+        b = pool_take(pool, &note);
+        if (b) write_header(b, kMempoolMark, static_cast<uint32_t>(pool->block_size));
     }
-    return b + kHeader;
+    report(pool, note);
+    return b ? b + kHeader : nullptr;
 }
 
 void mempool_free_spec(MEM_POOL* pool, void* record) {
@@ -217,16 +235,20 @@ void* mempool_alloc(size_t size) {
     }
     MEM_POOL* pool = mempool_class_of(size);
     uint8_t* b;
+    TakeNote note;
+    MEMPOOL_STATS st{};
     {
         std::lock_guard<SpinLock> lk(pool->lock);
-        b = pool_take(pool);
-        if (!b) return nullptr;
-        write_header(b, kMempoolMark, static_cast<uint32_t>(size));
-        if (debug_on())
-            std::printf("%s :%d # %s ###%p alloc size %d, total %d free %d used %d \n \n",
-                        __func__, __LINE__, pool->name, static_cast<void*>(b + kHeader),
-                        static_cast<int>(size), pool->total, pool->free, pool->used);
+        b = pool_take(pool, &note);
+        if (b) write_header(b, kMempoolMark, static_cast<uint32_t>(size));
+        st = {pool->free, pool->used, pool->total};
     }
+    report(pool, note);
+    if (!b) return nullptr;
+    if (debug_on())
+        std::printf("%s :%d # %s ###%p alloc size %d, total %d free %d used %d \n \n", __func__,
+                    __LINE__, pool->name, static_cast<void*>(b + kHeader), static_cast<int>(size),
+                    st.total, st.free, st.used);
     return b + kHeader;
 }
 
@@ -250,12 +272,16 @@ void mempool_free(void* block) {
                         static_cast<int>(size), block);
         return;
     }
-    std::lock_guard<SpinLock> lk(pool->lock);
-    pool_put(pool, b);
+    MEMPOOL_STATS st{};
+    {
+        std::lock_guard<SpinLock> lk(pool->lock);
+        pool_put(pool, b);
+        st = {pool->free, pool->used, pool->total};
+    }
     if (debug_on())
         std::printf("%s :%d # free %s ##%p size %d,total %d free %d used %d \n \n", __func__,
-                    __LINE__, pool->name, block, static_cast<int>(size), pool->total, pool->free,
-                    pool->used);
+                    __LINE__, pool->name, block, static_cast<int>(size), st.total, st.free,
+                    st.used);
 }
 
 void mempool_enable_debug() { g_debug.store(true, std::memory_order_relaxed); }

@@ -14,6 +14,7 @@ public:
                 if (spin > kSpinsBeforeYield) sched_yield();
         }
     }
+    bool try_lock() noexcept { return !m_held.exchange(true, std::memory_order_acquire); }
     void unlock() noexcept { m_held.store(false, std::memory_order_release); }
 
 private:

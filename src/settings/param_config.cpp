@@ -84,7 +84,29 @@ void CParamConfig::GetWifiInfo(ABS_WIFI_AP_CONFIG_t* out) {
 
 void CParamConfig::set_wifi_ap_info(const ABS_WIFI_AP_CONFIG_t* in) {
     std::lock_guard<std::recursive_mutex> g(m_lock);
-    if (in) m_block->wifi = *in;
+    if (in && wifi_storable(*in)) m_block->wifi = *in;
+}
+
+// wifi.ini could not give back a text holding ';' (or '[' with ']'): such a network name or
+// passphrase would silently change at the next start, so it is refused and the stored one kept.
+bool wifi_storable(const ABS_WIFI_AP_CONFIG_t& w) {
+    const struct {
+        const char* what;
+        const char* text;
+    } fields[] = {{"SSID", w.ssid},
+                  {"passphrase", w.password},
+                  {"IP address", w.ip},
+                  {"bridge SSID", w.bridge_ssid},
+                  {"bridge passphrase", w.bridge_password}};
+    for (const auto& f : fields) {
+        if (IniValueStorable(f.text)) continue;
+        fprintf(stderr,
+                "Wi-Fi settings refused: the %s holds ';' or both '[' and ']', which %s cannot "
+                "keep; the stored settings stay\n",
+                f.what, kWifiIniPath);
+        return false;
+    }
+    return true;
 }
 
 int CParamConfig::GetWifiChn() {
@@ -116,6 +138,8 @@ void CParamConfig::SetSystemInfo(const ABS_SYS_INFO_CONFIG* in) {
 
 int CParamConfig::Init() {
     printf("Parameter module initialize ..............\n");
+    for (const char* file : {kSystemIniPath, kWifiIniPath})
+        RemoveIniTemps(hdext::board::path(file).c_str());
     {
         std::lock_guard<std::recursive_mutex> g(m_lock);
         memset(m_block, 0, sizeof *m_block);
@@ -198,16 +222,15 @@ int CParamConfig::init_wifi_ap_info() {
         ABS_WIFI_AP_CONFIG_t& w = m_block->wifi;
         if (strstr(w.ssid, kDefaultSsid)) {
             unsigned char mac[6] = {};
-            if (hdext::board::read_mac("wlan0", mac)) {
-                char name[36];
-                snprintf(name, sizeof name, "%s%02X%02X%02X", "QUENDOR_", mac[3], mac[4], mac[5]);
-                put_text(w.ssid, sizeof w.ssid, name);
-                save_wifi_ap_to_file();
-                renamed = true;
-            } else {
-                // Without a MAC there is no unit name to derive; keep the stored one.
-                fprintf(stderr, "GetMac wlan0 failed, keeping ssid %s\n", w.ssid);
-            }
+            // An unreadable MAC still gives a name (from zero bytes): receivers take
+            // "QUENDOR_DEFAULT" for an unpaired unit, so a TX must never keep it.
+            if (!hdext::board::read_mac("wlan0", mac))
+                fprintf(stderr, "GetMac wlan0 failed, naming the unit from a zero address\n");
+            char name[36];
+            snprintf(name, sizeof name, "%s%02X%02X%02X", "QUENDOR_", mac[3], mac[4], mac[5]);
+            put_text(w.ssid, sizeof w.ssid, name);
+            save_wifi_ap_to_file();
+            renamed = true;
         }
     }
     if (renamed) settle();

@@ -99,5 +99,8 @@ extern CParamConfig* g_pParamConfig;
 // Stores config as g_pParamConfig, runs Init() and registers the parameter task. Start-up only.
 int CreateParamTask(CParamConfig* config);
 
+// False, with a message on standard error, when a text field could not be stored and read back.
+bool wifi_storable(const ABS_WIFI_AP_CONFIG_t& w);
+
 // Quality step to bit rate in Mbit/s: 0 -> 12, 1 -> 8, 2 -> 6; -1 for any other value.
 int quality_to_bitrate(int quality);

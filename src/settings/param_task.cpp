@@ -54,9 +54,11 @@ void CParamConfig::HandleMessage(uint32_t msg_id, const void* data, uint32_t len
             return;
         }
         std::lock_guard<std::recursive_mutex> g(m_lock);
-        ABS_WIFI_AP_CONFIG_t& w = m_block->wifi;
+        ABS_WIFI_AP_CONFIG_t w = m_block->wifi;
         take_text(w.ssid, sizeof w.ssid, bytes + kCredSsidOffset, kCredFieldLen);
         take_text(w.password, sizeof w.password, bytes + kCredPasswordOffset, kCredFieldLen);
+        if (!wifi_storable(w)) return;
+        m_block->wifi = w;
         printf("Set WIFI new SSID : %s\n", w.ssid);
         printf("Set WIFI new Passwd : %s\n", w.password);
         save_wifi_ap_to_file();

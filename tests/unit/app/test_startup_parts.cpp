@@ -2,6 +2,7 @@
 #include <signal.h>
 
 #include <atomic>
+#include <filesystem>
 
 #include "app/byte_order.h"
 #include "app/startup.h"
@@ -52,12 +53,13 @@ TEST(SetGpio, ReceiverPulsesLine104AndLeavesLine103AnInput) {
 }
 
 TEST(SetGpio, FailedWriteIsReturned) {
-    // No board root: the unit's sysfs, where these lines do not exist on a host.
-    unsetenv("HDEXT_BOARD_ROOT");
-    hdext::board::reload_root();
-    if (hdext::board::gpio::exported(103)) GTEST_FAIL() << "host has a GPIO 103; cannot check";
+    // A line whose direction file cannot be written, faked inside the board root: a test
+    // never reaches the host's own GPIO lines.
+    hdext::test::TempBoardRoot b;
+    std::filesystem::create_directories(b.host("/sys/class/gpio/gpio103/direction"));
     g_EquipmentModel = EQUIPMENT_MODEL_RX;
     EXPECT_EQ(set_gpio(), -1);
+    EXPECT_EQ(hdext::board::gpio::get_value(96), 1) << "the lines before it were set up";
 }
 
 TEST(StartMedia, AnnouncesBothDecodersInOrder) {

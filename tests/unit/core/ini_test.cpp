@@ -144,6 +144,38 @@ TEST_F(Ini, LineBreaksInWrittenTextCannotAddLines) {
     EXPECT_EQ(out, "[wifi]\nssid=net\nchannel=36\n");
 }
 
+// Names and values that would not read back as written are refused; the stored text stays.
+TEST_F(Ini, TextThatCannotReadBackIsRefused) {
+    testing::internal::CaptureStderr();
+    std::string out = rewrite("[wifi]\npassword=old\n", [] {
+        WriteString("s", "a;b", "1");
+        WriteString("s", "a;b", "2"); // the second write finds the first: it once aborted
+        WriteString("s", "a=b", "1");
+        WriteString("s", "a[0]", "1");
+        WriteString("s;t", "k", "1");
+        WriteString("wifi", "password", "abc;def");
+        WriteString("wifi", "password", "[abc]");
+        EXPECT_STREQ(ReadString("wifi", "password", "x"), "old");
+        WriteString("wifi", "ssid", "a[b"); // one bracket alone reads back
+    });
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("value of password refused"),
+              std::string::npos);
+    EXPECT_EQ(out, "[wifi]\nssid=a[b\npassword=old\n");
+    EXPECT_TRUE(IniValueStorable("a[b"));
+    EXPECT_FALSE(IniValueStorable("abc;def"));
+    EXPECT_FALSE(IniValueStorable("x]y[z"));
+}
+
+TEST_F(Ini, TemporaryFilesOfAKilledSaveAreRemoved) {
+    put("t.ini", "[s]\nk=1\n");
+    put("t.ini.tmp.4242.0", "[s]\nk=");
+    put("t.ini.bak", "keep");
+    testing::internal::CaptureStderr();
+    RemoveIniTemps(file("t.ini").c_str());
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(entries(), (std::vector<std::string>{"t.ini", "t.ini.bak"}));
+}
+
 TEST_F(Ini, ReadStringKeepsAtMost511Characters) {
     WriteString("s", "k", std::string(700, 'v').c_str());
     EXPECT_EQ(std::string(ReadString("s", "k", "")), std::string(511, 'v'));

@@ -1,6 +1,7 @@
 // Pools: geometry, size classes, refusal of foreign records, printed lines.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -104,6 +105,45 @@ TEST(Mempool, StatisticsLineOnlyWithDiagnostics) {
         << out;
     EXPECT_EQ(out.rfind("monitor_special_mempool :", 0), 0u) << out;
     mempool_free_spec(&a.pool, r);
+}
+
+// Standard output that checks, at each write, whether the pool's lock is free: a printing
+// thread holding it would stall every allocator behind a slow output.
+struct LockProbe {
+    MEM_POOL* pool;
+    int writes = 0;
+    int under_lock = 0;
+    static ssize_t write(void* self, const char*, size_t n) {
+        auto* p = static_cast<LockProbe*>(self);
+        ++p->writes;
+        if (p->pool->lock.try_lock()) p->pool->lock.unlock();
+        else ++p->under_lock;
+        return static_cast<ssize_t>(n);
+    }
+};
+
+TEST(Mempool, NothingIsPrintedWhileThePoolLockIsHeld) {
+    PoolGuard g;
+    mempool_init();
+    for (MEM_POOL* pool : {&g.pool, mempool_class_of(16)}) {
+        if (pool == &g.pool) capture_stdout([&] { mempool_init_spec(pool, 16, 8, "P"); });
+        LockProbe probe{pool};
+        FILE* const saved = stdout;
+        stdout = fopencookie(&probe, "w", {nullptr, LockProbe::write, nullptr, nullptr});
+        setvbuf(stdout, nullptr, _IONBF, 0);
+        mempool_enable_debug();
+        std::vector<void*> recs;
+        for (int i = 0; i < 20; ++i) // carves, takes, and runs dry (the named pool)
+            recs.push_back(pool == &g.pool ? mempool_alloc_spec(pool) : mempool_alloc(16));
+        for (void* r : recs) pool == &g.pool ? mempool_free_spec(pool, r) : mempool_free(r);
+        monitor_special_mempool(pool);
+        mempool_disable_debug();
+        fclose(stdout);
+        stdout = saved;
+        EXPECT_GT(probe.writes, 3);
+        EXPECT_EQ(probe.under_lock, 0) << pool->name;
+    }
+    mempool_destroy();
 }
 
 TEST(MempoolGeneral, SizeClassesAndSystemBlocksAllComeBack) {

@@ -49,6 +49,23 @@ TEST_F(ParamMessages, CredentialsReplySetsNameAndPassphrase) {
     EXPECT_EQ(wifi()["password"], "pass-from-tx");
 }
 
+TEST_F(ParamMessages, CredentialsThatWouldNotReadBackAreRefusedAndTheStoredOnesKept) {
+    std::string before = board->get("/userdata/wifi.ini");
+    for (const char* pass : {"abc;def", "[abc]"}) {
+        uint8_t reply[69] = {};
+        memcpy(reply + 5, "QUENDOR_55AA01", 14);
+        memcpy(reply + 37, pass, strlen(pass));
+        testing::internal::CaptureStderr();
+        send(kMsgParamWifiCredentials, reply, sizeof reply);
+        EXPECT_NE(testing::internal::GetCapturedStderr().find("passphrase holds ';'"),
+                  std::string::npos);
+        EXPECT_EQ(board->get("/userdata/wifi.ini"), before) << pass;
+    }
+    ABS_WIFI_AP_CONFIG_t w{};
+    CParamConfig::Instance()->GetWifiInfo(&w);
+    EXPECT_EQ(std::string(w.ssid), wifi()["ssid"]) << "nothing changed in memory either";
+}
+
 TEST_F(ParamMessages, CredentialsWithoutTerminatorAreBoundedAndShortRepliesRefused) {
     uint8_t reply[69];
     memset(reply, 'x', sizeof reply);

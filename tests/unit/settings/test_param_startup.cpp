@@ -130,13 +130,15 @@ TEST_F(ParamStoreTest, ZeltNameFallsBackToDefaultAndChannel36) {
     EXPECT_EQ(wifi()["ssid"], "QUENDOR_ZEL") << "only the full 12-character prefix counts";
 }
 
-TEST_F(ParamStoreTest, TxWithoutMacReportsAndKeepsStoredName) {
+TEST_F(ParamStoreTest, TxWithoutMacReportsAndStillLeavesTheUnpairedName) {
     board->put("/userdata/wifi.ini", "[AP]\nssid=QUENDOR_DEFAULT\nchannel=40\n");
+    board->put("/userdata/wifi.ini.tmp.77.3", "[AP]\nssid=QUEN"); // a save killed half-way
     testing::internal::CaptureStderr();
     start(EQUIPMENT_MODEL_TX, nullptr);
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_NE(err.find("GetMac wlan0 failed"), std::string::npos);
-    EXPECT_EQ(wifi()["ssid"], "QUENDOR_DEFAULT");
+    EXPECT_EQ(wifi()["ssid"], "QUENDOR_000000");
+    EXPECT_FALSE(board->exists("/userdata/wifi.ini.tmp.77.3"));
 }
 
 TEST_F(ParamStoreTest, UnknownStoredQualityBecomesTwoAndLanguageIsBounded) {
