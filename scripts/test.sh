@@ -1,16 +1,34 @@
 #!/usr/bin/env bash
-# The whole test suite: installs what it needs, builds the dev preset (ASan+UBSan, warnings as
-# errors) and runs every test; then runs each fuzz target briefly.
+# The whole test suite: installs what it needs, builds the ci preset (ASan+UBSan, warnings as
+# errors) and runs every test; then builds the tsan preset and runs the unit tests under
+# ThreadSanitizer; then runs each fuzz target briefly.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
 
+jobs="${HDEXT_TEST_JOBS:-2}"
+step() { echo "== $1 ($(date -u +%H:%M:%S))"; }
+
 preset="${HDEXT_TEST_PRESET:-ci}"
+step "build $preset"
 cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset" -j "$(nproc)"
-ctest --preset "$preset"
+step "test $preset"
+ctest --preset "$preset" -j "$jobs"
+
+if [ "${HDEXT_SKIP_TSAN:-0}" != 1 ] && [ "$preset" != tsan ]; then
+  # Unit tests only: the e2e tests run the same code paths in child processes and would
+  # double the run time. The preset loads tsan.supp (uninstrumented FFmpeg).
+  step "build tsan"
+  cmake --preset tsan >/dev/null
+  cmake --build --preset tsan -j "$(nproc)"
+  step "test tsan (unit)"
+  ctest --preset tsan -L unit -j "$jobs"
+fi
 
 if [ "${HDEXT_SKIP_FUZZ:-0}" != 1 ]; then
+  step "fuzz"
   bash scripts/fuzz.sh "${HDEXT_FUZZ_SECONDS:-20}"
 fi
+step done
