@@ -39,11 +39,16 @@ function(hdext_library name)
   target_link_libraries(${name} PUBLIC ${ARG_DEPS} Threads::Threads)
 endfunction()
 
-# hdext_test(NAME [DEPS dep...]) builds every .cpp of the calling folder into one GoogleTest
-# executable and registers its tests with the given CTest labels.
+# hdext_test(NAME [SOURCES file...] [DEPS dep...] [LABELS label...]) builds the given sources
+# (default: every .cpp of the calling folder) into one GoogleTest executable and registers its
+# tests with the given CTest labels.
 function(hdext_test name)
-  cmake_parse_arguments(ARG "" "" "DEPS;LABELS" ${ARGN})
-  file(GLOB _src CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;LABELS" ${ARGN})
+  if(ARG_SOURCES)
+    set(_src ${ARG_SOURCES})
+  else()
+    file(GLOB _src CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  endif()
   add_executable(${name} ${_src})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest_main GTest::gmock Threads::Threads)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)

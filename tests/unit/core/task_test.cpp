@@ -100,24 +100,6 @@ TEST(Tasks, StopMessageEndsTheLoopAfterTheCurrentPass) {
     clear_msg(&t->queue);
 }
 
-long refuse_wake(int, const void*, unsigned long) { return -1; }
-
-TEST(Tasks, FailedWakeUpIsReportedAndStopsABroadcast) {
-    THR_TASK* older = start_recording_task(0x2701);
-    THR_TASK* newer = start_recording_task(0x2702);  // first in the registry
-    newer->notify = refuse_wake;
-    std::string out = capture_stdout([] {
-        EXPECT_EQ(send(0x1, 0x2702, 0x2711), 0);
-        EXPECT_EQ(send(0x1, kMidBroadcast, 0x2712), 0);
-    });
-    EXPECT_EQ(out, "notify msg faild \nnotify msg faild \n");
-    EXPECT_EQ(get_msg_count(&newer->queue), 2u);  // queued, but nobody was woken
-    EXPECT_EQ(get_msg_count(&older->queue), 0u);  // the broadcast stopped before it
-    newer->notify = ::write;
-    run_on(newer, [](THR_TASK*) {});
-    EXPECT_TRUE(got(0x2702, 0x2711));
-    EXPECT_FALSE(got(0x2701, 0x2712));
-}
 
 TEST(Tasks, ExhaustedMessagePoolLosesTheMessageButStillWakes) {
     THR_TASK* t = start_recording_task(0x2801);
@@ -137,27 +119,6 @@ TEST(Tasks, ExhaustedMessagePoolLosesTheMessageButStillWakes) {
     ASSERT_TRUE(wait_until([] { return got(0x2801, 0x2803); }));
 }
 
-void slow_base(THR_TASK* t) { set_task_base_timer_calc(t, 250); }
-
-TEST(Tasks, WaitTimeoutFollowsOptionsAndBaseInterval) {
-    std::string err = capture_stderr([] {
-        start_recording_task(0x2501, 1);
-        start_recording_task(0x2502, 0, slow_base);
-        start_recording_task(0x2503);
-    });
-    // Order between tasks is not fixed; each prints its own line.
-    EXPECT_NE(err.find("select timeout interval: 0-0\n"), std::string::npos) << err;
-    EXPECT_NE(err.find("select timeout interval: 0-250000\n"), std::string::npos) << err;
-    EXPECT_NE(err.find("select timeout interval: 0-10000\n"), std::string::npos) << err;
-}
-
-TEST(Tasks, StartLineNamesTheModule) {
-    std::string out = capture_stdout([] { start_recording_task(0x2601); });
-    char want[80];
-    std::snprintf(want, sizeof want, "thread_default starting ... module_id 0x2601, %u \n",
-                  static_cast<unsigned>(getpid()));
-    EXPECT_NE(out.find(want), std::string::npos) << out;
-}
 
 TEST(Tasks, TickAdvancesInTenMillisecondSteps) {
     core_env();
@@ -165,29 +126,6 @@ TEST(Tasks, TickAdvancesInTenMillisecondSteps) {
     uint32_t a = get_tick();
     ASSERT_TRUE(wait_until([a] { return get_tick() - a >= 30; }));
     EXPECT_EQ((get_tick() - a) % 10, 0u);
-}
-
-TEST(Tasks, MessagePoolQueueOperations) {
-    core_env();
-    MSG_QUEUE q;
-    init_msg_queue(&q);
-    MSG_INFO a{1, 2, 10, 3, "abc"}, b{1, 2, 11, 0, nullptr};
-    EXPECT_EQ(put_msg_tail(&q, &a), 1);
-    EXPECT_EQ(put_msg_head(&q, &b), 1);
-    EXPECT_EQ(put_msg_tail(nullptr, &a), 0);
-    EXPECT_EQ(put_msg_tail(&q, nullptr), 0);
-    EXPECT_EQ(get_msg_count(&q), 2u);
-    MQ_LIST* m = get_msg(&q);
-    EXPECT_EQ(m->msg_id, 11u);
-    free_msg(m);
-    m = get_msg(&q);
-    EXPECT_EQ(m->msg_id, 10u);
-    EXPECT_EQ(std::string(static_cast<char*>(m->data), 3), "abc");
-    free_msg(m);
-    EXPECT_EQ(get_msg(&q), nullptr);
-    EXPECT_EQ(put_msg_tail(&q, &a), 1);
-    clear_msg(&q);
-    EXPECT_EQ(get_msg_count(&q), 0u);
 }
 
 }  // namespace

@@ -130,26 +130,10 @@ TEST_P(G711Law, EncodesEverySampleWithinOneStepOfFfmpeg) {
     EXPECT_GT(same, pcm.size() / 3);
 }
 
-TEST_P(G711Law, EveryLevelEncodesBackToItsOwnCode) {
-    const Law law = GetParam();
-    for (int c = 0; c < 256; ++c) {
-        const short level = law.decode1(static_cast<uint8_t>(c));
-        uint8_t back = 0;
-        law.encode(&back, &level, 2);
-        // Zero has two codes (+0 and -0); both decode to the same small level.
-        EXPECT_EQ(law.decode1(back), level) << "code " << c;
-    }
-}
-
 INSTANTIATE_TEST_SUITE_P(
     ALawAndMuLaw, G711Law,
     ::testing::Values(Law{AV_CODEC_ID_PCM_ALAW, G711ALawEncode, G711ALawDecode, ALawDecode},
                       Law{AV_CODEC_ID_PCM_MULAW, G711ULawEncode, G711ULawDecode, ULawDecode}));
-
-TEST(G711, ALawSilenceCodeDecodesToEight) {
-    EXPECT_EQ(ALawDecode(0xD5), 8);
-    EXPECT_EQ(ALawEncode(0), 0xD5);
-}
 
 TEST(G711, OddByteCountEncodesOnlyWholeSamples) {
     const short pcm[3] = {1000, -1000, 30000};
@@ -159,27 +143,8 @@ TEST(G711, OddByteCountEncodesOnlyWholeSamples) {
     EXPECT_EQ(out[1], ALawEncode(-1000));
     EXPECT_EQ(out[2], 0xEE);
     EXPECT_EQ(G711ULawEncode(out, pcm, 1), 0);
-}
-
-TEST(G711, DecodeReturnsPcmBytes) {
-    const unsigned char codes[5] = {0xD5, 0x55, 0x2A, 0xAA, 0x80};
-    short pcm[5];
-    EXPECT_EQ(G711ALawDecode(pcm, codes, 5), 10);
-    EXPECT_EQ(G711ULawDecode(pcm, codes, 5), 10);
-}
-
-TEST(G711, LawToLawKeepsTheLevelWithinOneStep) {
-    for (int c = 0; c < 256; ++c) {
-        const int a = ALawDecode(static_cast<uint8_t>(c));
-        const int u = ULawDecode(ALawToULaw(static_cast<uint8_t>(c)));
-        EXPECT_LE(std::abs(a - u), std::max(16, std::abs(a) / 8)) << "A-law code " << c;
-        const int u2 = ULawDecode(static_cast<uint8_t>(c));
-        const int a2 = ALawDecode(ULawToALaw(static_cast<uint8_t>(c)));
-        EXPECT_LE(std::abs(a2 - u2), std::max(16, std::abs(u2) / 8)) << "mu-law code " << c;
-    }
-    unsigned char in[2] = {0xD5, 0xFF}, out[2];
-    EXPECT_EQ(G711ALawToULaw(out, in, 2), 2);
-    EXPECT_EQ(G711ULawToALaw(out, in, 2), 2);
+    short back[4];
+    EXPECT_EQ(G711ALawDecode(back, out, 3), 6) << "decoding returns PCM bytes";
 }
 
 TEST(G711, FullScaleDoesNotWrapAround) {

@@ -104,23 +104,4 @@ TEST_F(ListenerBench, TwoQuickNotificationsRunTwoWholeSequencesOneAfterTheOther)
     EXPECT_FALSE(model->access_open());
 }
 
-TEST_F(ListenerBench, PlugChangeUnplugThroughTheFifo) {
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    hdext::Lt6911Listener listener(detector, "/dev/lt6911", 20);
-    int runs = 0;
-    auto step = [&](const char* src) {
-        plug(src);
-        notify(1);
-        ++runs;
-        EXPECT_TRUE(eventually([&] { return listener.sequences_run() == runs; })) << src;
-        return pipeline.take();
-    };
-    EXPECT_EQ(step("1920x1080p60 audio=48000"), (Calls{"start_video 2", "start_audio 2"}));
-    EXPECT_EQ(step("1920x1080p50 audio=48000"), (Calls{"hdmi_off_video", "hdmi_on_video"}));
-    EXPECT_EQ(step("none"), (Calls{"hdmi_off_video", "hdmi_off_audio"}));
-    testing::internal::GetCapturedStderr();
-    testing::internal::GetCapturedStdout();
-}
-
 } // namespace

@@ -1,10 +1,9 @@
 // The parameter task's messages, applied as the task applies them.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <cstring>
+#include <thread>
 
 #include "periph/app_status.h"
 #include "settings/bitrate.h"
@@ -36,7 +35,7 @@ protected:
     }
 };
 
-TEST_F(ParamMessages, CredentialsReplySetsNameAndPassphrase) {
+TEST_F(ParamMessages, CredentialsReplySetsNameAndPassphraseBoundedToTheirFields) {
     uint8_t reply[69] = {};
     memcpy(reply + 5, "QUENDOR_55AA01", 14);
     memcpy(reply + 37, "pass-from-tx", 12);
@@ -47,6 +46,19 @@ TEST_F(ParamMessages, CredentialsReplySetsNameAndPassphrase) {
     EXPECT_NE(out.find("Set WIFI new Passwd : pass-from-tx\n"), std::string::npos);
     EXPECT_EQ(wifi()["ssid"], "QUENDOR_55AA01");
     EXPECT_EQ(wifi()["password"], "pass-from-tx");
+
+    memset(reply, 'x', sizeof reply); // no terminators
+    testing::internal::CaptureStdout();
+    send(kMsgParamWifiCredentials, reply, sizeof reply);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(wifi()["ssid"], std::string(32, 'x'));
+    EXPECT_EQ(wifi()["password"], std::string(32, 'x'));
+
+    std::string before = board->get("/userdata/wifi.ini");
+    testing::internal::CaptureStderr();
+    send(kMsgParamWifiCredentials, reply, 40);
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(board->get("/userdata/wifi.ini"), before) << "a short reply is refused";
 }
 
 TEST_F(ParamMessages, CredentialsThatWouldNotReadBackAreRefusedAndTheStoredOnesKept) {
@@ -64,20 +76,6 @@ TEST_F(ParamMessages, CredentialsThatWouldNotReadBackAreRefusedAndTheStoredOnesK
     ABS_WIFI_AP_CONFIG_t w{};
     CParamConfig::Instance()->GetWifiInfo(&w);
     EXPECT_EQ(std::string(w.ssid), wifi()["ssid"]) << "nothing changed in memory either";
-}
-
-TEST_F(ParamMessages, CredentialsWithoutTerminatorAreBoundedAndShortRepliesRefused) {
-    uint8_t reply[69];
-    memset(reply, 'x', sizeof reply);
-    send(kMsgParamWifiCredentials, reply, sizeof reply);
-    EXPECT_EQ(wifi()["ssid"], std::string(32, 'x'));
-    EXPECT_EQ(wifi()["password"], std::string(32, 'x'));
-
-    std::string before = board->get("/userdata/wifi.ini");
-    testing::internal::CaptureStderr();
-    send(kMsgParamWifiCredentials, reply, 40);
-    testing::internal::GetCapturedStderr();
-    EXPECT_EQ(board->get("/userdata/wifi.ini"), before);
 }
 
 TEST_F(ParamMessages, NewChannelIsStoredAndForwardedToTheNetworkTask) {
@@ -102,47 +100,33 @@ TEST_F(ParamMessages, NewChannelIsStoredAndForwardedToTheNetworkTask) {
     EXPECT_EQ(msgs[0].msg_id, LOCAL_MSG_CHANGE_WIFI_CHANNEL);
 }
 
-TEST_F(ParamMessages, SameChannelWritesNothingAndSendsNothing) {
+TEST_F(ParamMessages, SameOrInvalidChannelWritesNothingAndSendsNothing) {
     std::string f = board->host("/userdata/wifi.ini");
     std::string before = board->get("/userdata/wifi.ini");
     auto t0 = mtime_of(f);
     uint32_t four_byte_channel = 36;  // an int payload: bandwidth reads as 0
+    ABS_WIFI_CHN_INFO_t below{35, 0};
     testing::internal::CaptureStdout();
     send(LOCAL_MSG_CHANGE_WIFI_CHANNEL, &four_byte_channel, 4);
+    send(LOCAL_MSG_CHANGE_WIFI_CHANNEL, &below, sizeof below);
     std::string out = testing::internal::GetCapturedStdout();
     EXPECT_NE(out.find("the channel is same as before\n"), std::string::npos);
-    EXPECT_EQ(board->get("/userdata/wifi.ini"), before);
-    EXPECT_TRUE(same_time(mtime_of(f), t0));
-    drain_network_task();
-    EXPECT_TRUE(network_messages().empty());
-}
-
-TEST_F(ParamMessages, ChannelBelow36IsRefused) {
-    std::string before = board->get("/userdata/wifi.ini");
-    ABS_WIFI_CHN_INFO_t info{35, 0};
-    testing::internal::CaptureStdout();
-    send(LOCAL_MSG_CHANGE_WIFI_CHANNEL, &info, sizeof info);
-    std::string out = testing::internal::GetCapturedStdout();
     EXPECT_NE(out.find("the channel is invalid\n"), std::string::npos);
     EXPECT_EQ(board->get("/userdata/wifi.ini"), before);
+    EXPECT_TRUE(same_time(mtime_of(f), t0));
     EXPECT_EQ(CParamConfig::Instance()->GetWifiChn(), 36);
     drain_network_task();
     EXPECT_TRUE(network_messages().empty());
 }
 
-TEST_F(ParamMessages, RxStoresANewChannelWithoutTellingTheNetworkTask) {
+TEST_F(ParamMessages, RxAndHeartbeatChannelsAreStoredWithoutTellingTheNetworkTask) {
     g_EquipmentModel.store(EQUIPMENT_MODEL_RX);
     ABS_WIFI_CHN_INFO_t info{44, 0};
     testing::internal::CaptureStdout();
     send(LOCAL_MSG_CHANGE_WIFI_CHANNEL, &info, sizeof info);
     testing::internal::GetCapturedStdout();
     EXPECT_EQ(wifi()["channel"], "44");
-    drain_network_task();
-    EXPECT_TRUE(network_messages().empty());
-}
-
-TEST_F(ParamMessages, HeartbeatChannelIsStoredWithoutCheck) {
-    uint8_t ch = 11;
+    uint8_t ch = 11; // from the heartbeat: stored without check
     send(kMsgParamStoreChannel, &ch, 1);
     EXPECT_EQ(wifi()["channel"], "11");
     EXPECT_EQ(app_status[31].load(), 11);
@@ -150,7 +134,7 @@ TEST_F(ParamMessages, HeartbeatChannelIsStoredWithoutCheck) {
     EXPECT_TRUE(network_messages().empty());
 }
 
-TEST_F(ParamMessages, FanSwitchesLine101AndIsStored) {
+TEST_F(ParamMessages, FanSwitchesLine101AndFanAndLanguageAreStored) {
     uint8_t off = 0;
     send(kMsgParamFan, &off, 1);
     EXPECT_EQ(sys()["fanmode"], "0");
@@ -161,6 +145,9 @@ TEST_F(ParamMessages, FanSwitchesLine101AndIsStored) {
     send(kMsgParamFan, &on, 1);
     EXPECT_EQ(board->get("/sys/class/gpio/gpio101/value"), "1\n");
     EXPECT_TRUE(shell->commands().empty()) << "the fan is a file write, not a shell command";
+    uint8_t lang = 1;
+    send(kMsgParamLanguage, &lang, 1);
+    EXPECT_EQ(sys()["language"], "1");
 }
 
 TEST_F(ParamMessages, QualityRestartsVideoOnlyWhenTheStepChanges) {
@@ -183,12 +170,6 @@ TEST_F(ParamMessages, QualityRestartsVideoOnlyWhenTheStepChanges) {
     EXPECT_EQ(restarts.load(), 2);
     EXPECT_EQ(BitRate.load(), 8);
     EXPECT_EQ(sys()["quality"], "7");
-}
-
-TEST_F(ParamMessages, LanguageIsStored) {
-    uint8_t lang = 1;
-    send(kMsgParamLanguage, &lang, 1);
-    EXPECT_EQ(sys()["language"], "1");
 }
 
 TEST_F(ParamMessages, FactoryResetRestoresDefaultsKeepsPassphraseAndReboots) {
@@ -218,19 +199,12 @@ TEST_F(ParamMessages, FactoryResetRestoresDefaultsKeepsPassphraseAndReboots) {
     auto s = sys();
     EXPECT_EQ(s["pincode"], "0");
     EXPECT_EQ(s["quality"], "2");
-    EXPECT_EQ(s["maxclie"], "3");
     EXPECT_EQ(s["fanmode"], "1");
-    EXPECT_EQ(s["language"], "0");
     EXPECT_EQ(shell->commands(), (std::vector<std::string>{
                                      "rm " + board->dir() + "/etc/uuidList -rf", "reboot -f"}));
 }
 
-TEST_F(ParamMessages, RebootRunsRebootOnly) {
-    send(kMsgParamReboot, nullptr, 0);
-    EXPECT_EQ(shell->commands(), std::vector<std::string>{"reboot -f"});
-}
-
-TEST_F(ParamMessages, LedsAndUnknownIdsChangeNothing) {
+TEST_F(ParamMessages, LedsAndUnknownIdsChangeNothingRebootOnlyReboots) {
     std::string w = board->get("/userdata/wifi.ini"), s = board->get("/userdata/system.ini");
     uint8_t v = 3;
     testing::internal::CaptureStderr();
@@ -244,27 +218,28 @@ TEST_F(ParamMessages, LedsAndUnknownIdsChangeNothing) {
     EXPECT_EQ(board->get("/userdata/wifi.ini"), w);
     EXPECT_EQ(board->get("/userdata/system.ini"), s);
     EXPECT_TRUE(shell->commands().empty());
+    send(kMsgParamReboot, nullptr, 0);
+    EXPECT_EQ(shell->commands(), std::vector<std::string>{"reboot -f"});
 }
 
-TEST_F(ParamMessages, FailedSaveKeepsTheOldFileWholeAndTheNewValueInMemory) {
-    std::string before = board->get("/userdata/wifi.ini");
-    // A file size limit makes every write of the new file fail, even for root.
-    struct rlimit old {};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
-    auto old_handler = signal(SIGXFSZ, SIG_IGN);
-    struct rlimit tiny = old;
-    tiny.rlim_cur = 16;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &tiny), 0);
-    uint8_t ch = 149;
-    send(kMsgParamStoreChannel, &ch, 1);
-    int saved = CParamConfig::Instance()->save_wifi_ap_to_file();
-    setrlimit(RLIMIT_FSIZE, &old);
-    signal(SIGXFSZ, old_handler);
-
-    EXPECT_EQ(saved, -1);
-    EXPECT_EQ(board->get("/userdata/wifi.ini"), before);
-    EXPECT_EQ(CParamConfig::Instance()->GetWifiChn(), 149);
-    for (const auto& e : std::filesystem::directory_iterator(board->host("/userdata")))
-        EXPECT_TRUE(e.path().filename() == "wifi.ini" || e.path().filename() == "system.ini")
-            << "left behind: " << e.path();
+// As a running task: a message sent with ParamNotify reaches it and travels on.
+TEST_F(ParamStoreTest, RunningTaskForwardsChannelChangeToNetworkTask) {
+    g_EquipmentModel.store(EQUIPMENT_MODEL_TX);
+    board->put("/sys/class/net/wlan0/address", "02:00:5e:0a:1b:2c\n");
+    testing::internal::CaptureStdout();
+    ASSERT_EQ(CreateParamTask(CParamConfig::Instance()), 0);
+    clear_network_messages();
+    uint8_t eight[8] = {161, 0};  // the menus send the channel record in 8 bytes
+    ASSERT_EQ(CParamConfig::ParamNotify(0x1000, LOCAL_MSG_CHANGE_WIFI_CHANNEL, eight, 8), 1);
+    // Hang guard only: the task forwards within a few ticks.
+    for (int i = 0; i < 3000 && network_messages().empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("g_pParamConfig->Init finish"), std::string::npos);
+    auto msgs = network_messages();
+    ASSERT_EQ(msgs.size(), 1u);
+    EXPECT_EQ(msgs[0].src, kMidParam);
+    EXPECT_EQ(msgs[0].msg_id, LOCAL_MSG_CHANGE_WIFI_CHANNEL);
+    EXPECT_EQ(wifi()["channel"], "161");
+    EXPECT_EQ(g_pParamConfig, CParamConfig::Instance());
 }

@@ -4,7 +4,6 @@
 #include <atomic>
 #include <filesystem>
 
-#include "app/byte_order.h"
 #include "app/startup.h"
 #include "board/gpio.h"
 #include "support/board_root.h"
@@ -62,15 +61,3 @@ TEST(SetGpio, FailedWriteIsReturned) {
     EXPECT_EQ(hdext::board::gpio::get_value(96), 1) << "the lines before it were set up";
 }
 
-TEST(StartMedia, AnnouncesBothDecodersInOrder) {
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(StartMedia(1), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "\n\n strat VDEC\n\n\n\n strat ADEC\n\n");
-}
-
-TEST(ByteOrder, SixtyFourBitValuesGoBigEndianOnTheWire) {
-    uint64_t v = htonll(0x0102030405060708ull);
-    const auto* b = reinterpret_cast<const uint8_t*>(&v);
-    for (int i = 0; i < 8; ++i) EXPECT_EQ(b[i], i + 1);
-    EXPECT_EQ(ntohll(v), 0x0102030405060708ull);
-}

@@ -78,8 +78,7 @@ TEST_F(AudioTask, AStopOverwrittenByAStartStillStopsTheOtherInput) {
     vi_mode = 1;
     EXPECT_EQ(pass_with(2), (Calls{"ai_stop 0 0", "ai_set_audio 1 48000 1", "ai_start 1 0"}))
         << "SDI takes over again from a stopped SDI input";
-    EXPECT_EQ(pass_with(0), (Calls{"ai_stop 1 0", "ai_set_audio 1 48000 1", "ai_start 1 0"}))
-        << "a start on the running input restarts it";
+    EXPECT_EQ(pass_with(0), (Calls{"ai_stop 1 0", "ai_set_audio 1 48000 1", "ai_start 1 0"}));
 }
 
 TEST_F(AudioTask, AStoppedInputIsNotReadUntilStartedAgain) {
@@ -124,20 +123,6 @@ TEST_F(AudioTask, APcmFrameBecomesOneALawFrameInEachListInUse) {
         free_audio_frame(f);
         EXPECT_EQ(frame_dequeue(l), nullptr);
     }
-}
-
-TEST_F(AudioTask, AudioListsUseTheirOwnLimitAndMessages) {
-    EXPECT_EQ(task.GetListLimit(), 150);
-    EXPECT_EQ(task.SetFrameListLength(99), -1);
-    EXPECT_EQ(task.GetListLimit(), 100);
-    EXPECT_EQ(task.SetFrameListLength(150), 0);
-    testing::internal::GetCapturedStdout();
-    testing::internal::CaptureStdout();
-    frame_buff_head* l = task.GetFrameHead();
-    task.ReleaseFrameHead(l);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "Audio Get frame head : 0\nAudio Release frame head : 0\n");
-    testing::internal::CaptureStdout();
 }
 
 TEST_F(AudioTask, SilenceIsInsertedUntilAudioIsWithin80msOfVideo) {
@@ -221,13 +206,6 @@ TEST_F(AudioTask, SoundAfterSilenceReReadsTheHdmiRate) {
     task.Pass();
     EXPECT_EQ(rechecks, 1) << "sound without silence before: nothing to re-read";
     EXPECT_EQ(RestartAudio, 0);
-}
-
-TEST(CheckAudio, SilenceMeansNoBytesOrAllZero) {
-    unsigned char z[4] = {0, 0, 0, 0}, nz[4] = {0, 0, 1, 0};
-    EXPECT_EQ(CheckAudio(z, 4), 1);
-    EXPECT_EQ(CheckAudio(nz, 4), 0);
-    EXPECT_EQ(CheckAudio(nz, 0), 1);
 }
 
 } // namespace

@@ -1,0 +1,87 @@
+// The software platform's video path: the capture stamp, decoder reset, and the whole path
+// (stamps through H.264 to the output's reports) as the smoke program runs it.
+#include "mpi/mpi.h"
+#include "sim/mpi/sim_control.h"
+#include "sim/mpi/sim_core.h"
+#include "sim/mpi/stamp.h"
+#include "sim_board.h"
+#include <cstring>
+#include "support/child_process.h"
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <unistd.h>
+#include <vector>
+
+namespace hdext::test {
+namespace {
+
+using hdext::sim::Stamp;
+
+TEST(Stamp, RoundTripAndRejectsAPlainPicture) {
+    const int w = 720, h = 480;
+    std::vector<uint8_t> y(static_cast<size_t>(w) * h), uv(static_cast<size_t>(w) * h / 2);
+    hdext::sim::draw_test_picture(y.data(), w, uv.data(), w, w, h, 7);
+    EXPECT_FALSE(hdext::sim::read_stamp(y.data(), w, w, h).has_value());
+    hdext::sim::write_stamp(y.data(), w, w, h, Stamp{0xDEADBEEF, 0x0123456789ABCDEFull});
+    const auto s = hdext::sim::read_stamp(y.data(), w, w, h);
+    ASSERT_TRUE(s.has_value());
+    EXPECT_EQ(s->frame_no, 0xDEADBEEFu);
+    EXPECT_EQ(s->time_us, 0x0123456789ABCDEFull);
+    y[16 * w + 16 + 4 * w + 4] ^= 0xFF; // one pixel does not flip a cell
+    EXPECT_TRUE(hdext::sim::read_stamp(y.data(), w, w, h).has_value());
+    for (int r = 0; r < 16; ++r)
+        std::memset(&y[(16 + r) * w + 16], 235, 16); // a flipped cell does
+    for (int r = 0; r < 16; ++r)
+        std::memset(&y[(16 + r) * w + 32], 16, 16);
+    EXPECT_FALSE(hdext::sim::read_stamp(y.data(), w, w, h).has_value());
+    EXPECT_FALSE(hdext::sim::read_stamp(y.data(), w, 640, h).has_value()); // too narrow for a stamp
+}
+
+TEST_F(SimBoard, ResetDecoderDropsWhatIsQueued) {
+    ot_vdec_chn_attr da{};
+    da.payload = OT_PT_H264;
+    da.width = 1920;
+    da.height = 1080;
+    da.frame_buf_size = 3146496;
+    hdext::sim::vdec_hold(5, true);
+    ASSERT_EQ(ss_mpi_vdec_create_chn(5, &da), 0);
+    uint8_t junk[64] = {0, 0, 0, 1, 0x65};
+    ot_vdec_stream s{1, 0, 1, 0, junk, sizeof(junk)};
+    EXPECT_EQ(ss_mpi_vdec_send_stream(5, &s, -1),
+              ot_err(OT_ID_VDEC, OT_ERR_NOT_PERM)); // not receiving
+    ASSERT_EQ(ss_mpi_vdec_start_recv_stream(5), 0);
+    for (int i = 0; i < 4; ++i)
+        ASSERT_EQ(ss_mpi_vdec_send_stream(5, &s, -1), 0);
+    EXPECT_EQ(hdext::sim::vdec_queued(5), 4u);
+    ASSERT_EQ(ss_mpi_vdec_stop_recv_stream(5), 0);
+    EXPECT_EQ(ss_mpi_vdec_send_stream(5, &s, 0), ot_err(OT_ID_VDEC, OT_ERR_NOT_PERM));
+    EXPECT_EQ(hdext::sim::vdec_queued(5), 4u); // stopping keeps the queue
+    ASSERT_EQ(ss_mpi_vdec_reset_chn(5), 0);
+    EXPECT_EQ(hdext::sim::vdec_queued(5), 0u);
+    hdext::sim::vdec_hold(5, false);
+    usleep(50000);
+    EXPECT_EQ(hdext::sim::vdec_decoded(5), 0u);
+    ASSERT_EQ(ss_mpi_vdec_destroy_chn(5), 0);
+}
+
+TEST_F(SimBoard, SmokeProgramStreamsEveryFrameThroughTheFacade) {
+    const std::string cmd =
+        hdext::test::build_dir() + "/sim/mpi/media_smoke --seconds 1 --board " + root + " 2>&1";
+    FILE* p = popen(cmd.c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    std::string out;
+    char buf[512];
+    while (fgets(buf, sizeof(buf), p))
+        out += buf;
+    const int rc = pclose(p);
+    EXPECT_EQ(rc, 0) << out;
+    EXPECT_NE(out.find("1280x720@60 6 Mbit/s: captured"), std::string::npos) << out;
+    EXPECT_NE(out.find("1920x1080@60 6 Mbit/s: captured"), std::string::npos) << out;
+    EXPECT_EQ(out.find("FAILED"), std::string::npos) << out;
+    const std::string status = read("/sim/hdmi-out/status");
+    EXPECT_NE(status.find("hdmi_audio_rate=48000\n"), std::string::npos) << status;
+    EXPECT_NE(status.find("hdmi_video_format=0\n"), std::string::npos) << status;
+}
+
+} // namespace
+} // namespace hdext::test
