@@ -221,6 +221,7 @@ void onDecodeHandler(THR_TASK*, MQ_LIST* msg) {
     default:
         break;
     }
+    dec->m_MsgsHandled.fetch_add(1, std::memory_order_release);
 }
 
 namespace {

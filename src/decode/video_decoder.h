@@ -82,6 +82,8 @@ public:
     std::atomic<uint8_t> m_PicActive{0};
     std::atomic<uint8_t> m_VideoActive{0};
     std::atomic<int> m_DisplayState{0};
+    // Messages the task 0x7000 handler has finished (any id), for diagnostics and tests.
+    std::atomic<uint32_t> m_MsgsHandled{0};
 
 private:
     uint8_t* m_pJpeg = nullptr; // status picture buffer, allocated on first use
