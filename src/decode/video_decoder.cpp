@@ -169,11 +169,13 @@ int CMediaDecoder::DecodeJPEG(int type) {
         m_DisplayState.store(VDEC_TYPE_NONE, std::memory_order_relaxed);
         return 0;
     }
-    // Read before touching the outputs: a missing picture leaves whatever shows now in place.
+    // Read before touching the outputs: a missing picture leaves whatever shows now in place,
+    // and the state says what that is (live video resumes when frames come back).
     uint32_t len = 0;
     if (!read_picture(file, m_pJpeg, kStatusPictureBytes, &len)) {
         printf("status picture %s cannot be read: %s\n", file, errno ? strerror(errno) : "empty file");
-        m_DisplayState.store(VDEC_TYPE_NONE, std::memory_order_relaxed);
+        m_DisplayState.store(m_VideoActive.load(std::memory_order_relaxed) ? VDEC_TYPE_LIVE : VDEC_TYPE_NONE,
+                             std::memory_order_relaxed);
         return -1;
     }
     m_DisplayState.store(type, std::memory_order_relaxed);

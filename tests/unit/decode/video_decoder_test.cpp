@@ -165,6 +165,27 @@ TEST_F(DecodeTest, NoSignalPictureAfter401EmptyPollsAndTheNextFrameRestartsVideo
     EXPECT_EQ(vo_stats(0, 0).gaps, 0u);
 }
 
+TEST_F(DecodeTest, MissingNoSignalPictureKeepsLiveVideoReadyForTheNextFrame) {
+    init_tasks("LivingRoom");
+    ASSERT_TRUE(wait_for(picture_up));
+    start_video();
+    decode::stop_decode_threads();
+    decode::set_decode_timing({401, std::chrono::microseconds(0), std::chrono::milliseconds(0)});
+    std::filesystem::remove(root + "/home/res/RX_NoSignal.jpg");
+    CVideoFeeder feeder(g_pDecoder);
+    const uint32_t handled = g_pDecoder->m_MsgsHandled.load();
+    for (int i = 0; i < 401; ++i) ASSERT_FALSE(feeder.Step());
+    ASSERT_TRUE(wait_for([&] { return g_pDecoder->m_MsgsHandled.load() > handled; }));
+    EXPECT_EQ(state(), 6);
+    EXPECT_EQ(g_pDecoder->m_VideoActive.load(), 1);
+    EXPECT_EQ(g_pDecoder->m_PicActive.load(), 0);
+    for (const auto& p : encode_pictures(1280, 720, 3)) {
+        dispatch(p, 1);
+        ASSERT_TRUE(feeder.Step());
+    }
+    ASSERT_TRUE(wait_for([] { return vo_stats(0, 0).shown >= 3; }));
+}
+
 TEST_F(DecodeTest, TimingChangeRetimesTheOutputAndAPictureRequestStopsVideo) {
     init_tasks("LivingRoom");
     ASSERT_TRUE(wait_for(picture_up));
