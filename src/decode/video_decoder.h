@@ -98,6 +98,10 @@ extern std::atomic<uint64_t> g_sync_videc_pts;
 // Sends msgId from sender to task 0x7000 with a copy of data. Any thread.
 int notify_decoding_task(int sender, unsigned msgId, char* data, int len);
 
+// Decoder module parameters: pictures from the module's common pool. Start-up; failures are
+// printed and returned.
+int vdec_set();
+
 // The task 0x7000 message handler (log name "onDecodeHandler").
 struct THR_TASK;
 struct MQ_LIST;

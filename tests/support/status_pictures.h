@@ -7,9 +7,10 @@
 
 namespace hdext::test {
 
-inline std::string source_dir() {
+// assets/res of the source tree (HDEXT_SOURCE_DIR overrides the compiled-in path).
+inline std::string status_pictures_dir() {
     const char* env = std::getenv("HDEXT_SOURCE_DIR");
-    return env && *env ? env : HDEXT_TEST_SOURCE_DIR;
+    return std::string(env && *env ? env : HDEXT_TEST_SOURCE_DIR) + "/assets/res";
 }
 
 // Copies every picture; returns how many were copied.
@@ -17,7 +18,7 @@ inline int install_status_pictures(const std::string& root) {
     namespace fs = std::filesystem;
     fs::create_directories(root + "/home/res");
     int n = 0;
-    for (const auto& e : fs::directory_iterator(source_dir() + "/assets/res")) {
+    for (const auto& e : fs::directory_iterator(status_pictures_dir())) {
         if (e.path().extension() != ".jpg") continue;
         fs::copy_file(e.path(), root + "/home/res/" + e.path().filename().string(),
                       fs::copy_options::overwrite_existing);
