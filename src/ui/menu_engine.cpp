@@ -219,6 +219,7 @@ int app_widget_menu_register_tab(int index) {
     if (menu.tab_count >= kMenuMaxTabs || index < 0 || index >= 4) return -1;
     menu.ctrl[menu.tab_count] = kTabs[index];
     menu.tabs[menu.tab_count] = kTabs[index]->get_tab();
+    menu.tabs[menu.tab_count]->cur_item = 0;  // a rebuilt menu starts on each tab's first item
     ++menu.tab_count;
     return 0;
 }
