@@ -62,6 +62,7 @@ bool OledModel::on_write(const uint8_t* buf, size_t n) {
     if (n == 0) return true;
     std::lock_guard<std::mutex> g(mu_);
     ++transfers_;
+    bytes_ += n;
     const bool data = buf[0] & 0x40;
     for (size_t i = 1; i < n; ++i) {
         if (!data) {
@@ -170,6 +171,10 @@ uint64_t OledModel::transfers() const {
 uint64_t OledModel::data_bytes() const {
     std::lock_guard<std::mutex> g(mu_);
     return data_bytes_;
+}
+uint64_t OledModel::bytes() const {
+    std::lock_guard<std::mutex> g(mu_);
+    return bytes_;
 }
 bool OledModel::display_on() const {
     std::lock_guard<std::mutex> g(mu_);

@@ -40,6 +40,7 @@ public:
     // Counters since creation: write transfers, data bytes received.
     uint64_t transfers() const;
     uint64_t data_bytes() const;
+    uint64_t bytes() const;  // every byte written, control bytes included
     bool display_on() const;
     int contrast() const;
 
@@ -56,7 +57,7 @@ private:
     int args_left_ = 0;
     bool on_ = false, inverse_ = false, all_on_ = false;
     int contrast_ = 0x7F;
-    uint64_t transfers_ = 0, data_bytes_ = 0;
+    uint64_t transfers_ = 0, data_bytes_ = 0, bytes_ = 0;
     uint64_t changes_ = 0, written_ = 0;
     std::chrono::steady_clock::time_point last_change_{}, last_write_{};
     std::string out_dir_;
