@@ -266,8 +266,9 @@ std::string oled_text_art(const OledPixels& px) {
 }
 
 void install_oled_model() {
-    if (std::filesystem::exists(board::path("/sim/no-oled"))) return;
-    auto model = std::make_shared<OledModel>(board::path("/sim"));
+    std::shared_ptr<OledModel> model;  // none fitted: nothing answers at 0x3C
+    if (!std::filesystem::exists(board::path("/sim/no-oled")))
+        model = std::make_shared<OledModel>(board::path("/sim"));
     board::register_sim_i2c_device(0, kOledModelAddress, model);
     board::register_sim_i2c_device(1, kOledModelAddress, model);
 }

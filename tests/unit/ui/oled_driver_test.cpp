@@ -109,6 +109,18 @@ TEST_F(OledDriverTest, MissingDisplayFailsTheClearAndLeavesTheLockFree) {
     EXPECT_EQ(drawn.wait_for(std::chrono::seconds(5)), std::future_status::ready);
 }
 
+TEST_F(OledDriverTest, BoardWithoutDisplayAnswersNothing) {
+    root.put("/sim/no-oled", "");
+    sim::install_oled_model();
+    hdext::ui::oled_use_bus(0);
+    EXPECT_LT(app_oled_clear(), 0);
+    std::filesystem::remove(root.host("/sim/no-oled"));
+    sim::install_oled_model();
+    EXPECT_EQ(app_oled_clear(), 0);
+    board::register_sim_i2c_device(0, sim::kOledModelAddress, nullptr);
+    board::register_sim_i2c_device(1, sim::kOledModelAddress, nullptr);
+}
+
 TEST_F(OledDriverTest, ModelWritesThePictureFilesAfterABurst) {
     app_oled_showstring_6x8_8x16(0, 0, "HELLO", 2);
     oled->flush();
