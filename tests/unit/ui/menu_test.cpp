@@ -114,6 +114,40 @@ TEST_F(MenuTest, FactoryResetReturnChangesNothingAndConfirmResets) {
     EXPECT_EQ(sent[0].src, 0x1000u);
 }
 
+TEST_F(MenuTest, FirmwareUpgradeWaitsForTheStickThenRebootsOnConfirm) {
+    open_menu();
+    key(HMSG_USER_MENU_BUTTON);
+    key(HMSG_USER_DOWN_BUTTON);
+    key(HMSG_USER_DOWN_BUTTON);
+    key(HMSG_USER_MENU_BUTTON);  // FIRMWARE UPGRADE
+    EXPECT_TRUE(screen().text(24, 4, "CHECKING"));
+    key(HMSG_USER_MENU_BUTTON);  // keys are off while checking
+    EXPECT_EQ(app_widget_get_cur(), WIDGET_MENU_QUICK);
+    tick_home(49);
+    EXPECT_TRUE(screen().text(24, 4, "CHECKING"));
+    tick_home();
+    EXPECT_TRUE(screen().text(24, 4, "NOT USB"));
+    key(HMSG_USER_MENU_BUTTON);
+    EXPECT_EQ(app_widget_get_cur(), WIDGET_MENU);
+
+    root->put("/mnt/s1_tx_v2.bin", "firmware");
+    root->put("/mnt/config", "");
+    app_status[5] = 1;  // stick mounted
+    key(HMSG_USER_MENU_BUTTON);
+    tick_home(4);
+    EXPECT_TRUE(screen().text(24, 4, "CHECKING"));
+    tick_home();
+    auto s = screen();
+    EXPECT_TRUE(row(s, 1, 19, 24) && row(s, 2, 20, 24));
+    key(HMSG_USER_UP_BUTTON);
+    key(HMSG_USER_MENU_BUTTON);  // CONFIRM
+    EXPECT_TRUE(screen().text(24, 4, "Upgrading . . .", 1));
+    tick_home();
+    auto reboot = rec.messages(kMidParam, 0x2009);
+    ASSERT_EQ(reboot.size(), 1u);
+    EXPECT_EQ(reboot[0].src, 0x1000u);
+}
+
 TEST_F(MenuTest, DeviceInfoOnATx) {
     unsigned char mac[] = "02:00:5e:0a:1b:2c\n";
     root->put("/sys/class/net/wlan0/address", reinterpret_cast<char*>(mac));
