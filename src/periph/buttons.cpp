@@ -53,12 +53,15 @@ void buttons_read_events(int fd) {
 void* pthread_buttons_handler(void*) {
     pthread_setname_np(pthread_self(), "buttons");
     std::printf("###### ###### buttons thread PID=%lX.\n", static_cast<unsigned long>(pthread_self()));
-    const std::string dev = hdext::board::path(kButtonsDevice);
+    bool reported = false;  // one complaint per stretch of failed opens
     for (;;) {
+        const std::string dev = hdext::board::path(kButtonsDevice);
         const int fd = open(dev.c_str(), O_RDWR | O_CLOEXEC);
         if (fd < 0) {
-            std::puts("buttons can't open!");
+            if (!reported) std::puts("buttons can't open!");
+            reported = true;
         } else {
+            reported = false;
             std::puts("buttons open success!");
             hdext::periph::buttons_read_events(fd);
             close(fd);

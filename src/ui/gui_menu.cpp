@@ -66,7 +66,6 @@ int gui_menu_func(int command, int a, int b) {
         return 0;
     case 2: marker(a, true); return 0;
     case 3: marker(a, false); return 0;
-    case 4: gui_menu_text(a >> 8, a & 0xFF, b); return 0;
     case 5:
         clear_row(0, 0);
         gui_menu_text(centred(menu_string(b)), 0, b);

@@ -85,8 +85,11 @@ void menu_close_for_inactivity();
 // Back to tab level with the current tab reset to 0 (pairing left, exit tab).
 void menu_back_to_tabs(int tab);
 
-// Drawing (commands: 0 clear, 1 draw row a with string b, 2 highlight row a, 3 clear row a,
-// 4 text a at page b in the current language, 5 title b centred on the top row).
+// Drawing. Menu: 0 clear, 1 row a shows string b, 2 / 3 marker on / off row a, 5 title b
+// centred on the top row. Quick menu: 0 clear, 1 title b, 2 choice row a shows string b,
+// 3 / 4 marker on / off row a. Dialog: 0 clear, 1 title b, 2 subject b, 3 a dots, 4 choice a
+// shows string b, 5 marker of choice a on (b != 0) or off. Other commands print
+// "Undefined GUI command" and return -1.
 int gui_menu_func(int command, int a, int b);
 int gui_menu_quick_func(int command, int a, int b);
 int gui_dialog_func(int command, int a, int b);
