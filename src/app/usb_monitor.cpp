@@ -136,7 +136,7 @@ int usb_stick_monitor(const UsbMonitorOptions& opt) {
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
             continue;
         }
-        DUMP(3, "usb state: %d\n", state);
+        DUMP(3, "usb state: %d", state);
         if (state == kStickRemoved)
             stick_removed();
         else if (state == kStickInserted)
