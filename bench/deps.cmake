@@ -1,3 +1,5 @@
 set(BENCH_DEPS_bench_core core)
 set(BENCH_DEPS_bench_media media sim_mpi board core)
 set(BENCH_DEPS_bench_capture periph encode media sim_devices settings board core "$<LINK_LIBRARY:WHOLE_ARCHIVE,sim_mpi>")
+pkg_check_modules(BENCH_RTSP_FFMPEG REQUIRED IMPORTED_TARGET libavcodec libavutil)
+set(BENCH_DEPS_bench_rtsp hdext_rtsp board core PkgConfig::BENCH_RTSP_FFMPEG)

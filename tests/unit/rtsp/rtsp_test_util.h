@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/frame.h"
+#include "support/h264_units.h"
 
 namespace rtsp_test {
 
@@ -15,8 +16,7 @@ namespace rtsp_test {
 // calling test when not root.
 void env();
 
-// Access units (Annex B, no B-frames) of a moving test picture; the first is an IDR.
-std::vector<std::vector<uint8_t>> encode_h264(int width, int height, int fps, int frames, int gop);
+using hdext::test::encode_h264;
 
 // Queues one frame (video or audio kind) at the tail of list.
 void put_frame(frame_buff_head* list, const uint8_t* data, size_t size, bool audio, uint64_t pts);
