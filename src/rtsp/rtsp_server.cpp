@@ -132,6 +132,12 @@ bool RtspRestream::start(std::string* error) {
     m->factory = gst_rtsp_media_factory_new();
     gst_rtsp_media_factory_set_launch(m->factory, launch_line(m->opt).c_str());
     gst_rtsp_media_factory_set_shared(m->factory, TRUE);
+    GstRTSPAddressPool* ports = gst_rtsp_address_pool_new();
+    gst_rtsp_address_pool_add_range(ports, GST_RTSP_ADDRESS_POOL_ANY_IPV4, GST_RTSP_ADDRESS_POOL_ANY_IPV4,
+                                    static_cast<guint16>(m->opt.rtp_port_first),
+                                    static_cast<guint16>(m->opt.rtp_port_last), 0);
+    gst_rtsp_media_factory_set_address_pool(m->factory, ports);
+    g_object_unref(ports);
     g_signal_connect(m->factory, "media-configure", G_CALLBACK(on_media_configure), m.get());
     GstRTSPMountPoints* mounts = gst_rtsp_server_get_mount_points(m->server);
     gst_rtsp_mount_points_add_factory(mounts, ("/" + m->opt.session).c_str(),

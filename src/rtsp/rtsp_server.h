@@ -18,6 +18,8 @@ struct RtspServerOptions {
     std::string session = "live";
     std::string announce_host = "192.168.0.1";
     int session_timeout_s = kRtspSessionTimeoutS;
+    int rtp_port_first = 6970;          // server-side RTP/RTCP ports of UDP clients, in pairs
+    int rtp_port_last = 6999;
     int audio_rate = 44100;             // the rate value of the audio source (96001: 48000 Hz)
     frame_buff_head* video_list = nullptr;
     frame_buff_head* audio_list = nullptr;

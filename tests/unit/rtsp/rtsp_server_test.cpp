@@ -105,6 +105,8 @@ TEST_F(Restream, TcpAndUdpClientsDecodeWithoutErrors) {
         EXPECT_EQ(out.find("rror"), std::string::npos) << transport << ": " << out;
         EXPECT_GE(frames_in(out), 4 * kFps * 3 / 4) << transport << ": " << out;
     }
+    std::string setup = run("timeout 40 ffprobe -v trace -rtsp_transport udp " + url() + " 2>&1 | grep server_port");
+    EXPECT_NE(setup.find("server_port=6970-6971"), std::string::npos) << "UDP ports start at 6970" << setup;
 }
 
 TEST_F(Restream, TwoClientsAtOnceShareOnePipeline) {
