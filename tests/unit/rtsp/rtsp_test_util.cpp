@@ -107,34 +107,4 @@ int free_port() {
     return ntohs(a.sin_port);
 }
 
-std::string describe(int port, const std::string& path) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    timeval tv{15, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    std::string reply;
-    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
-        std::string req = "DESCRIBE rtsp://127.0.0.1:" + std::to_string(port) + path +
-                          " RTSP/1.0\r\nCSeq: 1\r\nAccept: application/sdp\r\n\r\n";
-        if (send(fd, req.data(), req.size(), 0) == static_cast<ssize_t>(req.size())) {
-            char buf[4096];
-            ssize_t n;
-            // Headers, then the SDP (its length is announced; read until it has all come).
-            while ((n = recv(fd, buf, sizeof buf, 0)) > 0) {
-                reply.append(buf, static_cast<size_t>(n));
-                size_t body = reply.find("\r\n\r\n");
-                size_t cl = reply.find("Content-Length: ");
-                if (body != std::string::npos && cl != std::string::npos &&
-                    reply.size() >= body + 4 + std::stoul(reply.substr(cl + 16)))
-                    break;
-            }
-        }
-    }
-    close(fd);
-    return reply;
-}
-
 } // namespace rtsp_test

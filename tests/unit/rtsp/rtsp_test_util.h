@@ -39,7 +39,4 @@ std::string run(const std::string& cmd, int* status = nullptr);
 // A free TCP port on loopback.
 int free_port();
 
-// The server's answer to a DESCRIBE request (headers and SDP).
-std::string describe(int port, const std::string& path);
-
 } // namespace rtsp_test
