@@ -39,12 +39,11 @@ void RtspRestream::Impl::push_video(const unsigned char* data, int size) {
     {
         std::lock_guard<std::mutex> g(lock);
         if (!video) return;
-        if (!idr && (need_idr || gst_app_src_get_current_level_bytes(video) > opt.video_queue_bytes)) {
+        if (gst_app_src_get_current_level_bytes(video) > opt.video_queue_bytes || (need_idr && !idr)) {
             // Nothing after a dropped frame decodes until the next IDR: drop up to it.
             need_idr = true;
             return;
         }
-        if (idr && gst_app_src_get_current_level_bytes(video) > opt.video_queue_bytes) return;
         need_idr = false;
         if (idr) seen_idr = true;
         src = take_ref(video);
