@@ -15,6 +15,8 @@ namespace {
 using Impl = RtspRestream::Impl;
 
 constexpr guint kCleanupPeriodS = 1;
+// All clients share one source per track: one pipeline, built for the first client.
+constexpr gboolean reuseFirstSource = TRUE;
 
 std::string launch_line(const RtspServerOptions& o) {
     const int rate = o.audio_rate == 96001 ? 48000 : o.audio_rate;
@@ -131,7 +133,7 @@ bool RtspRestream::start(std::string* error) {
 
     m->factory = gst_rtsp_media_factory_new();
     gst_rtsp_media_factory_set_launch(m->factory, launch_line(m->opt).c_str());
-    gst_rtsp_media_factory_set_shared(m->factory, TRUE);
+    gst_rtsp_media_factory_set_shared(m->factory, reuseFirstSource);
     GstRTSPAddressPool* ports = gst_rtsp_address_pool_new();
     gst_rtsp_address_pool_add_range(ports, GST_RTSP_ADDRESS_POOL_ANY_IPV4, GST_RTSP_ADDRESS_POOL_ANY_IPV4,
                                     static_cast<guint16>(m->opt.rtp_port_first),
