@@ -65,16 +65,24 @@ NetTiming CNetworkTask::Timing() {
     return g_timing;
 }
 
+// The link start runs first on the network task's own thread, so start-up does not wait for
+// the daemons or the lease, and requests that arrive meanwhile (pairing, channel) queue
+// behind it. The status reads "starting" from the moment this returns.
 int Init_Network(int mode) {
     CNetworkTask* net = CNetworkTask::Instance();
     net->mode = mode == 0 ? WIRELESS_MODE_AP : WIRELESS_MODE_STA;
-    register_task(kMidNetwork, nullptr, CNetworkTask::InitNetworkTask, 0);
-    return net->Start();
+    CNetworkTask::SetWirelessStatus(WIRELESS_STATUS_STARTING);
+    return register_task(kMidNetwork, nullptr, CNetworkTask::InitNetworkTaskAndStart, 0) ? 0 : -1;
 }
 
 void CNetworkTask::InitNetworkTask(THR_TASK* task) {
     register_msg_handler(task, onNetworkUtilityHandler);
     gpTask.store(task, std::memory_order_relaxed);
+}
+
+void CNetworkTask::InitNetworkTaskAndStart(THR_TASK* task) {
+    InitNetworkTask(task);
+    Instance()->Start();
 }
 
 void CNetworkTask::onNetworkUtilityHandler(THR_TASK* task, MQ_LIST* msg) {

@@ -104,7 +104,7 @@ public:
     explicit CNetworkTask(WIRELESS_MODE_E m) : mode(m) {}
 
     // Link start: TX access point or RX station (blocks until hostapd runs, or until the RX has
-    // a lease; returns at once on a never-paired RX). Called once by Init_Network.
+    // a lease; returns at once on a never-paired RX). Runs once, on the network task.
     int Start();
     // Back to the normal link after pairing or on request. Network task.
     int Restart();
@@ -140,6 +140,8 @@ public:
 
     static void onNetworkUtilityHandler(THR_TASK* task, MQ_LIST* msg);
     static void InitNetworkTask(THR_TASK* task);
+    // InitNetworkTask, then Start() on the task's thread before it serves messages.
+    static void InitNetworkTaskAndStart(THR_TASK* task);
 
     static void SetTiming(const NetTiming& t);
     static NetTiming Timing();
