@@ -84,13 +84,23 @@ private:
     std::string m_state = "-";
 };
 
+// Ended, or ended and not yet reaped by its parent.
+bool gone(int pid) {
+    if (kill(pid, 0) != 0) return errno == ESRCH;
+    std::ifstream st("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(st, line);
+    size_t p = line.rfind(')');
+    return p != std::string::npos && p + 2 < line.size() && (line[p + 2] == 'Z' || line[p + 2] == 'X');
+}
+
 } // namespace
 
 int run_air_keeper(const std::string& world_dir, int owner_pid) {
     Air air(world_dir);
     for (;;) {
         if (!std::filesystem::exists(world_dir + "/world.conf")) return 0;
-        if (owner_pid > 0 && kill(owner_pid, 0) != 0 && errno == ESRCH) {
+        if (owner_pid > 0 && gone(owner_pid)) {
             // The test or script that built this world is gone: take it down.
             std::string name = std::filesystem::path(world_dir).filename().string();
             std::string base = std::filesystem::path(world_dir).parent_path().string();
