@@ -130,8 +130,7 @@ int CNetworkTask::WirelessCalibration() {
 }
 
 int CNetworkTask::ChangeChn() {
-    ABS_WIFI_AP_CONFIG_t w{};
-    CParamConfig::Instance()->GetWifiInfo(&w);
+    const ABS_WIFI_AP_CONFIG_t w = stored_wifi();
     printf("sizeof(ch_fre)/sizeof(channel_freq): %d, info.channel: %d\n", kChFreCount, w.channel);
     int i = 0;
     while (i < kChFreCount && ch_fre[i].channel != w.channel) ++i;

@@ -45,14 +45,6 @@ private:
     int m_fd = -1;
 };
 
-ABS_WIFI_AP_CONFIG_t wifi_record() {
-    ABS_WIFI_AP_CONFIG_t w{};
-    CParamConfig::Instance()->GetWifiInfo(&w);
-    w.ssid[sizeof w.ssid - 1] = '\0';
-    w.password[sizeof w.password - 1] = '\0';
-    return w;
-}
-
 // The WPA2 passphrase-to-PSK mapping, as 64 lower-case hex digits.
 std::string wpa_psk_hex(const char* pass, const char* ssid) {
     unsigned char key[32] = {};
@@ -107,7 +99,7 @@ int CNetworkTask::create_hostapd_ac_conf(WIRELESS_FREQUENCY_TYPE band, bool, int
         printf("Can't open file [%s]\n", file);
         return -1;
     }
-    const ABS_WIFI_AP_CONFIG_t w = wifi_record();
+    const ABS_WIFI_AP_CONFIG_t w = stored_wifi();
     write_hostapd_head(f, w.ssid);
     f.line("beacon_int=100\n");
     f.line(band == WIRELESS_FREQUENCY_5G ? "hw_mode=a\n" : "hw_mode=g\n");
@@ -153,7 +145,7 @@ int CNetworkTask::create_hostapd_pairing_conf() {
         printf("Can't open file [%s]\n", kHostapdPairingConf);
         return -1;
     }
-    const ABS_WIFI_AP_CONFIG_t w = wifi_record();
+    const ABS_WIFI_AP_CONFIG_t w = stored_wifi();
     write_hostapd_head(f, kPairingSsid);
     f.line("ignore_broadcast_ssid=0\n");
     f.line("hw_mode=a\n");
@@ -164,7 +156,7 @@ int CNetworkTask::create_hostapd_pairing_conf() {
 }
 
 int CNetworkTask::create_wpa_config() {
-    const ABS_WIFI_AP_CONFIG_t w = wifi_record();
+    const ABS_WIFI_AP_CONFIG_t w = stored_wifi();
     {
         ConfFile f(kWpaConf);
         if (!f.ok()) {

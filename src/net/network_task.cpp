@@ -33,14 +33,6 @@ NetTiming g_timing;
 
 void settle() { std::this_thread::sleep_for(CNetworkTask::Timing().settle); }
 
-ABS_WIFI_AP_CONFIG_t wifi_record() {
-    ABS_WIFI_AP_CONFIG_t w{};
-    CParamConfig::Instance()->GetWifiInfo(&w);
-    w.ssid[sizeof w.ssid - 1] = '\0';
-    w.ip[sizeof w.ip - 1] = '\0';
-    return w;
-}
-
 bool unpaired(const ABS_WIFI_AP_CONFIG_t& w) { return strcmp(w.ssid, kDefaultSsid) == 0; }
 
 void start_sta_daemon(const char* conf, const char* retry_fmt) {
@@ -54,6 +46,15 @@ void start_sta_daemon(const char* conf, const char* retry_fmt) {
 }
 
 } // namespace
+
+ABS_WIFI_AP_CONFIG_t stored_wifi() {
+    ABS_WIFI_AP_CONFIG_t w{};
+    CParamConfig::Instance()->GetWifiInfo(&w);
+    w.ssid[sizeof w.ssid - 1] = '\0';
+    w.password[sizeof w.password - 1] = '\0';
+    w.ip[sizeof w.ip - 1] = '\0';
+    return w;
+}
 
 void CNetworkTask::SetTiming(const NetTiming& t) {
     std::lock_guard<std::mutex> g(g_timing_lock);
@@ -121,7 +122,7 @@ int CNetworkTask::Start() {
         printf("Create wireless dir\n");
         mkdir(dir.c_str(), 0777);
     }
-    const ABS_WIFI_AP_CONFIG_t w = wifi_record();
+    const ABS_WIFI_AP_CONFIG_t w = stored_wifi();
     system_cmd("ifconfig wlan0 up", 10);
     settle();
     if (mode == WIRELESS_MODE_AP) {
@@ -175,7 +176,7 @@ int CNetworkTask::Restart() {
         settle();
         daemon_watch(Daemon::hostapd, "hostapd", kWirelessDir, cmd, "run hostapd at time : %d\n");
     } else {
-        const ABS_WIFI_AP_CONFIG_t w = wifi_record();
+        const ABS_WIFI_AP_CONFIG_t w = stored_wifi();
         if (unpaired(w)) {
             SetWirelessStatus(WIRELESS_STATUS_STOP);
             SetPairingStatus(PAIRING_STATUS_FINISHED);

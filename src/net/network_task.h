@@ -174,6 +174,9 @@ void daemon_close(Daemon d);
 void daemon_watch(Daemon d, const char* name, const char* text, const char* cmd, const char* retry_fmt,
                   void (*before_retry)() = nullptr);
 
+// The parameter store's Wi-Fi record, its texts always terminated. Any thread.
+ABS_WIFI_AP_CONFIG_t stored_wifi();
+
 // Channel number to centre frequency (MHz) of the 23 channels the access point may use;
 // 0 for any other channel.
 int channel_to_freq(int channel);

@@ -72,8 +72,7 @@ void on_TX_pairing_timeout(THR_TASK* task, EVENT_HANDLER* h) {
 }
 
 void on_TX_pairing_read(int fd, THR_TASK* task, EVENT_HANDLER* h) {
-    ABS_WIFI_AP_CONFIG_t w{};
-    CParamConfig::Instance()->GetWifiInfo(&w);
+    const ABS_WIFI_AP_CONFIG_t w = stored_wifi();
     uint8_t msg[kRequestLen] = {};
     ssize_t n = recv(fd, msg, sizeof msg, 0);
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;

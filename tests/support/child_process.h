@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -34,6 +35,16 @@ inline std::string source_dir() {
 #else
     throw std::runtime_error("HDEXT_SOURCE_DIR is not set; run the test with ctest");
 #endif
+}
+
+// Runs a shell command and returns its standard output.
+inline std::string capture_output(const std::string& cmd) {
+    std::string out;
+    FILE* p = popen(cmd.c_str(), "r");
+    char buf[512];
+    while (p && fgets(buf, sizeof buf, p)) out += buf;
+    if (p) pclose(p);
+    return out;
 }
 
 class ChildProcess {

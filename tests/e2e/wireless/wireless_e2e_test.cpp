@@ -27,14 +27,7 @@ std::string read_file(const std::string& p) {
     return s.str();
 }
 
-std::string capture(const std::string& cmd) {
-    std::string out;
-    FILE* p = popen(cmd.c_str(), "r");
-    char buf[512];
-    while (p && fgets(buf, sizeof buf, p)) out += buf;
-    if (p) pclose(p);
-    return out;
-}
+std::string capture(const std::string& cmd) { return capture_output(cmd); }
 
 template <class P>
 bool wait_until(P pred, std::chrono::seconds guard = 120s) {

@@ -23,14 +23,7 @@ namespace {
 
 uint32_t ip(const char* s) { return inet_addr(s); }
 
-std::string capture(const std::string& cmd) {
-    std::string out;
-    FILE* p = popen(cmd.c_str(), "r");
-    char buf[512];
-    while (p && fgets(buf, sizeof buf, p)) out += buf;
-    if (p) pclose(p);
-    return out;
-}
+std::string capture(const std::string& cmd) { return capture_output(cmd); }
 
 // A scripted server on srv0: sees every discover and request, answers with raw packets.
 class FakeServer {

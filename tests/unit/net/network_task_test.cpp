@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "net_env.h"
+#include "support/child_process.h"
 #include "settings/param_config.h"
 
 namespace hdext::test {
@@ -83,11 +84,7 @@ TEST_F(LinkStart, InterfaceUtilities) {
     EXPECT_EQ(std::vector<int>(mac, mac + 6), (std::vector<int>{0x02, 0x00, 0x5e, 0x0a, 0x1b, 0x2c}));
     EXPECT_EQ(CNetworkTask::GetMac("nosuch0", mac), -1);
     ASSERT_EQ(CNetworkTask::SetIP("wlan0", "192.168.168.1"), 0);
-    FILE* p = popen("ip -4 addr show wlan0", "r");
-    char buf[1024] = {};
-    size_t n = fread(buf, 1, sizeof buf - 1, p);
-    pclose(p);
-    EXPECT_NE(std::string(buf, n).find("inet 192.168.168.1/24"), std::string::npos);
+    EXPECT_NE(capture_output("ip -4 addr show wlan0").find("inet 192.168.168.1/24"), std::string::npos);
     EXPECT_EQ(CNetworkTask::SetIP("nosuch0", "10.0.0.1"), -1);
 }
 
