@@ -55,15 +55,17 @@ protected:
         EXPECT_EQ(capture("ip netns list").find("hdx-" + name + "-"), std::string::npos);
     }
 
-    ChildProcess& start(const std::string& unit, const std::string& program) {
-        units.push_back(std::make_unique<ChildProcess>(
-            board, std::vector<std::string>{}, dir + "/" + unit + ".log",
-            std::vector<std::string>{"world", "run", name, unit, "--", program}));
+    ChildProcess& start(const std::string& unit, const std::string& program,
+                        const std::vector<std::string>& extra = {}) {
+        std::vector<std::string> args{"world", "run", name, unit, "--", program};
+        args.insert(args.end(), extra.begin(), extra.end());
+        units.push_back(std::make_unique<ChildProcess>(board, std::vector<std::string>{},
+                                                       dir + "/" + unit + ".log", args));
         return *units.back();
     }
     ChildProcess& program(const std::string& unit) { return start(unit, build_dir() + "/src/hdext"); }
-    ChildProcess& driver(const std::string& unit) {
-        auto& p = start(unit, build_dir() + "/tests/e2e/wireless/driver/net_unit_driver");
+    ChildProcess& driver(const std::string& unit, const std::vector<std::string>& extra = {}) {
+        auto& p = start(unit, build_dir() + "/tests/e2e/wireless/driver/net_unit_driver", extra);
         EXPECT_TRUE(p.wait_for_output("driver: ready")) << p.output();
         return p;
     }
@@ -169,6 +171,33 @@ TEST_F(Air, PairingOnBothUnitsLinksTheReceiver) {
                 "station, DHCP offer waits of 1 s then 9 s while the pairing AP comes up, 1 s after "
                 "the lease, 1 s after the acknowledgement on each side, 1 s for the station file, "
                 "1 s after the daemon start)\n", s);
+}
+
+// Pairing asked on a linked RX while no TX is in pairing mode: the RX leaves its network for the
+// pairing network, finds no server, and leaving pairing (what the pairing screen does when it
+// times out) brings it back to its own network. Lease attempts and DHCP waits are shortened.
+TEST_F(Air, PairingWithoutTransmitterReturnsTheReceiverToItsNetwork) {
+    program("tx");
+    pre_pair_rx();
+    const std::string ssid = wifi("tx", "ssid");
+    auto& rx = driver("rx1", {"--lease-attempts", "2", "--dhcp-unit-ms", "20"});
+    ASSERT_TRUE(wait_until([&] { return rx_linked(ssid); })) << air();
+    tell("rx1", "pair");
+    ASSERT_TRUE(wait_until([&] { return air().find("rx1 station ssid=VELTRANE_PAIRING ap=none") != std::string::npos; }))
+        << air();
+    auto status_becomes = [&](const std::string& line) {
+        return wait_until([&] {
+            tell("rx1", "status");
+            std::this_thread::sleep_for(200ms);
+            return rx.output().find(line) != std::string::npos;
+        });
+    };
+    EXPECT_TRUE(status_becomes("status wireless=1 pairing=1 gui=1"));
+    tell("rx1", "reconnect");
+    ASSERT_TRUE(wait_until([&] { return rx_linked(ssid); })) << air();
+    EXPECT_TRUE(status_becomes("status wireless=1 pairing=2 gui=1")) << rx.output();
+    EXPECT_EQ(wifi("rx1", "ssid"), ssid);
+    expect_lease_and_route();
 }
 
 } // namespace

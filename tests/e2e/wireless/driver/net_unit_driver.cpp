@@ -2,6 +2,7 @@
 // the front panel would send from lines on the FIFO <board>/sim/net-driver.in:
 //   pair | reconnect | calibrate | chan N | status
 // Each line is answered on standard output with "driver: done <line>".
+// Options shorten the link's waits: --lease-attempts N (pairing DHCP calls), --dhcp-unit-ms M.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,13 +18,25 @@
 #include "core/frame.h"
 #include "core/mempool.h"
 #include "core/task.h"
+#include "net/dhcp_client.h"
 #include "net/network_entry.h"
 #include "net/network_task.h"
 #include "settings/param_config.h"
 
-int main() {
+int main(int argc, char** argv) {
     setvbuf(stdout, nullptr, _IOLBF, 0);
     setvbuf(stderr, nullptr, _IOLBF, 0);
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (strcmp(argv[i], "--lease-attempts") == 0) {
+            NetTiming t = CNetworkTask::Timing();
+            t.pairing_lease_attempts = atoi(argv[i + 1]);
+            CNetworkTask::SetTiming(t);
+        } else if (strcmp(argv[i], "--dhcp-unit-ms") == 0) {
+            DhcpTiming t = dhcp_timing();
+            t.unit = std::chrono::milliseconds(atoi(argv[i + 1]));
+            dhcp_set_timing(t);
+        }
+    }
     const EQUIPMENT_MODEL_E role = hdext::board::detect_role();
     g_EquipmentModel.store(role);
     mempool_init();
