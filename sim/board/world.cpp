@@ -138,7 +138,9 @@ int make_board(const World& w, const std::string& unit, size_t index, const std:
     put(root + "/sim/hdmi-in", "none\n");
     put(root + "/sim/sdi-in", "none\n");
     put(root + "/sim/link-quality", "70\n");
-    if (mkfifo((root + "/dev/lt6911").c_str(), 0644) != 0 && errno != EEXIST) return -1;
+    // The unit's notification and input FIFOs (HDMI receiver, front-panel keys, USB stick).
+    for (const char* f : {"/dev/lt6911", "/dev/input/event0", "/dev/detected_usb"})
+        if (mkfifo((root + f).c_str(), 0644) != 0 && errno != EEXIST) return -1;
     if (unit == "tx") fs::create_directories(root + "/home/tx");
     std::error_code ec;
     for (const char* s : kBoardStandins) fs::create_symlink(exe, root + "/sim/bin/" + s, ec);

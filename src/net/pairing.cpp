@@ -249,7 +249,12 @@ int CNetworkTask::Pairing() {
     dhcp_lease lease{};
     int attempts = Timing().pairing_lease_attempts;
     bool leased = false;
-    for (int i = 0; i < attempts && !leased; ++i) leased = get_lease(&lease, kWlanIf) == 0;
+    for (int i = 0; i < attempts && !leased; ++i) {
+        // Once the pairing screen has given up, further attempts would only hold back the
+        // restart it asks for.
+        if (i > 0 && GetGuiPairingStatus() == GUI_PAIRING_STATUS_TIMEOUT) break;
+        leased = get_lease(&lease, kWlanIf) == 0;
+    }
     if (!leased) return -1;
     apply_lease(lease, "popen failed(). info:%s");
     settle();
