@@ -249,10 +249,11 @@ int CNetworkTask::Pairing() {
     dhcp_lease lease{};
     int attempts = Timing().pairing_lease_attempts;
     bool leased = false;
+    const GUI_PAIRING_STATUS_E screen = GetGuiPairingStatus();
     for (int i = 0; i < attempts && !leased; ++i) {
-        // Once the pairing screen has given up, further attempts would only hold back the
-        // restart it asks for.
-        if (i > 0 && GetGuiPairingStatus() == GUI_PAIRING_STATUS_TIMEOUT) break;
+        // Once the pairing screen has moved on (timed out or left), further attempts would only
+        // hold back the restart it asks for.
+        if (i > 0 && GetGuiPairingStatus() != screen) break;
         leased = get_lease(&lease, kWlanIf) == 0;
     }
     if (!leased) return -1;
