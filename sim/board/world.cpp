@@ -27,7 +27,8 @@ namespace {
 
 constexpr const char* kAllUnits[] = {"tx", "rx1", "rx2", "rx3"};
 constexpr const char* kBoardStandins[] = {"hostapd", "hostapd_cli", "wpa_supplicant", "iwlist",
-                                          "iwconfig", "dhcpd", "insmod", "mount", "umount", "reboot"};
+                                          "iwconfig", "dhcpd", "insmod", "mount", "umount", "reboot",
+                                          "i2cget", "i2cset"};
 constexpr const char* kBusyboxApplets[] = {"ifconfig", "route", "ps", "killall"};
 constexpr const char* kBusybox = "/bin/busybox";
 
