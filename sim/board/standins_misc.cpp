@@ -105,8 +105,6 @@ int dhcpd(int argc, char** argv) {
 
 const CommandRegistration reg_dhcpd("dhcpd", "IFACE (stand-in: busybox udhcpd)", dhcpd);
 const CommandRegistration reg_insmod("insmod", "ARGS (stand-in: recorded)", record);
-const CommandRegistration reg_mount("mount", "ARGS (stand-in: recorded)", record);
-const CommandRegistration reg_umount("umount", "ARGS (stand-in: recorded)", record);
 const CommandRegistration reg_reboot("reboot", "ARGS (stand-in: recorded)", record);
 
 } // namespace

@@ -17,6 +17,7 @@
 #include <string>
 
 #include "sim/board/command.h"
+#include "sim/board/world.h"
 
 namespace hdext::sim {
 namespace {
@@ -24,18 +25,20 @@ namespace {
 namespace fs = std::filesystem;
 
 struct UsbArgs {
-    std::string root, what, action, unit, netns, laptop;
+    std::string root, what, action, unit, netns, laptop, world, base = kWorldBase;
     bool reset = false;
 };
 
 bool parse(int argc, char** argv, UsbArgs* a) {
-    a->root = board_root(argc, argv);
+    bool flag = false;
+    for (int i = 1; i < argc; ++i) flag = flag || std::strcmp(argv[i], "--root") == 0;
+    if (flag) a->root = board_root(argc, argv);
     for (int i = 1; i < argc; ++i) {
         std::string s = argv[i];
         if (s == "--reset") {
             a->reset = true;
-        } else if ((s == "--netns" || s == "--laptop") && i + 1 < argc) {
-            (s == "--netns" ? a->netns : a->laptop) = argv[++i];
+        } else if ((s == "--netns" || s == "--laptop" || s == "--world" || s == "--dir") && i + 1 < argc) {
+            (s == "--netns" ? a->netns : s == "--laptop" ? a->laptop : s == "--world" ? a->world : a->base) = argv[++i];
         } else if (a->what.empty()) {
             a->what = s;
         } else if (a->action.empty()) {
@@ -46,6 +49,12 @@ bool parse(int argc, char** argv, UsbArgs* a) {
             return false;
         }
     }
+    // A unit of a world: its board root and namespace follow from the world's names.
+    if (!a->world.empty() && !a->unit.empty()) {
+        if (a->root.empty()) a->root = world_dir(a->base, a->world) + "/" + a->unit;
+        if (a->netns.empty()) a->netns = netns_name(a->world, a->unit);
+    }
+    if (a->root.empty() && a->world.empty() && std::getenv("HDEXT_BOARD_ROOT")) a->root = std::getenv("HDEXT_BOARD_ROOT");
     if (a->netns.empty()) a->netns = a->unit;
     if (a->laptop.empty()) a->laptop = a->netns + "-laptop";
     return !a->root.empty() && !a->what.empty() && !a->action.empty();
@@ -153,8 +162,45 @@ int usb(int argc, char** argv) {
     return fail("unknown usb command %s", a.what + " " + a.action);
 }
 
+// Stand-ins of the board's mount and umount: recorded in sim/commands.log; mounting puts the
+// inserted stick's files (sim/usb-stick/) at the mount point, unmounting empties it.
+int record(int argc, char** argv, std::string* root) {
+    const char* r = std::getenv("HDEXT_BOARD_ROOT");
+    if (!r || !*r) {
+        std::fprintf(stderr, "%s: HDEXT_BOARD_ROOT is not set\n", argv[0]);
+        return 1;
+    }
+    *root = r;
+    std::string line = argv[0];
+    for (int i = 1; i < argc; ++i) line += std::string(" ") + argv[i];
+    std::ofstream(*root + "/sim/commands.log", std::ios::app) << line << "\n";
+    return 0;
+}
+
+int mount_standin(int argc, char** argv) {
+    std::string root;
+    if (record(argc, argv, &root) != 0) return 1;
+    const fs::path stick = fs::path(root) / "sim/usb-stick";
+    std::error_code ec;
+    if (argc < 3 || !fs::is_directory(stick, ec)) return 32; // mount's "no medium" status
+    fs::create_directories(argv[argc - 1], ec);
+    fs::copy(stick, argv[argc - 1], fs::copy_options::recursive | fs::copy_options::overwrite_existing, ec);
+    return ec ? 32 : 0;
+}
+
+int umount_standin(int argc, char** argv) {
+    std::string root;
+    if (record(argc, argv, &root) != 0 || argc < 2) return 1;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(argv[argc - 1], ec)) fs::remove_all(e.path(), ec);
+    return 0;
+}
+
+const CommandRegistration reg_mount("mount", "/dev/sda1 DIR (stand-in: the stick's files at DIR)", mount_standin);
+const CommandRegistration reg_umount("umount", "DIR (stand-in: DIR emptied)", umount_standin);
+
 const CommandRegistration reg_usb("usb",
-                                  "[--root DIR] stick insert|remove UNIT [--reset] | "
+                                  "[--root DIR | --world NAME [--dir BASE]] stick insert|remove UNIT [--reset] | "
                                   "ethernet plug|unplug UNIT [--netns NS] [--laptop NS]",
                                   usb);
 
