@@ -143,8 +143,7 @@ int make_board(const World& w, const std::string& unit, size_t index, const std:
     for (const char* f : {"/dev/lt6911", "/dev/input/event0", "/dev/detected_usb"})
         if (mkfifo((root + f).c_str(), 0644) != 0 && errno != EEXIST) return -1;
     if (unit == "tx") fs::create_directories(root + "/home/tx");
-    // The USB port: the stick state device, and on a receiver an empty port (sense line high).
-    if (mkfifo((root + "/dev/detected_usb").c_str(), 0644) != 0 && errno != EEXIST) return -1;
+    // A receiver's USB port starts empty (sense line high).
     if (unit != "tx") {
         put(root + "/sys/class/gpio/gpio26/value", "1\n");
         put(root + "/sys/class/gpio/gpio26/direction", "in\n");
