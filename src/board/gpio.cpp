@@ -1,9 +1,13 @@
 #include "board/gpio.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/epoll.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
@@ -98,6 +102,54 @@ int get_value(int n) {
 bool exported(int n) {
     struct stat st {};
     return ::stat(path(line_path(n)).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+EdgeWatch::~EdgeWatch() {
+    if (m_wait_fd >= 0) ::close(m_wait_fd);
+    if (m_fd >= 0) ::close(m_fd);
+}
+
+int EdgeWatch::open() {
+    m_fd = ::open(path(line_path(m_line) + "/value").c_str(), O_RDWR | O_CLOEXEC);
+    return m_fd;
+}
+
+int EdgeWatch::level() {
+    char buf[10] = {};
+    ssize_t r = ::pread(m_fd, buf, sizeof buf, 0);
+    ::lseek(m_fd, 0, SEEK_SET);
+    if (r < 1 || (buf[0] != '0' && buf[0] != '1')) return -1;
+    return buf[0] - '0';
+}
+
+int EdgeWatch::arm() {
+    if (simulated()) {
+        m_wait_fd = inotify_init1(IN_CLOEXEC);
+        if (m_wait_fd < 0) return -1;
+        if (inotify_add_watch(m_wait_fd, path(line_path(m_line) + "/value").c_str(), IN_CLOSE_WRITE) < 0)
+            return -2;
+        return 0;
+    }
+    m_wait_fd = epoll_create1(EPOLL_CLOEXEC);
+    if (m_wait_fd < 0) return -1;
+    epoll_event ev{};
+    ev.events = EPOLLPRI | EPOLLERR;
+    ev.data.fd = m_fd;
+    return epoll_ctl(m_wait_fd, EPOLL_CTL_ADD, m_fd, &ev) == 0 ? 0 : -2;
+}
+
+int EdgeWatch::wait(int timeout_ms) {
+    if (simulated()) {
+        pollfd p{m_wait_fd, POLLIN, 0};
+        int r = ::poll(&p, 1, timeout_ms);
+        if (r <= 0) return r < 0 && errno != EINTR ? -1 : 0;
+        alignas(inotify_event) char buf[4096];
+        return ::read(m_wait_fd, buf, sizeof buf) > 0 ? 1 : -1;
+    }
+    epoll_event ev{};
+    int r = epoll_wait(m_wait_fd, &ev, 1, timeout_ms);
+    if (r < 0) return errno == EINTR ? 0 : -1;
+    return r;
 }
 
 } // namespace gpio

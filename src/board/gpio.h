@@ -27,6 +27,32 @@ std::string line_path(int n);
 // True when the line has been exported (its directory exists).
 bool exported(int n);
 
+// Edges of an input line whose edge mode is set. On a unit the value file is watched with
+// epoll (EPOLLPRI); on a simulated board, where it is a plain file, with inotify (a close after
+// a write is one edge). One waiting thread per watch.
+class EdgeWatch {
+public:
+    explicit EdgeWatch(int n) : m_line(n) {}
+    ~EdgeWatch();
+    EdgeWatch(const EdgeWatch&) = delete;
+    EdgeWatch& operator=(const EdgeWatch&) = delete;
+
+    // Opens the value file read-write: the descriptor (>= 0), or -1 (errno set).
+    int open();
+    // Reads the level (up to 10 bytes) and rewinds: 0 or 1, or -1.
+    int level();
+    // Creates the event wait: 0; -1 when the wait cannot be created, -2 when the file cannot
+    // be registered (errno set either way).
+    int arm();
+    // Blocks up to timeout_ms (-1: no limit): 1 on an edge, 0 on time-out, -1 on an error.
+    int wait(int timeout_ms);
+
+private:
+    int m_line;
+    int m_fd = -1;
+    int m_wait_fd = -1;
+};
+
 } // namespace gpio
 
 // Hardware address of a network interface ("wlan0"), read from /sys/class/net/<if>/address.

@@ -1,0 +1,64 @@
+// The RTSP re-stream server: one session "live" with a PCMA track and an H.264 track, fed from
+// the decode tasks' re-stream lists without re-encoding. All clients share one pipeline (one
+// source per track); the factory hands the pipeline's appsrc elements to the feeding threads
+// when it builds the pipeline and takes them back when the pipeline is torn down.
+#pragma once
+#include <atomic>
+#include <memory>
+#include <string>
+
+#include "core/frame.h"
+
+inline constexpr int kRtspPort = 8554;
+inline constexpr int kRtspSessionTimeoutS = 65;
+
+struct RtspServerOptions {
+    std::string address = "0.0.0.0";   // the unit's own namespace; tests use loopback
+    int port = kRtspPort;
+    std::string session = "live";
+    std::string announce_host = "192.168.0.1";
+    int session_timeout_s = kRtspSessionTimeoutS;
+    int rtp_port_first = 6970;          // server-side RTP/RTCP ports of UDP clients, in pairs
+    int rtp_port_last = 6999;
+    int audio_rate = 44100;             // the rate value of the audio source (96001: 48000 Hz)
+    frame_buff_head* video_list = nullptr;
+    frame_buff_head* audio_list = nullptr;
+    int poll_us = 1000;                 // pause of a feeding thread after an empty poll
+    size_t video_queue_bytes = 4u << 20; // beyond this the video track waits for the next IDR
+    size_t audio_queue_bytes = 64u << 10;
+    // Called on the feeding thread right after a frame was handed to the pipeline; for
+    // measurements. track: 0 audio, 1 video.
+    void (*pushed)(int track) = nullptr;
+};
+
+class RtspRestream {
+public:
+    explicit RtspRestream(RtspServerOptions opt);
+    ~RtspRestream();
+    RtspRestream(const RtspRestream&) = delete;
+    RtspRestream& operator=(const RtspRestream&) = delete;
+
+    // Initialises GStreamer if needed, binds the port and starts the event loop and the two
+    // feeding threads. false and a message when the server cannot be created.
+    bool start(std::string* error);
+    // Ends every client session, the loop and the feeders. Not called by the program.
+    void stop();
+    // Blocks on the event loop thread (the program's server thread never returns).
+    void join();
+
+    std::string url() const;
+    // Sessions the server holds now (expired ones are reclaimed about once a second).
+    int session_count() const;
+    // How many times a pipeline was built for clients (shared: once per run of clients).
+    int pipelines_built() const;
+
+    struct Impl;
+
+private:
+    std::unique_ptr<Impl> m;
+};
+
+// The RTSP server thread of the full build: creates the server on the decode tasks' re-stream
+// lists, prints the announcement and runs the event loop forever. Exits the process with
+// status 1 when the server cannot be created.
+void* rtmp_init(void* arg);
