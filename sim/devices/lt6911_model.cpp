@@ -3,6 +3,7 @@
 #include <fstream>
 
 #include "board/board.h"
+#include "sim/devices/oled_model.h"
 
 namespace hdext::sim {
 namespace {
@@ -96,6 +97,7 @@ std::shared_ptr<Lt6911Model> make_lt6911_model_for_board() {
 
 void install_board_devices() {
     board::register_sim_i2c_device(0, kLt6911Address, make_lt6911_model_for_board());
+    install_oled_model();
 }
 
 } // namespace hdext::sim

@@ -47,7 +47,7 @@ private:
 // A model reading `<board root>/sim/hdmi-in`.
 std::shared_ptr<Lt6911Model> make_lt6911_model_for_board();
 
-// Registers every simulated chip of a TX board on I2C bus 0. Called once at start-up of a
+// Registers every simulated chip: the HDMI receiver on I2C bus 0 and the OLED controller. Called once at start-up of a
 // simulated board, before the program's first transfer.
 void install_board_devices();
 

@@ -1,0 +1,62 @@
+// Stand-in i2cget / i2cset for the simulated board's fuel gauge (0x64): registers 2 and 3 read
+// the high and low byte of the reading in <root>/sim/battery (decimal or 0x hex; a full battery
+// when the file is missing). Writes are accepted and appended to <root>/sim/i2cset.log.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+
+#include "sim/board/command.h"
+
+namespace hdext::sim {
+namespace {
+
+constexpr long kFullBattery = 13000;
+
+// Drops the "-f" and "-y" flags; returns the remaining arguments' start.
+int skip_flags(int argc, char** argv) {
+    int i = 1;
+    while (i < argc && argv[i][0] == '-') ++i;
+    return i;
+}
+
+long battery_reading(const std::string& root) {
+    std::ifstream in(root + "/sim/battery");
+    std::string text;
+    if (!(in >> text)) return kFullBattery;
+    return std::strtol(text.c_str(), nullptr, 0);
+}
+
+int i2cget(int argc, char** argv) {
+    const std::string root = board_root(argc, argv);
+    const int i = skip_flags(argc, argv);
+    if (argc - i < 3) {
+        std::fprintf(stderr, "Usage: i2cget [-f] [-y] I2CBUS CHIP-ADDRESS [DATA-ADDRESS]\n");
+        return 1;
+    }
+    const long chip = std::strtol(argv[i + 1], nullptr, 0);
+    const long reg = std::strtol(argv[i + 2], nullptr, 0);
+    if (chip != 0x64) {
+        std::fprintf(stderr, "Error: Read failed\n");
+        return 2;
+    }
+    const long r = battery_reading(root);
+    const long value = reg == 2 ? (r >> 8) & 0xFF : reg == 3 ? r & 0xFF : 0;
+    std::printf("0x%02lx\n", value);
+    return 0;
+}
+
+int i2cset(int argc, char** argv) {
+    const std::string root = board_root(argc, argv);
+    std::ofstream log(root + "/sim/i2cset.log", std::ios::app);
+    for (int i = 1; i < argc; ++i) log << (i > 1 ? " " : "") << argv[i];
+    log << "\n";
+    return 0;
+}
+
+const CommandRegistration reg_get("i2cget", "[-f] [-y] BUS CHIP REG (stand-in: the fuel gauge)", i2cget);
+const CommandRegistration reg_set("i2cset", "[-f] [-y] BUS CHIP REG VALUE (stand-in: accepted)", i2cset);
+
+} // namespace
+} // namespace hdext::sim

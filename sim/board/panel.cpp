@@ -1,0 +1,113 @@
+// World commands for a unit's front panel: press, hold and release its keys (input events into
+// its dev/input/event0 FIFO) and show its OLED screen.
+#include <fcntl.h>
+#include <linux/input.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "sim/board/command.h"
+#include "sim/devices/oled_model.h"
+
+namespace hdext::sim {
+namespace {
+
+int key_code(const char* name) {
+    if (!std::strcmp(name, "up")) return KEY_UP;
+    if (!std::strcmp(name, "down")) return KEY_DOWN;
+    if (!std::strcmp(name, "menu")) return KEY_HOME;  // the panel's MENU key reports 102
+    return -1;
+}
+
+input_event event(uint16_t type, uint16_t code, int32_t value) {
+    input_event ev{};
+    gettimeofday(&ev.time, nullptr);
+    ev.type = type;
+    ev.code = code;
+    ev.value = value;
+    return ev;
+}
+
+// Writes a key transition and its report marker. The FIFO is opened without blocking: no
+// reader (the unit is not running) is an error, not a hang.
+std::string send_events(const std::string& root, const std::vector<input_event>& evs) {
+    const std::string fifo = root + "/dev/input/event0";
+    mkdir((root + "/dev").c_str(), 0755);
+    mkdir((root + "/dev/input").c_str(), 0755);
+    if (mkfifo(fifo.c_str(), 0644) != 0 && errno != EEXIST) return "cannot make " + fifo;
+    const int fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return "no unit reads " + fifo + " (" + std::strerror(errno) + ")";
+    const auto n = static_cast<ssize_t>(evs.size() * sizeof(input_event));
+    const bool ok = write(fd, evs.data(), static_cast<size_t>(n)) == n;
+    close(fd);
+    return ok ? "" : "short write to " + fifo;
+}
+
+std::string transition(const std::string& root, int code, int value) {
+    return send_events(root, {event(EV_KEY, static_cast<uint16_t>(code), value), event(EV_SYN, SYN_REPORT, 0)});
+}
+
+int key(int argc, char** argv) {
+    const std::string root = board_root(argc, argv);
+    if (root.empty() || argc < 3) {
+        std::fprintf(stderr,
+                     "%s: give --root DIR (or HDEXT_BOARD_ROOT), press|hold|release, up|down|menu [seconds]\n",
+                     argv[0]);
+        return 2;
+    }
+    const std::string action = argv[1];
+    const int code = key_code(argv[2]);
+    if (code < 0) {
+        std::fprintf(stderr, "%s: unknown key %s (up, down, menu)\n", argv[0], argv[2]);
+        return 2;
+    }
+    std::string err;
+    if (action == "press") {
+        // A short press, or a press held for the given seconds, then released.
+        const double secs = argc > 3 ? std::atof(argv[3]) : 0.1;
+        err = transition(root, code, 1);
+        if (err.empty()) {
+            usleep(static_cast<useconds_t>(secs * 1e6));
+            err = transition(root, code, 0);
+        }
+    } else if (action == "hold") {
+        err = transition(root, code, 1);
+    } else if (action == "release") {
+        err = transition(root, code, 0);
+    } else {
+        std::fprintf(stderr, "%s: unknown action %s (press, hold, release)\n", argv[0], action.c_str());
+        return 2;
+    }
+    if (err.empty()) return 0;
+    std::fprintf(stderr, "%s: %s\n", argv[0], err.c_str());
+    return 1;
+}
+
+int screen(int argc, char** argv) {
+    const std::string root = board_root(argc, argv);
+    if (root.empty()) {
+        std::fprintf(stderr, "%s: give --root DIR (or HDEXT_BOARD_ROOT)\n", argv[0]);
+        return 2;
+    }
+    OledPixels px;
+    if (!read_oled_pbm(root + "/sim/oled.pbm", &px)) {
+        std::fprintf(stderr, "%s: no screen in %s/sim/oled.pbm (no display, or the unit has not drawn yet)\n",
+                     argv[0], root.c_str());
+        return 1;
+    }
+    std::printf("%s/sim/oled.png\n%s", root.c_str(), oled_text_art(px).c_str());
+    return 0;
+}
+
+const CommandRegistration reg_key("key", "[--root DIR] press|hold|release up|down|menu [seconds]", key);
+const CommandRegistration reg_screen("screen", "[--root DIR]: the OLED picture's path and the screen as text", screen);
+
+} // namespace
+} // namespace hdext::sim
