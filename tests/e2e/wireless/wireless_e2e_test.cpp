@@ -76,6 +76,18 @@ protected:
         return capture(board + " world run " + name + " " + unit + " -- sh -c '" + cmd + "' 2>&1");
     }
     std::string air() { return read_file(dir + "/air/state"); }
+    void key(const std::string& unit, const std::string& how) {
+        ASSERT_EQ(std::system((board + " key --root " + dir + "/" + unit + " " + how + " >/dev/null").c_str()), 0);
+    }
+    // Menu held open, down to the pairing tab, menu to start pairing there.
+    void pair_by_keys(const std::string& unit, ChildProcess& p) {
+        ASSERT_TRUE(p.wait_for_output("osd_manager_task_init")) << p.output();
+        key(unit, "press menu 3.6");
+        ASSERT_TRUE(p.wait_for_output("====app_widget_on====1, 0")) << p.output();
+        key(unit, "press down");
+        key(unit, "press menu");
+        ASSERT_TRUE(p.wait_for_output("#####app#####-type:enter pairing mode")) << p.output();
+    }
     std::string wifi(const std::string& unit, const std::string& key) {
         std::smatch m;
         std::string text = read_file(dir + "/" + unit + "/userdata/wifi.ini");
@@ -170,6 +182,35 @@ TEST_F(Air, PairingOnBothUnitsLinksTheReceiver) {
                 "path, 6.5 s: 0.5 s after killing the station, 1 s after the pairing station starts, "
                 "1 s after the lease, 1 s after the acknowledgement, 1 s after the station file, 1 s "
                 "after the station starts, and the first DHCP offer wait of up to 1 s)\n", s);
+}
+
+TEST_F(Air, PairingStartedFromTheMenusOnBothUnits) {
+    auto& tx = program("tx");
+    auto& rx = program("rx1");
+    ASSERT_TRUE(rx.wait_for_output("need to be paired at first\n")) << rx.output();
+    ASSERT_TRUE(wait_until([&] { return air().find("tx ap") != std::string::npos; }));
+    const std::string ssid = wifi("tx", "ssid");
+    pair_by_keys("tx", tx);
+    pair_by_keys("rx1", rx);
+    ASSERT_TRUE(wait_until([&] { return rx_linked(ssid); }, 300s)) << air() << rx.output();
+    EXPECT_TRUE(rx.wait_for_output("pairing_timer m_eStatus: 2")) << rx.output();  // the screen saw success
+    EXPECT_TRUE(tx.wait_for_output("pairing_timer m_eStatus: 2")) << tx.output();
+    EXPECT_EQ(wifi("rx1", "ssid"), ssid);
+    EXPECT_EQ(wifi("rx1", "password"), wifi("tx", "password"));
+    expect_lease_and_route();
+}
+
+// A never-paired RX asked to pair while no TX is pairing: the pairing screen times out (its own
+// two minutes), pairing is left and the RX is back to waiting to be paired.
+TEST_F(Air, MenuPairingWithNoTransmitterTimesOut) {
+    auto& rx = program("rx1");
+    ASSERT_TRUE(rx.wait_for_output("need to be paired at first\n")) << rx.output();
+    pair_by_keys("rx1", rx);
+    ASSERT_TRUE(wait_until([&] { return air().find("rx1 station ssid=VELTRANE_PAIRING ap=none") != std::string::npos; }))
+        << air();
+    ASSERT_TRUE(rx.wait_for_output("#####app#####-type:enter quit pairing mode", 400)) << rx.output();
+    ASSERT_TRUE(rx.wait_for_output("exit pair, need to be paired at first\n", 200)) << rx.output();
+    EXPECT_EQ(wifi("rx1", "ssid"), "QUENDOR_DEFAULT");
 }
 
 // Pairing asked on a linked RX while no TX is in pairing mode: the RX leaves its network for the
