@@ -13,7 +13,6 @@
 
 #include "board/board.h"
 #include "board/gpio.h"
-#include "board/gpio_edge.h"
 #include "board/shell.h"
 #include "core/dump_print.h"
 #include "periph/app_status.h"
@@ -181,8 +180,8 @@ void* monitor_gpio_dc_detection_level_handler(void*) {
         dc_detection_level_state.store(0, std::memory_order_relaxed);
         was_zero = true;
     }
-    auto waiter = hdext::board::gpio::open_edge_waiter(line);
-    if (!waiter) {
+    hdext::board::gpio::EdgeWatch waiter(line);
+    if (waiter.open() < 0 || waiter.arm() != 0) {
         DUMP(1, "epoll_create dc detection error = %d\n", errno);
         close(fd);
         return nullptr;
@@ -191,7 +190,7 @@ void* monitor_gpio_dc_detection_level_handler(void*) {
         if (is_rx()) {
             apply(read_dc_value(fd));
             usleep(static_cast<useconds_t>(g_dc_poll_ms.load(std::memory_order_relaxed)) * 1000);
-        } else if (waiter->wait(-1) >= 0) {
+        } else if (waiter.wait(-1) >= 0) {
             apply(read_dc_value(fd));
         } else {
             usleep(100 * 1000);  // a failing wait must not spin

@@ -9,7 +9,7 @@
 
 #include "support/board_root.h"
 #include "board/board.h"
-#include "capture_fixture.h"
+#include "support/capture_fixture.h"
 #include "encode/audio_encoder_task.h"
 #include "encode/encode_threads.h"
 #include "encode/video_encoder_task.h"

@@ -12,7 +12,7 @@
 
 #include "support/board_root.h"
 #include "board/board.h"
-#include "capture_fixture.h"
+#include "support/capture_fixture.h"
 
 namespace fs = std::filesystem;
 using namespace capture_test;

@@ -1,6 +1,6 @@
 // HDMI input detection against the simulated receiver chip: what it measures, what it
 // concludes, and what it asks the capture pipeline to do.
-#include "capture_fixture.h"
+#include "support/capture_fixture.h"
 
 using namespace capture_test;
 using hdext::Lt6911Detector;
