@@ -277,3 +277,17 @@ int StreamAssembler::OnPacket(const uint8_t* body, int n) {
     }
     return 0;
 }
+
+namespace hdext::stream {
+
+void run_stream_reader(int sock) {
+    char body[kStreamBodyMax];
+    StreamAssembler assembler;
+    for (;;) {
+        const int n = Recv_Data_Over_Tcp(sock, body, kStreamBodyMax);
+        if (n < 1) break;
+        if (assembler.OnPacket(reinterpret_cast<const uint8_t*>(body), n) < 0) break;
+    }
+}
+
+} // namespace hdext::stream

@@ -67,3 +67,9 @@ private:
     uint32_t m_frameSize = 0;
     uint64_t m_count = 0;
 };
+
+namespace hdext::stream {
+// The packet loop of one stream connection: reads and rebuilds until a read or a packet
+// fails, then frees what is still under assembly. Blocks; reader thread.
+void run_stream_reader(int sock);
+} // namespace hdext::stream

@@ -183,15 +183,7 @@ void* RecvStreamProc(void*) {
         std::lock_guard<std::mutex> g(gr_mutex);
         fd = pReceiver->m_sock;
     }
-    if (fd > 0) {
-        char body[kStreamBodyMax];
-        StreamAssembler assembler;
-        for (;;) {
-            const int n = Recv_Data_Over_Tcp(fd, body, kStreamBodyMax);
-            if (n < 1) break;
-            if (assembler.OnPacket(reinterpret_cast<const uint8_t*>(body), n) < 0) break;
-        }
-    }
+    if (fd > 0) hdext::stream::run_stream_reader(fd);
     hdext::stream::link_thread_end("111 RecvStream dat exit, link= %d \n");
     return nullptr;
 }
