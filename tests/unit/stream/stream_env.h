@@ -77,7 +77,7 @@ inline hdext::test::TempBoardRoot& board() {
 inline void stream_env() {
     static const bool done = [] {
         mempool_init();
-        init_frame_buff_mgr(96, 102400);
+        init_frame_buff_mgr(256, 102400);
         init_audio_frame_buff_mgr(96, 8192);
         init_msg_mgr(1024);
         init_event_handler_mgr(512);
@@ -93,7 +93,7 @@ inline void stream_env() {
         c.stream_port = free_port();
         c.hb_port = free_port();
         c.hb_period = 50ms;
-        c.hb_timeout = 2000ms;
+        c.hb_timeout = 10000ms;
         c.app_timeout = 2000ms;
         c.wait_stopped = 100ms;
         c.wait_retry = 50ms;
