@@ -66,9 +66,18 @@ TEST_F(TxTest, RefusalsCloseTheConnectionAndSlotsFollowTheLink) {
     out = stdout_of([&] { EXPECT_TRUE(closed_by_peer(keep(connect_from("127.0.0.5", hb_port)))); });
     EXPECT_NE(out.find("HB can not connect , over number"), std::string::npos);
 
-    // Killing the stream connection ends the heartbeat connection too; the slot becomes free.
+    // Killing the stream connection ends the heartbeat connection too (noticed at the next
+    // frame sent); the slot becomes free.
     drop(sa);
-    EXPECT_TRUE(closed_by_peer(a));
+    EXPECT_TRUE(wait_until([&] {
+        frame_buff* f = alloc_frame(100);
+        f->kind = kFrameKindVideo;
+        const uint8_t zeros[100] = {};
+        frame_copy_data(f, zeros, sizeof zeros);
+        g_pTaskVENC->PutStreamToList(f);
+        free_frame(f);
+        return closed_by_peer(a, 20ms);
+    }));
     EXPECT_TRUE(wait_until([] { return slot_states()[0] == SENDER_STATE_FREE; }));
 }
 
