@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "support/child_process.h"
 #include "tx_fixture.h"
 
 using namespace stream_test;
@@ -116,6 +117,28 @@ TEST_F(TxTest, AppPairsByPinSlowerAfterEachWrongOneAndIsRememberedUntilTheListGo
     const auto sent = Clock::now();
     ASSERT_TRUE(is_pair_request(next_message(app)));
     EXPECT_LT(Clock::now() - sent, 800ms);
+}
+
+} // namespace
+
+namespace {
+
+// The app client of hdext-board speaks the same exchange.
+TEST_F(TxTest, BoardAppClientPairsAndPrintsStatuses) {
+    std::filesystem::create_directories(board().host("/etc"));
+    std::filesystem::remove(board().host("/etc/uuidList"));
+    const std::string cmd = "timeout 30 " + hdext::test::build_dir() + "/sim/board/hdext-board app --addr 127.0.0.1 --port " +
+                            std::to_string(hdext::stream::config().hb_port) + " --pin " + wrong_pin() + " --pin " +
+                            the_pin() + " --count 2 2>&1";
+    std::string out;
+    FILE* p = popen(cmd.c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    char line[512];
+    while (std::fgets(line, sizeof line, p)) out += line;
+    EXPECT_EQ(pclose(p), 0) << out;
+    EXPECT_NE(out.find("app: pairing requested"), std::string::npos) << out;
+    EXPECT_NE(out.find("app: status 1920x1080@60 timing 23 audio 44100 channel"), std::string::npos) << out;
+    EXPECT_NE(out.find("client 1 clients 1/3 version V1.0.1.1"), std::string::npos) << out;
 }
 
 } // namespace
