@@ -17,6 +17,9 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <initializer_list>
+#include <string>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -90,6 +93,28 @@ int connect_from(const char* from, uint16_t port) {
 
 std::string g_root;
 
+// CPU seconds of this process's threads whose name starts with one of `names` (the sender's
+// and receiver's own threads), read from their thread CPU clocks.
+double threads_cpu_s(std::initializer_list<const char*> names) {
+    double total = 0;
+    for (const auto& e : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream comm(e.path() / "comm");
+        std::string name;
+        std::getline(comm, name);
+        bool match = false;
+        for (const char* n : names) match = match || name.rfind(n, 0) == 0;
+        if (!match) continue;
+        const pid_t tid = static_cast<pid_t>(std::stol(e.path().filename().string()));
+        // The kernel's per-thread CPU clock id (CPUCLOCK_SCHED of that thread).
+        const clockid_t id = static_cast<clockid_t>((~static_cast<unsigned>(tid) << 3) | 6u);
+        timespec ts{};
+        if (clock_gettime(id, &ts) == 0) total += static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+    }
+    return total;
+}
+
+double stream_threads_cpu_s() { return threads_cpu_s({"SendStream", "send_rx_info", "RecvStream"}); }
+
 // One TX on loopback for the whole program, with its board and settings.
 void start_tx() {
     char tmpl[] = "/tmp/hdext-bench-stream-XXXXXX";
@@ -137,6 +162,8 @@ struct FakeRx {
         pinger = std::thread([this] {
             uint8_t m[hb::kLen] = {};
             hb::put_type(m, hb::kTypeRx);
+            // The first message registers; the TX answers the ones after it.
+            if (send(hb, m, sizeof m, MSG_NOSIGNAL) != sizeof m) return;
             while (!stop) {
                 if (send(hb, m, sizeof m, MSG_NOSIGNAL) != sizeof m) break;
                 uint8_t r[hb::kLen];
@@ -146,11 +173,16 @@ struct FakeRx {
                     if (n <= 0) return;
                     got += static_cast<size_t>(n);
                 }
+                answered = true;
             }
         });
-        std::this_thread::sleep_for(100ms);
+        // Like an RX, open the stream only once the TX answers the heartbeat (registered).
+        while (!answered) std::this_thread::sleep_for(1ms);
         stream = connect_from(addr, hdext::stream::config().stream_port);
-        reader = std::thread([this] { hdext::stream::run_stream_reader(stream); });
+        reader = std::thread([this] {
+            pthread_setname_np(pthread_self(), "RecvStream");
+            hdext::stream::run_stream_reader(stream);
+        });
         std::this_thread::sleep_for(100ms);
     }
     ~FakeRx() {
@@ -164,6 +196,7 @@ struct FakeRx {
     }
     int hb = -1, stream = -1;
     std::atomic<bool> stop{false};
+    std::atomic<bool> answered{false};
     std::thread pinger, reader;
 };
 
@@ -171,6 +204,7 @@ struct RunResult {
     std::vector<double> latency_us;
     double cpu_per_stream = 0; // share of one core
     double bytes_per_s = 0;
+    double send_share = 0; // the sending threads' part of cpu_per_stream
 };
 
 double percentile(std::vector<double> v, double p) {
@@ -185,15 +219,14 @@ double percentile(std::vector<double> v, double p) {
 RunResult run_paced(int receivers, bool spin) {
     RunResult res;
     std::atomic<bool> done{false};
-    std::atomic<double> consumer_cpu{0};
     const int expected = kFrames * receivers;
     std::thread consumer([&] {
         int seen = 0;
         while (seen < expected && !done) {
             frame_buff* f = frame_dequeue(g_pDecoder->m_pList);
             if (!f) {
-                if (spin) std::this_thread::yield();
-                else std::this_thread::sleep_for(10ms);
+                // Short sleeps: the machine has few cores and the stream's own threads need them.
+                std::this_thread::sleep_for(spin ? std::chrono::microseconds(20) : std::chrono::microseconds(10000));
                 continue;
             }
             if (spin) res.latency_us.push_back(static_cast<double>(now_us() - f->pts));
@@ -201,10 +234,9 @@ RunResult run_paced(int receivers, bool spin) {
             ++seen;
             frame_queue_flush(g_pADecoder->m_pList);
         }
-        consumer_cpu = cpu_s(CLOCK_THREAD_CPUTIME_ID);
     });
-    const double p0 = cpu_s(CLOCK_PROCESS_CPUTIME_ID);
-    const double prod0 = cpu_s(CLOCK_THREAD_CPUTIME_ID);
+    const double s0 = stream_threads_cpu_s();
+    const double send_only0 = threads_cpu_s({"SendStream"});
     const auto t0 = Clock::now();
     std::vector<uint8_t> bytes(kKeyFrameBytes, 0x5A);
     auto next = t0;
@@ -230,15 +262,14 @@ RunResult run_paced(int receivers, bool spin) {
             free_audio_frame(a);
         }
     }
-    const double producer_cpu = cpu_s(CLOCK_THREAD_CPUTIME_ID) - prod0;
     const auto end_wait = Clock::now() + 3s;
     while (Clock::now() < end_wait && frame_queue_count(g_pDecoder->m_pList) > 0) std::this_thread::sleep_for(1ms);
     std::this_thread::sleep_for(20ms);
     done = true;
     consumer.join();
     const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
-    const double stream_cpu = cpu_s(CLOCK_PROCESS_CPUTIME_ID) - p0 - producer_cpu - consumer_cpu.load();
-    res.cpu_per_stream = stream_cpu / wall / receivers;
+    res.cpu_per_stream = (stream_threads_cpu_s() - s0) / wall / receivers;
+    res.send_share = (threads_cpu_s({"SendStream"}) - send_only0) / wall / receivers;
     return res;
 }
 
@@ -262,22 +293,28 @@ RunResult run_plain(int streams, bool spin, bool paced, int frames, uint32_t fra
         rx[s] = accept(l, nullptr, nullptr);
     }
     close(l);
+    // Paced runs carry the same key frames as the stream runs.
+    auto size_of = [&](int i) { return paced && i % 120 == 0 ? std::max(kKeyFrameBytes, frame_bytes) : frame_bytes; };
+    uint64_t expected = 0;
+    for (int i = 0; i < frames; ++i) expected += size_of(i) * static_cast<uint64_t>(streams);
     std::vector<std::thread> readers;
     std::mutex lat_lock;
     std::atomic<uint64_t> received{0};
     for (int s = 0; s < streams; ++s) {
         readers.emplace_back([&, s] {
-            std::vector<uint8_t> buf(frame_bytes);
-            for (;;) {
+            pthread_setname_np(pthread_self(), "PlainRecv");
+            std::vector<uint8_t> buf(std::max(kKeyFrameBytes, frame_bytes));
+            for (int i = 0;; ++i) {
+                const size_t want = size_of(i);
                 size_t got = 0;
-                while (got < frame_bytes) {
-                    ssize_t n = recv(rx[s], buf.data() + got, frame_bytes - got, 0);
+                while (got < want) {
+                    ssize_t n = recv(rx[s], buf.data() + got, want - got, 0);
                     if (n <= 0) return;
                     got += static_cast<size_t>(n);
                 }
                 uint64_t stamp;
                 std::memcpy(&stamp, buf.data(), 8);
-                received += frame_bytes;
+                received += want;
                 if (spin) {
                     std::lock_guard<std::mutex> g(lat_lock);
                     res.latency_us.push_back(static_cast<double>(now_us() - stamp));
@@ -285,9 +322,10 @@ RunResult run_plain(int streams, bool spin, bool paced, int frames, uint32_t fra
             }
         });
     }
-    const double p0 = cpu_s(CLOCK_PROCESS_CPUTIME_ID);
+    const double s0 = threads_cpu_s({"PlainRecv"});
+    const double send0 = cpu_s(CLOCK_THREAD_CPUTIME_ID);
     const auto t0 = Clock::now();
-    std::vector<uint8_t> frame(frame_bytes, 0x5A);
+    std::vector<uint8_t> frame(std::max(kKeyFrameBytes, frame_bytes), 0x5A);
     auto next = t0;
     for (int i = 0; i < frames; ++i) {
         if (paced) {
@@ -296,12 +334,15 @@ RunResult run_plain(int streams, bool spin, bool paced, int frames, uint32_t fra
         }
         const uint64_t stamp = now_us();
         std::memcpy(frame.data(), &stamp, 8);
-        for (int s = 0; s < streams; ++s) hdext::stream::send_all(tx[s], frame.data(), static_cast<int>(frame_bytes));
+        for (int s = 0; s < streams; ++s) hdext::stream::send_all(tx[s], frame.data(), static_cast<int>(size_of(i)));
+
     }
-    while (received.load() < static_cast<uint64_t>(frames) * frame_bytes * static_cast<uint64_t>(streams))
+    while (received.load() < expected)
         std::this_thread::sleep_for(100us);
     const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
-    res.cpu_per_stream = (cpu_s(CLOCK_PROCESS_CPUTIME_ID) - p0) / wall / streams;
+    // The sending here runs on this thread (it sleeps between frames like a sending thread).
+    const double sending = cpu_s(CLOCK_THREAD_CPUTIME_ID) - send0;
+    res.cpu_per_stream = (threads_cpu_s({"PlainRecv"}) - s0 + sending) / wall / streams;
     res.bytes_per_s = static_cast<double>(received.load()) / wall;
     for (int s = 0; s < streams; ++s) {
         shutdown(tx[s], SHUT_RDWR);
@@ -345,6 +386,7 @@ void BM_CpuPerStream(benchmark::State& state) {
         state.SetIterationTime(1);
     }
     state.counters["core_pct_per_stream"] = subject.cpu_per_stream * 100;
+    state.counters["of_it_sending_pct"] = subject.send_share * 100;
     state.counters["tcp_core_pct_per_stream"] = base.cpu_per_stream * 100;
     state.counters["ratio_to_tcp"] = base.cpu_per_stream > 0 ? subject.cpu_per_stream / base.cpu_per_stream : 0;
 }
@@ -366,14 +408,14 @@ void BM_Throughput(benchmark::State& state) {
                     free_frame(f);
                     ++consumed;
                 } else {
-                    std::this_thread::yield();
+                    std::this_thread::sleep_for(20us);
                 }
             }
         });
         const auto t0 = Clock::now();
         for (int i = 0; i < kCount; ++i) {
             // Stay below the drop limit, so that every frame is carried.
-            while (i - consumed.load() > 50) std::this_thread::yield();
+            while (i - consumed.load() > 50) std::this_thread::sleep_for(20us);
             frame_buff* f = alloc_frame(kBytes);
             frame_copy_data(f, bytes.data(), kBytes);
             f->kind = kFrameKindVideo;

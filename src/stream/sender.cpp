@@ -3,10 +3,12 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <pthread.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -26,10 +28,20 @@ namespace {
 
 using hdext::stream::config;
 
+// What a sending thread serves: its slot's registration and its own connection.
 struct SendArg {
     CSender* slot;
     uint32_t gen;
+    CSender conn;
 };
+
+// Longest sleep of an idle sending thread before it looks at its socket.
+constexpr uint32_t kSendIdleWaitUs = 20000;
+
+bool peer_gone(int fd) {
+    pollfd p{fd, POLLIN | POLLRDHUP, 0};
+    return poll(&p, 1, 0) != 0;
+}
 
 void start_detached(void* (*fn)(void*), void* arg) {
     pthread_t t;
@@ -216,15 +228,21 @@ void* AcceptClientProc(void* arg) {
             continue;
         }
         std::printf("new socket : %d\n", fd);
-        auto* conn = new SendArg{slot, gen};
+        auto* arg = new SendArg{slot, gen, CSender{}};
+        CSender& conn = arg->conn;
+        conn.m_sock = fd;
+        conn.SetFrameHead(video, audio);
+        conn.SetEncoderInstance(g_pTaskVENC, g_pAEncoder);
+        conn.CreateProtocol();
         {
             std::lock_guard<std::mutex> g(g_mutex);
-            slot->SetFrameHead(video, audio);
-            slot->SetEncoderInstance(g_pTaskVENC, g_pAEncoder);
-            slot->m_pProtocol = nullptr; // each connection has its own; its thread frees it
-            slot->CreateProtocol();
+            if (slot->m_gen == gen) {
+                slot->SetFrameHead(video, audio);
+                slot->SetEncoderInstance(g_pTaskVENC, g_pAEncoder);
+                slot->m_pProtocol = conn.m_pProtocol;
+            }
         }
-        start_detached(thdSendStream, conn);
+        start_detached(thdSendStream, arg);
     }
 }
 
@@ -232,22 +250,26 @@ void* thdSendStream(void* arg) {
     auto* sa = static_cast<SendArg*>(arg);
     CSender* slot = sa->slot;
     const uint32_t gen = sa->gen;
+    CSender conn = sa->conn;
     delete sa;
     pthread_setname_np(pthread_self(), "SendStream");
     std::printf("###### ###### SendStream thread PID=%lX.\n", static_cast<unsigned long>(pthread_self()));
-    CSender conn;
-    {
-        std::lock_guard<std::mutex> g(g_mutex);
-        conn = *slot;
-    }
     conn.ClearFrameHead();
     for (;;) {
+        const uint32_t seen = frame_queued_epoch();
         int ret = conn.Send();
         if (ret == -1 || ret == -2) break;
         if (ret == kSendIdle) {
-            // Nothing to show: give audio its turn, then yield briefly.
-            if (conn.m_pAenc && conn.m_pAudioList && conn.SendAud() == -1) break;
-            usleep(1);
+            // Nothing to show: give audio its turn; if that was empty too, sleep until an
+            // encoder queues a frame instead of polling.
+            int aud = 0;
+            if (conn.m_pAenc && conn.m_pAudioList && (aud = conn.SendAud()) == -1) break;
+            if (aud == kSendIdle) {
+                frame_wait_queued(seen, kSendIdleWaitUs);
+                // The receiver never writes: a readable or hung-up socket means it is gone, so
+                // a dead connection gives its lists back even while no frame flows.
+                if (frame_queued_epoch() == seen && peer_gone(conn.m_sock)) break;
+            }
         }
         if (!conn.m_pAenc) {
             std::printf("did not set AENC instance\n");
@@ -270,7 +292,10 @@ void* thdSendStream(void* arg) {
             hdext::stream::wake_socket(slot->m_hbSock);
             slot->m_hbSock = 0;
             slot->m_hbConnected = 0;
-            if (slot->m_pProtocol == conn.m_pProtocol) slot->m_pProtocol = nullptr;
+            if (slot->m_pProtocol == conn.m_pProtocol) {
+                slot->m_pProtocol = nullptr;
+                slot->SetFrameHead(nullptr, nullptr);
+            }
         }
     }
     t_socket_shutdown(conn.m_sock, SHUT_RDWR);
