@@ -36,7 +36,10 @@
 #include "encode/audio_encoder_task.h"
 #include "encode/video_encoder_task.h"
 #include "settings/param_config.h"
+#include "net/network_task.h"
+#include "periph/input_state.h"
 #include "stream/protocol.h"
+#include "stream/receiver.h"
 #include "stream/sender.h"
 #include "stream/stream_config.h"
 #include "stream/stream_net.h"
@@ -136,8 +139,8 @@ void start_tx() {
     c.net_prefix = "127.0.0";
     c.stream_port = free_port();
     c.hb_port = free_port();
-    c.hb_period = 100ms;
-    hdext::stream::set_config(c);
+    hdext::stream::set_config(c); // the unit's waits: 1 s heartbeats and retries
+
     g_pTaskVENC = new CVideoEncoderTask(0, 0, 0, 0, 0);
     g_pAEncoder = new CAudioEncoderTask(0, 0, 0, 0, 0);
     g_pDecoder = new CMediaDecoder();
@@ -432,6 +435,57 @@ void BM_Throughput(benchmark::State& state) {
     state.counters["ratio_to_tcp"] = base > 0 ? subject / base : 0;
 }
 BENCHMARK(BM_Throughput)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
+int link_count() {
+    std::lock_guard<std::mutex> g(gr_mutex);
+    return pReceiver ? pReceiver->m_link : 0;
+}
+
+// The receiver of this process (the program's own) linked to the TX; the TX then drops both of
+// its connections, and the time until the RX streams again is measured. Baseline: the RX's
+// retry wait, so the ratio says how many waits a relink costs.
+void BM_Relink(benchmark::State& state) {
+    static const bool linked = [] {
+        vi_mode.store(2);
+        MaxW_6911_ATT.store(1920);
+        MaxH_6911_ATT.store(1080);
+        FrameRate_6911.store(60);
+        VO_SYNC_6911_ATT.store(23);
+        AudioSampling_6911.store(48000);
+        CNetworkTask::SetWirelessStatus(WIRELESS_STATUS_STARTED);
+        std::thread([] { CreateReceiver(); }).detach();
+        const auto give_up = Clock::now() + 30s;
+        while (link_count() != 3 && Clock::now() < give_up) std::this_thread::sleep_for(5ms);
+        return link_count() == 3;
+    }();
+    std::vector<double> took;
+    for (auto _ : state) {
+        if (!linked) {
+            state.SkipWithError("the receiver did not link");
+            break;
+        }
+        {
+            std::lock_guard<std::mutex> g(g_mutex);
+            const uint32_t me = inet_addr("127.0.0.1");
+            for (int i = 0; i < kSenderSlots; ++i) {
+                if (g_pSenderSlots[i].m_addr != me) continue;
+                hdext::stream::wake_socket(g_pSenderSlots[i].m_sock);
+                hdext::stream::wake_socket(g_pSenderSlots[i].m_hbSock);
+            }
+        }
+        const auto t0 = Clock::now();
+        while (link_count() == 3 && Clock::now() - t0 < 30s) std::this_thread::sleep_for(1ms);
+        while (link_count() != 3 && Clock::now() - t0 < 30s) std::this_thread::sleep_for(1ms);
+        const double s = std::chrono::duration<double>(Clock::now() - t0).count();
+        took.push_back(s);
+        state.SetIterationTime(s);
+    }
+    if (took.empty()) return;
+    const double wait = std::chrono::duration<double>(hdext::stream::config().wait_retry).count();
+    state.counters["relink_s_max"] = *std::max_element(took.begin(), took.end());
+    state.counters["ratio_to_retry_wait"] = *std::max_element(took.begin(), took.end()) / wait;
+}
+BENCHMARK(BM_Relink)->Iterations(3)->UseManualTime()->Unit(benchmark::kSecond);
 
 } // namespace
 

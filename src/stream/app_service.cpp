@@ -32,13 +32,6 @@ using hdext::stream::config;
 constexpr const char* kUuidList = "/etc/uuidList";
 constexpr int kUuidRecord = 37;
 
-void start_detached(void* (*fn)(void*), void* arg) {
-    pthread_t t;
-    if (pthread_create(&t, nullptr, fn, arg) == 0) pthread_detach(t);
-}
-
-unsigned long thread_id() { return static_cast<unsigned long>(pthread_self()); }
-
 // Wrong PINs slow their sender down: each address waits before its next PIN is looked at,
 // 1 s after the first miss, doubling up to 8 s; a right PIN clears the wait.
 struct PinGuard {
@@ -80,7 +73,7 @@ bool register_app(HB_CONN_ARG* conn, const char* refusal) {
         DUMP(3, "%s", refusal);
         return false;
     }
-    start_detached(send_app_info, new HB_SLOT_ARG{&conn->slots[i], conn->slots[i].m_gen, conn->fd, conn->addr});
+    hdext::stream::start_thread(send_app_info, new HB_SLOT_ARG{&conn->slots[i], conn->slots[i].m_gen, conn->fd, conn->addr});
     return true;
 }
 
@@ -108,14 +101,14 @@ void app_connection(HB_CONN_ARG* conn, const uint8_t* first) {
             }
         }
     }
-    if (!found) start_detached(app_pair_info, new HB_CONN_ARG(*conn));
+    if (!found) hdext::stream::start_thread(app_pair_info, new HB_CONN_ARG(*conn));
     hdext::stream::client_thread_started();
 }
 
 void* app_pair_info(void* arg) {
     HB_CONN_ARG* conn = static_cast<HB_CONN_ARG*>(arg);
     pthread_setname_np(pthread_self(), "app_pair_info");
-    std::printf("###### ###### start app_pair_info thread PID=%lX.\n", thread_id());
+    std::printf("###### ###### start app_pair_info thread PID=%lX.\n", hdext::stream::thread_id());
     DUMP(3, "app pair_deal sockfd: %d\n", conn->fd);
     uint8_t req[hb::kLen];
     uint8_t reply[hb::kLen];
@@ -167,15 +160,10 @@ void* send_app_info(void* arg) {
     const HB_SLOT_ARG me = *static_cast<HB_SLOT_ARG*>(arg);
     delete static_cast<HB_SLOT_ARG*>(arg);
     pthread_setname_np(pthread_self(), "send_app_info");
-    std::printf("###### ###### start send_app_info thread PID=%lX.\n", thread_id());
+    std::printf("###### ###### start send_app_info thread PID=%lX.\n", hdext::stream::thread_id());
     if (hdext::stream::set_time_out(me.fd, SO_RCVTIMEO, config().app_timeout) < 0)
         std::printf("setsockopt sndtimeout faild ");
-    int supported;
-    {
-        std::lock_guard<std::mutex> g(g_mutex);
-        supported = hdext::stream::supported_clients();
-    }
-    hdext::stream::client_thread_begin(me.addr);
+    const int supported = hdext::stream::client_thread_begin(me.addr);
     uint8_t msg[hb::kLen];
     for (;;) {
         std::memset(msg, 0, sizeof msg);

@@ -96,11 +96,12 @@ void client_leave(uint32_t addr) {
     }
 }
 
-void client_thread_begin(uint32_t addr) {
+int client_thread_begin(uint32_t addr) {
     std::lock_guard<std::mutex> g(g_mutex);
     ++CSender::m_numClient;
     status_add(7, 1);
     client_enter(addr);
+    return supported_clients();
 }
 
 int client_thread_end(CSender* slot, uint32_t gen, int hb_sock, uint32_t addr) {

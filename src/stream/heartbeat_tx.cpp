@@ -26,13 +26,6 @@ using hdext::stream::config;
 
 constexpr uint32_t kParamChannelSource = 4096;
 
-void start_detached(void* (*fn)(void*), void* arg) {
-    pthread_t t;
-    if (pthread_create(&t, nullptr, fn, arg) == 0) pthread_detach(t);
-}
-
-unsigned long thread_id() { return static_cast<unsigned long>(pthread_self()); }
-
 // Applies a supported-clients change to the slots: below it free, from it up disabled.
 void apply_supported(CSender* slots, int value, int& seen) {
     if (value == seen) return;
@@ -79,7 +72,7 @@ void client_thread_started() { app_status[14].store(0, std::memory_order_relaxed
 void* HB_ProcessTX(void* arg) {
     auto* slots = static_cast<CSender*>(arg);
     pthread_setname_np(pthread_self(), "HB_ProcessTX");
-    std::printf("###### ###### HB_ProcessTX thread PID=%lX.\n", thread_id());
+    std::printf("###### ###### HB_ProcessTX thread PID=%lX.\n", hdext::stream::thread_id());
     const char* step = "";
     const int lfd = hdext::stream::listen_any(config().hb_port, &step);
     if (lfd < 0) {
@@ -143,14 +136,14 @@ void* HB_ProcessTX(void* arg) {
             t_socket_shutdown(fd, SHUT_RDWR);
             continue;
         }
-        start_detached(judge_device_info, new HB_CONN_ARG{fd, peer.sin_addr.s_addr, slots});
+        hdext::stream::start_thread(judge_device_info, new HB_CONN_ARG{fd, peer.sin_addr.s_addr, slots});
     }
 }
 
 void* judge_device_info(void* arg) {
     auto* conn = static_cast<HB_CONN_ARG*>(arg);
     pthread_setname_np(pthread_self(), "judge_device");
-    std::printf("###### ###### start judge_device_info thread PID=%lX.\n", thread_id());
+    std::printf("###### ###### start judge_device_info thread PID=%lX.\n", hdext::stream::thread_id());
     uint8_t msg[hb::kLen];
     if (Recv_HB_Data(conn->fd, msg, hb::kLen) != hb::kLen) {
         t_socket_shutdown(conn->fd, SHUT_RDWR);
@@ -166,7 +159,7 @@ void* judge_device_info(void* arg) {
             if (i >= 0) client = new HB_SLOT_ARG{&conn->slots[i], conn->slots[i].m_gen, conn->fd, conn->addr};
         }
         if (client) {
-            start_detached(send_rx_info, client);
+            hdext::stream::start_thread(send_rx_info, client);
             hdext::stream::client_thread_started();
         } else {
             DUMP(3, "rx client number error\n");
@@ -186,16 +179,11 @@ void* send_rx_info(void* arg) {
     const HB_SLOT_ARG me = *static_cast<HB_SLOT_ARG*>(arg);
     delete static_cast<HB_SLOT_ARG*>(arg);
     pthread_setname_np(pthread_self(), "send_rx_info");
-    DUMP(3, "###### ###### thread PID=%lX.\n", thread_id());
+    DUMP(3, "###### ###### thread PID=%lX.\n", hdext::stream::thread_id());
     CParamConfig* param = CParamConfig::Instance();
     int settings_channel = param->GetWifiChn();
     int channel = settings_channel;
-    int supported;
-    {
-        std::lock_guard<std::mutex> g(g_mutex);
-        supported = hdext::stream::supported_clients();
-    }
-    hdext::stream::client_thread_begin(me.addr);
+    const int supported = hdext::stream::client_thread_begin(me.addr);
     uint8_t msg[hb::kLen];
     for (;;) {
         {

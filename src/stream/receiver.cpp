@@ -32,9 +32,7 @@ using hdext::stream::config;
 void receiver_task_init(THR_TASK* task) { register_msg_handler(task, onNetworkHandler); }
 
 bool start_detached(void* (*fn)(void*), int* err) {
-    pthread_t t;
-    *err = pthread_create(&t, nullptr, fn, nullptr);
-    if (*err == 0) pthread_detach(t);
+    *err = hdext::stream::start_thread(fn, nullptr);
     return *err == 0;
 }
 

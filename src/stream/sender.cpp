@@ -43,11 +43,6 @@ bool peer_gone(int fd) {
     return poll(&p, 1, 0) != 0;
 }
 
-void start_detached(void* (*fn)(void*), void* arg) {
-    pthread_t t;
-    if (pthread_create(&t, nullptr, fn, arg) == 0) pthread_detach(t);
-}
-
 } // namespace
 
 int CSender::Send() {
@@ -134,15 +129,15 @@ int CreateSender() {
         std::memset(g_thdInfo, 0, sizeof g_thdInfo);
         std::memset(ClientNum, 0, sizeof ClientNum);
     }
-    start_detached(AcceptClientProc, g_pSenderSlots);
-    start_detached(HB_ProcessTX, g_pSenderSlots);
+    hdext::stream::start_thread(AcceptClientProc, g_pSenderSlots);
+    hdext::stream::start_thread(HB_ProcessTX, g_pSenderSlots);
     return 0;
 }
 
 void* AcceptClientProc(void* arg) {
     auto* slots = static_cast<CSender*>(arg);
     pthread_setname_np(pthread_self(), "AcceptClient");
-    std::printf("###### ###### AcceptClient thread PID=%lX.\n", static_cast<unsigned long>(pthread_self()));
+    std::printf("###### ###### AcceptClient thread PID=%lX.\n", hdext::stream::thread_id());
     const char* step = "";
     const int lfd = hdext::stream::listen_any(config().stream_port, &step);
     if (lfd < 0) {
@@ -242,7 +237,7 @@ void* AcceptClientProc(void* arg) {
                 slot->m_pProtocol = conn.m_pProtocol;
             }
         }
-        start_detached(thdSendStream, arg);
+        hdext::stream::start_thread(thdSendStream, arg);
     }
 }
 
@@ -253,7 +248,7 @@ void* thdSendStream(void* arg) {
     CSender conn = sa->conn;
     delete sa;
     pthread_setname_np(pthread_self(), "SendStream");
-    std::printf("###### ###### SendStream thread PID=%lX.\n", static_cast<unsigned long>(pthread_self()));
+    std::printf("###### ###### SendStream thread PID=%lX.\n", hdext::stream::thread_id());
     conn.ClearFrameHead();
     for (;;) {
         const uint32_t seen = frame_queued_epoch();

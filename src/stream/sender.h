@@ -89,6 +89,6 @@ void client_leave(uint32_t addr);
 // Takes g_mutex; returns the count before.
 int client_thread_end(CSender* slot, uint32_t gen, int hb_sock, uint32_t addr);
 // Counts a new heartbeat client thread (m_numClient, status byte 7) and enters it in the
-// client table. Takes g_mutex.
-void client_thread_begin(uint32_t addr);
+// client table. Takes g_mutex; returns the supported-clients setting the thread starts with.
+int client_thread_begin(uint32_t addr);
 } // namespace hdext::stream

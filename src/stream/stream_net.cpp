@@ -1,6 +1,7 @@
 #include "stream/stream_net.h"
 
 #include <arpa/inet.h>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -95,6 +96,15 @@ bool in_network(const std::string& address) {
     const std::string& prefix = config().net_prefix;
     return address.compare(0, prefix.size(), prefix) == 0;
 }
+
+int start_thread(void* (*fn)(void*), void* arg) {
+    pthread_t t;
+    const int err = pthread_create(&t, nullptr, fn, arg);
+    if (err == 0) pthread_detach(t);
+    return err;
+}
+
+unsigned long thread_id() { return static_cast<unsigned long>(pthread_self()); }
 
 void sleep_for(std::chrono::milliseconds t) { std::this_thread::sleep_for(t); }
 

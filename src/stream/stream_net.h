@@ -28,6 +28,10 @@ int listen_any(uint16_t port, const char** step);
 // Dotted text of an IPv4 address in network order.
 std::string address_text(uint32_t addr);
 bool in_network(const std::string& address);
+// Starts a detached thread: pthread_create's result (0 on success).
+int start_thread(void* (*fn)(void*), void* arg);
+// The calling thread's identifier as the threads' announcement lines print it.
+unsigned long thread_id();
 // Sleeps in short steps; any thread.
 void sleep_for(std::chrono::milliseconds t);
 // Sends all of the buffer without raising SIGPIPE; the count or the failing result.
