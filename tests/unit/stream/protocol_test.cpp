@@ -5,7 +5,6 @@
 
 #include "decode/audio_decoder.h"
 #include "decode/video_decoder.h"
-#include "stream/protocol.h"
 #include "stream/sender.h"
 #include "stream_env.h"
 
@@ -16,30 +15,18 @@ namespace {
 struct TcpPair {
     int tx = -1, rx = -1;
     TcpPair() {
-        int l = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(l, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        socklen_t len = sizeof a;
-        getsockname(l, reinterpret_cast<sockaddr*>(&a), &len);
-        listen(l, 1);
-        tx = socket(AF_INET, SOCK_STREAM, 0);
-        connect(tx, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        const int l = listen_loopback();
+        tx = connect_from("127.0.0.1", bound_port(l));
         rx = accept(l, nullptr, nullptr);
         close(l);
     }
     ~TcpPair() {
-        if (tx >= 0) close(tx);
-        if (rx >= 0) close(rx);
-    }
-    void close_tx() {
-        shutdown(tx, SHUT_WR);
+        close(tx);
+        close(rx);
     }
 };
 
 uint32_t be32(const uint8_t* p) { return (uint32_t{p[0]} << 24) | (p[1] << 16) | (p[2] << 8) | p[3]; }
-uint64_t be64(const uint8_t* p) { return (uint64_t{be32(p)} << 32) | be32(p + 4); }
 
 frame_buff* video_frame(uint32_t size, uint64_t pts, uint8_t seed) {
     frame_buff* f = alloc_frame(size);
@@ -51,52 +38,22 @@ frame_buff* video_frame(uint32_t size, uint64_t pts, uint8_t seed) {
     return f;
 }
 
-struct Packet {
-    uint8_t channel;
-    std::vector<uint8_t> body;
-    uint32_t frame_size() const { return be32(&body[4]); }
-    uint32_t payload() const { return be32(&body[12]); }
-    uint8_t type() const { return body[16]; }
-    uint8_t number() const { return body[9]; }
-    uint8_t media() const { return body[8]; }
-    uint64_t pts() const { return be64(&body[24]); }
-};
-
-std::vector<Packet> read_packets(int fd, size_t count) {
-    std::vector<Packet> out;
-    for (size_t i = 0; i < count; ++i) {
-        uint8_t head[5];
-        if (!read_exact(fd, head, 5)) break;
-        EXPECT_EQ(head[0], 0x24);
-        Packet p{head[1], std::vector<uint8_t>((head[2] << 16) | (head[3] << 8) | head[4])};
-        if (!read_exact(fd, p.body.data(), p.body.size())) break;
-        out.push_back(std::move(p));
+// Outer header + body of a scripted packet.
+std::vector<uint8_t> packet(int type, uint32_t frame_size, uint32_t payload, uint64_t pts, uint8_t fill = 1) {
+    std::vector<uint8_t> body(32 + payload, fill);
+    std::fill(body.begin(), body.begin() + 32, 0);
+    for (int i = 0; i < 4; ++i) {
+        body[4 + i] = static_cast<uint8_t>(frame_size >> (24 - 8 * i));
+        body[12 + i] = static_cast<uint8_t>(payload >> (24 - 8 * i));
     }
-    return out;
-}
-
-// Outer header + body as sent, for scripted streams.
-std::vector<uint8_t> packet(int type, uint32_t frame_size, const std::vector<uint8_t>& payload, uint64_t pts,
-                            bool audio = false) {
-    std::vector<uint8_t> body(32, 0);
-    auto put = [&](int off, uint32_t v) {
-        for (int i = 0; i < 4; ++i) body[off + i] = static_cast<uint8_t>(v >> (24 - 8 * i));
-    };
-    put(4, frame_size);
-    body[8] = audio ? 0x80 : 0;
-    put(12, static_cast<uint32_t>(payload.size()));
     body[16] = static_cast<uint8_t>(type);
-    put(24, static_cast<uint32_t>(pts >> 32));
-    put(28, static_cast<uint32_t>(pts));
-    body.insert(body.end(), payload.begin(), payload.end());
+    for (int i = 0; i < 8; ++i) body[24 + i] = static_cast<uint8_t>(pts >> (56 - 8 * i));
     const uint32_t n = static_cast<uint32_t>(body.size());
-    std::vector<uint8_t> out = {0x24, static_cast<uint8_t>(audio ? 0 : 1), static_cast<uint8_t>(n >> 16),
-                                static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n)};
+    std::vector<uint8_t> out = {0x24, 1, static_cast<uint8_t>(n >> 16), static_cast<uint8_t>(n >> 8),
+                                static_cast<uint8_t>(n)};
     out.insert(out.end(), body.begin(), body.end());
     return out;
 }
-
-std::vector<uint8_t> bytes_of(uint32_t n, uint8_t v) { return std::vector<uint8_t>(n, v); }
 
 void write_all(int fd, const std::vector<uint8_t>& b) {
     ASSERT_EQ(hdext::stream::send_all(fd, b.data(), static_cast<int>(b.size())), static_cast<int>(b.size()));
@@ -106,33 +63,28 @@ class WireTest : public ::testing::Test {
 protected:
     void SetUp() override {
         stream_env();
-        if (!g_pDecoder) {
-            g_pDecoder = new CMediaDecoder();
-            g_pDecoder->InitList(200);
-            g_pADecoder = new CAudioDecoderTask();
-            g_pADecoder->InitList(200);
-        }
-        base_head = pool(kFrameKindVideo, false);
-        base_buf = pool(kFrameKindVideo, true);
-        base_audio = pool(kFrameKindAudio, true);
+        decode_lists();
+        base = {pool(kFrameKindVideo, false).used, pool(kFrameKindVideo, true).used, pool(kFrameKindAudio, true).used};
     }
     void TearDown() override {
         frame_queue_flush(g_pDecoder->m_pList);
         frame_queue_flush(g_pADecoder->m_pList);
         // Every record and block the reader took is back.
-        EXPECT_EQ(pool(kFrameKindVideo, false).used, base_head.used);
-        EXPECT_EQ(pool(kFrameKindVideo, true).used, base_buf.used);
-        EXPECT_EQ(pool(kFrameKindAudio, true).used, base_audio.used);
+        EXPECT_EQ(base, (std::vector<int>{pool(kFrameKindVideo, false).used, pool(kFrameKindVideo, true).used,
+                                          pool(kFrameKindAudio, true).used}));
     }
-    std::vector<std::pair<uint32_t, uint64_t>> decoded() {
-        std::vector<std::pair<uint32_t, uint64_t>> out;
+    // Frames the reader handed to the video decoder: (size, time stamp, last byte).
+    std::vector<std::tuple<uint32_t, uint64_t, uint8_t>> decoded() {
+        std::vector<std::tuple<uint32_t, uint64_t, uint8_t>> out;
         while (frame_buff* f = frame_dequeue(g_pDecoder->m_pList)) {
-            out.emplace_back(f->total, f->pts);
+            std::vector<uint8_t> bytes(f->total + 1);
+            frame_gather(f, bytes.data(), f->total);
+            out.emplace_back(f->total, f->pts, f->total ? bytes[f->total - 1] : 0);
             free_frame(f);
         }
         return out;
     }
-    MEMPOOL_STATS base_head{}, base_buf{}, base_audio{};
+    std::vector<int> base;
 };
 
 TEST_F(WireTest, FramesBecomeThePacketsOfTheWireByteForByteAndComeBackWhole) {
@@ -143,16 +95,13 @@ TEST_F(WireTest, FramesBecomeThePacketsOfTheWireByteForByteAndComeBackWhole) {
     CSender s;
     s.m_sock = p.tx;
     s.SetFrameHead(&video, &audio);
-    CAudioEncoderTask* fake_aenc = reinterpret_cast<CAudioEncoderTask*>(&audio); // only tested for null
-    s.m_pAenc = fake_aenc;
+    s.m_pAenc = reinterpret_cast<CAudioEncoderTask*>(&audio); // only tested for null
     ASSERT_EQ(s.CreateProtocol(), 0);
-
     frame_queue_tail(&video, video_frame(5000, 0x0102030405060708ull, 1));
     frame_queue_tail(&video, video_frame(150000, 2, 2));
     frame_queue_tail(&video, video_frame(204800, 3, 3));
     frame_buff* a = alloc_audio_frame(320);
-    std::vector<uint8_t> pcm(320, 0xD5);
-    frame_copy_data(a, pcm.data(), 320);
+    frame_copy_data(a, std::vector<uint8_t>(320, 0xD5).data(), 320);
     a->kind = kFrameKindAudio;
     a->pts = 4;
     frame_queue_tail(&audio, a);
@@ -161,67 +110,36 @@ TEST_F(WireTest, FramesBecomeThePacketsOfTheWireByteForByteAndComeBackWhole) {
     EXPECT_EQ(s.Send(), kSendIdle);
     EXPECT_EQ(s.SendAud(), kSendIdle);
 
-    // Capture the raw stream first, then replay it into the reader.
-    std::vector<uint8_t> raw;
-    {
-        std::vector<uint8_t> buf(5 + 5032 + 2 * 5 + 102432 + 47632 + 3 * 5 + 2 * 102432 + 32 + 5 + 352);
-        ASSERT_TRUE(read_exact(p.rx, buf.data(), buf.size()));
-        raw = buf;
-    }
+    std::vector<uint8_t> raw(7 * 5 + 5032 + 102432 + 47632 + 2 * 102432 + 32 + 352);
+    ASSERT_TRUE(read_exact(p.rx, raw.data(), raw.size()));
     const uint8_t first[5] = {0x24, 0x01, 0x00, 0x13, 0xA8};
     EXPECT_EQ(0, std::memcmp(raw.data(), first, 5));
-    {
-        TcpPair replay;
-        write_all(replay.tx, raw);
-        std::vector<Packet> pk = read_packets(replay.rx, 7);
-        ASSERT_EQ(pk.size(), 7u);
-        // 5000 bytes: one entire packet.
-        EXPECT_EQ(pk[0].type(), 3);
-        EXPECT_EQ(pk[0].number(), 1);
-        EXPECT_EQ(pk[0].frame_size(), 5000u);
-        EXPECT_EQ(pk[0].payload(), 5000u);
-        EXPECT_EQ(pk[0].pts(), 0x0102030405060708ull);
-        EXPECT_EQ(pk[0].channel, 1);
-        EXPECT_TRUE(std::all_of(pk[0].body.begin() + 10, pk[0].body.begin() + 12, [](uint8_t b) { return b == 0; }));
-        EXPECT_TRUE(std::all_of(pk[0].body.begin() + 17, pk[0].body.begin() + 24, [](uint8_t b) { return b == 0; }));
-        EXPECT_EQ(pk[0].body[32 + 4999], static_cast<uint8_t>(1 + 4999 * 7));
-        // 150000 bytes: start 102400, end 47600.
-        EXPECT_EQ(pk[1].type(), 1);
-        EXPECT_EQ(pk[1].payload(), 102400u);
-        EXPECT_EQ(pk[1].frame_size(), 150000u);
-        EXPECT_EQ(pk[2].type(), 2);
-        EXPECT_EQ(pk[2].payload(), 47600u);
-        EXPECT_EQ(pk[2].frame_size(), 150000u);
-        // 204800 bytes: start, middle, empty end.
-        EXPECT_EQ(pk[3].type(), 1);
-        EXPECT_EQ(pk[4].type(), 0);
-        EXPECT_EQ(pk[4].payload(), 102400u);
-        EXPECT_EQ(pk[5].type(), 2);
-        EXPECT_EQ(pk[5].payload(), 0u);
-        EXPECT_EQ(pk[5].body.size(), 32u);
-        // Audio: flag 0x80, type 1, packet number 0, channel 0.
-        EXPECT_EQ(pk[6].channel, 0);
-        EXPECT_EQ(pk[6].media(), 0x80);
-        EXPECT_EQ(pk[6].type(), 1);
-        EXPECT_EQ(pk[6].number(), 0);
-        EXPECT_EQ(pk[6].payload(), 320u);
-        EXPECT_EQ(pk[6].frame_size(), 320u);
+    EXPECT_EQ(be32(&raw[5 + 24]), 0x01020304u);
+    EXPECT_EQ(be32(&raw[5 + 28]), 0x05060708u);
+    // channel, type, packet number, media flag, frame size, payload length of each packet
+    const std::vector<std::array<uint32_t, 6>> want = {
+        {1, 3, 1, 0, 5000, 5000},       {1, 1, 1, 0, 150000, 102400}, {1, 2, 1, 0, 150000, 47600},
+        {1, 1, 1, 0, 204800, 102400},   {1, 0, 1, 0, 204800, 102400}, {1, 2, 2, 0, 204800, 0},
+        {0, 1, 0, 0x80, 320, 320}};
+    std::vector<std::array<uint32_t, 6>> got;
+    for (size_t at = 0; at + 5 <= raw.size();) {
+        const uint8_t* b = &raw[at + 5];
+        const uint32_t n = (raw[at + 2] << 16) | (raw[at + 3] << 8) | raw[at + 4];
+        got.push_back({raw[at + 1], b[16], b[9], b[8], be32(b + 4), be32(b + 12)});
+        EXPECT_EQ(n, 32 + be32(b + 12));
+        EXPECT_TRUE(std::all_of(b + 17, b + 24, [](uint8_t v) { return v == 0; }));
+        at += 5 + n;
     }
+    EXPECT_EQ(got, want);
+
     TcpPair replay;
     write_all(replay.tx, raw);
-    replay.close_tx();
+    shutdown(replay.tx, SHUT_WR);
     hdext::stream::run_stream_reader(replay.rx);
-    std::vector<std::pair<uint32_t, uint64_t>> got;
-    while (frame_buff* f = frame_dequeue(g_pDecoder->m_pList)) {
-        std::vector<uint8_t> bytes(f->total);
-        frame_gather(f, bytes.data(), f->total);
-        const uint8_t seed = static_cast<uint8_t>(got.size() + 1);
-        EXPECT_EQ(bytes.back(), static_cast<uint8_t>(seed + (f->total - 1) * 7)) << f->total;
-        got.emplace_back(f->total, f->pts);
-        free_frame(f);
-    }
-    const std::vector<std::pair<uint32_t, uint64_t>> want = {{5000, 0x0102030405060708ull}, {150000, 2}, {204800, 3}};
-    EXPECT_EQ(got, want);
+    using F = std::tuple<uint32_t, uint64_t, uint8_t>;
+    EXPECT_EQ(decoded(), (std::vector<F>{{5000, 0x0102030405060708ull, uint8_t(1 + 4999 * 7)},
+                                         {150000, 2, uint8_t(2 + 149999 * 7)},
+                                         {204800, 3, uint8_t(3 + 204799 * 7)}}));
     frame_buff* heard = frame_dequeue(g_pADecoder->m_pList);
     ASSERT_NE(heard, nullptr);
     EXPECT_EQ(heard->len, 320u);
@@ -234,52 +152,43 @@ TEST_F(WireTest, FramesBecomeThePacketsOfTheWireByteForByteAndComeBackWhole) {
 
 TEST_F(WireTest, AMissingMiddlePacketDropsOnlyItsFrame) {
     TcpPair p;
-    write_all(p.tx, packet(1, 250000, bytes_of(102400, 1), 10));
-    // the middle packet is lost
-    write_all(p.tx, packet(2, 250000, bytes_of(45200, 1), 10));
-    write_all(p.tx, packet(3, 7000, bytes_of(7000, 2), 11));
-    write_all(p.tx, packet(1, 150000, bytes_of(102400, 3), 12));
-    write_all(p.tx, packet(2, 150000, bytes_of(47600, 3), 12));
-    // A middle or end without a start is ignored; a start whose payload overruns its frame is
-    // abandoned together with its end.
-    write_all(p.tx, packet(2, 100, bytes_of(100, 4), 13));
-    write_all(p.tx, packet(1, 10, bytes_of(20, 5), 14));
-    write_all(p.tx, packet(2, 10, bytes_of(0, 5), 14));
-    write_all(p.tx, packet(9, 10, bytes_of(10, 5), 15));
-    write_all(p.tx, packet(3, 64, bytes_of(64, 6), 16));
-    p.close_tx();
+    for (const auto& b : {packet(1, 250000, 102400, 10), /* middle lost */ packet(2, 250000, 45200, 10),
+                          packet(3, 7000, 7000, 11, 2), packet(1, 150000, 102400, 12), packet(2, 150000, 47600, 12, 3),
+                          // no start; a start overrunning its frame; an unknown type
+                          packet(2, 100, 100, 13), packet(1, 10, 20, 14), packet(2, 10, 0, 14), packet(9, 10, 10, 15),
+                          packet(3, 64, 64, 16, 6)})
+        write_all(p.tx, b);
+    shutdown(p.tx, SHUT_WR);
     hdext::stream::run_stream_reader(p.rx);
-    const std::vector<std::pair<uint32_t, uint64_t>> want = {{7000, 11}, {150000, 12}, {64, 16}};
-    EXPECT_EQ(decoded(), want);
+    using F = std::tuple<uint32_t, uint64_t, uint8_t>;
+    EXPECT_EQ(decoded(), (std::vector<F>{{7000, 11, 2}, {150000, 12, 3}, {64, 16, 6}}));
 }
 
 TEST_F(WireTest, FramingErrorsEndTheConnectionWithNothingLeftAllocated) {
-    struct Case {
-        const char* what;
-        std::vector<uint8_t> bad;
-    };
-    std::vector<uint8_t> zero = {0x24, 1, 0, 0, 0};
-    std::vector<uint8_t> marker = packet(3, 8, bytes_of(8, 1), 1);
+    std::vector<uint8_t> marker = packet(3, 8, 8, 1);
     marker[0] = '#';
-    std::vector<uint8_t> too_long = {0x24, 1, 0x01, 0x90, 0x21}; // 102433
-    std::vector<uint8_t> disagree = packet(3, 8, bytes_of(8, 1), 1);
+    std::vector<uint8_t> disagree = packet(3, 8, 8, 1);
     disagree[5 + 15] = 9; // payload length 9 in an 8-byte payload
-    std::vector<uint8_t> short_body = {0x24, 1, 0, 0, 4, 0, 0, 0, 0};
-    for (const Case& c : {Case{"zero body", zero}, Case{"bad marker", marker}, Case{"over limit", too_long},
-                          Case{"payload length", disagree}, Case{"short body", short_body}}) {
-        SCOPED_TRACE(c.what);
+    const std::vector<std::pair<const char*, std::vector<uint8_t>>> cases = {
+        {"zero body", {0x24, 1, 0, 0, 0}},
+        {"bad marker", marker},
+        {"over limit", {0x24, 1, 0x01, 0x90, 0x21}}, // 102433
+        {"payload length", disagree},
+        {"short body", {0x24, 1, 0, 0, 4, 0, 0, 0, 0}}};
+    for (const auto& [what, bad] : cases) {
+        SCOPED_TRACE(what);
         TcpPair p;
         std::atomic<bool> done{false};
         std::thread reader([&] {
             hdext::stream::run_stream_reader(p.rx);
             done = true;
         });
-        write_all(p.tx, packet(1, 150000, bytes_of(102400, 1), 1)); // a frame under assembly
-        write_all(p.tx, c.bad);
-        write_all(p.tx, bytes_of(20000, 0x24)); // whatever follows is never read as packets
-        write_all(p.tx, packet(3, 16, bytes_of(16, 2), 2));
+        write_all(p.tx, packet(1, 150000, 102400, 1)); // a frame under assembly
+        write_all(p.tx, bad);
+        write_all(p.tx, std::vector<uint8_t>(20000, 0x24)); // never read as packets
+        write_all(p.tx, packet(3, 16, 16, 2));
         EXPECT_TRUE(wait_until([&] { return done.load(); })) << "the reader did not stop at the fault";
-        p.close_tx();
+        shutdown(p.tx, SHUT_WR);
         reader.join();
         EXPECT_TRUE(decoded().empty());
     }

@@ -193,12 +193,7 @@ struct Reader {
 };
 
 TEST_F(TxTest, AStalledReceiverCostsOnlyItsOwnListAndNeverGetsOldFrames) {
-    if (!g_pDecoder) {
-        g_pDecoder = new CMediaDecoder();
-        g_pDecoder->InitList(200);
-        g_pADecoder = new CAudioDecoderTask();
-        g_pADecoder->InitList(200);
-    }
+    decode_lists();
     const MEMPOOL_STATS base = pool(kFrameKindVideo, true);
     const int a = register_rx("127.0.0.2");
     const int sa = open_stream("127.0.0.2");

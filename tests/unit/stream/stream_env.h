@@ -4,15 +4,14 @@
 #pragma once
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <array>
 #include <chrono>
 #include <cstring>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -22,7 +21,8 @@
 #include "core/event.h"
 #include "core/frame.h"
 #include "core/mempool.h"
-#include "core/task.h"
+#include "decode/audio_decoder.h"
+#include "decode/video_decoder.h"
 #include "settings/param_config.h"
 #include "stream/stream_config.h"
 #include "stream/stream_net.h"
@@ -37,8 +37,9 @@ struct SeenMsg {
     std::string data;
 };
 
-inline std::mutex& seen_lock() {
-    static auto* m = new std::mutex; // tasks outlive main
+// What the recording tasks saw (they outlive main, so these are never destroyed).
+inline std::mutex& the_seen_lock() {
+    static auto* m = new std::mutex;
     return *m;
 }
 inline std::vector<SeenMsg>& seen(uint32_t mid) {
@@ -46,26 +47,40 @@ inline std::vector<SeenMsg>& seen(uint32_t mid) {
     return v[mid == kMidParam ? 1 : 0];
 }
 inline std::vector<SeenMsg> messages(uint32_t mid) {
-    std::lock_guard<std::mutex> g(seen_lock());
+    std::lock_guard<std::mutex> g(the_seen_lock());
     return seen(mid);
 }
 inline void record(THR_TASK* t, MQ_LIST* m) {
-    std::lock_guard<std::mutex> g(seen_lock());
+    std::lock_guard<std::mutex> g(the_seen_lock());
     seen(t->mid).push_back({m->src, m->msg_id,
                             m->data ? std::string(static_cast<char*>(m->data), m->len) : std::string()});
 }
 inline void recorder_init(THR_TASK* t) { register_msg_handler(t, record); }
 
-inline uint16_t free_port() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
+// A listening socket on 127.0.0.1 at any free port, and that port.
+inline int listen_loopback(uint16_t port = 0) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int one = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    a.sin_port = htons(port);
+    EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    listen(fd, 4);
+    return fd;
+}
+inline uint16_t bound_port(int fd) {
+    sockaddr_in a{};
     socklen_t len = sizeof a;
     getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    close(fd);
     return ntohs(a.sin_port);
+}
+inline uint16_t free_port() {
+    const int fd = listen_loopback();
+    const uint16_t p = bound_port(fd);
+    close(fd);
+    return p;
 }
 
 inline hdext::test::TempBoardRoot& board() {
@@ -107,6 +122,15 @@ inline void stream_env() {
     (void)done;
 }
 
+// The decode tasks' lists, where the stream reader puts what it rebuilt.
+inline void decode_lists() {
+    if (g_pDecoder) return;
+    g_pDecoder = new CMediaDecoder();
+    g_pDecoder->InitList(200);
+    g_pADecoder = new CAudioDecoderTask();
+    g_pADecoder->InitList(200);
+}
+
 // Polls until pred holds; the limit only guards against a hang.
 inline bool wait_until(const std::function<bool()>& pred, std::chrono::milliseconds limit = 10s) {
     const auto end = std::chrono::steady_clock::now() + limit;
@@ -118,34 +142,31 @@ inline bool wait_until(const std::function<bool()>& pred, std::chrono::milliseco
 }
 
 // A TCP connection from a chosen loopback address (each fake unit has its own).
-inline int connect_from(const char* from, uint16_t port, const char* to = "127.0.0.1") {
+inline int connect_from(const char* from, uint16_t port) {
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     inet_pton(AF_INET, from, &a.sin_addr);
-    if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) < 0) {
-        close(fd);
-        return -1;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+        a.sin_port = htons(port);
+        inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
+        if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return fd;
     }
-    a.sin_port = htons(port);
-    inet_pton(AF_INET, to, &a.sin_addr);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) < 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
+    close(fd);
+    return -1;
+}
+
+// Waits for readable data (or the peer's close) within the limit.
+inline bool readable(int fd, std::chrono::milliseconds limit) {
+    pollfd pfd{fd, POLLIN, 0};
+    return poll(&pfd, 1, static_cast<int>(limit.count())) > 0;
 }
 
 // Reads exactly n bytes within the limit; false on close, error or time-out.
 inline bool read_exact(int fd, void* buf, size_t n, std::chrono::milliseconds limit = 5s) {
     auto* p = static_cast<uint8_t*>(buf);
-    const auto end = std::chrono::steady_clock::now() + limit;
-    size_t got = 0;
-    while (got < n) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return false;
-        pollfd pfd{fd, POLLIN, 0};
-        if (poll(&pfd, 1, static_cast<int>(left.count())) <= 0) return false;
+    for (size_t got = 0; got < n;) {
+        if (!readable(fd, limit)) return false;
         ssize_t r = recv(fd, p + got, n - got, 0);
         if (r <= 0) return false;
         got += static_cast<size_t>(r);
@@ -153,16 +174,12 @@ inline bool read_exact(int fd, void* buf, size_t n, std::chrono::milliseconds li
     return true;
 }
 
-// True once the peer has closed the connection (reads and drops anything still queued).
+// True once the peer has closed the connection (drops anything still queued).
 inline bool closed_by_peer(int fd, std::chrono::milliseconds limit = 5s) {
-    const auto end = std::chrono::steady_clock::now() + limit;
     uint8_t buf[4096];
-    while (std::chrono::steady_clock::now() < end) {
-        pollfd pfd{fd, POLLIN, 0};
-        if (poll(&pfd, 1, 20) <= 0) continue;
-        ssize_t r = recv(fd, buf, sizeof buf, 0);
-        if (r <= 0) return true;
-    }
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end)
+        if (readable(fd, 20ms) && recv(fd, buf, sizeof buf, 0) <= 0) return true;
     return false;
 }
 

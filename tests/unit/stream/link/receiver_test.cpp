@@ -22,24 +22,7 @@ namespace {
 std::atomic<int> g_mediaStarts{0};
 int count_start(int) { return ++g_mediaStarts; }
 
-int listen_on(uint16_t port) {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const int one = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(port);
-    EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    listen(fd, 4);
-    return fd;
-}
-
-int accept_within(int lfd, std::chrono::milliseconds limit = 10s) {
-    pollfd p{lfd, POLLIN, 0};
-    if (poll(&p, 1, static_cast<int>(limit.count())) <= 0) return -1;
-    return accept(lfd, nullptr, nullptr);
-}
+int accept_within(int lfd) { return readable(lfd, 10s) ? accept(lfd, nullptr, nullptr) : -1; }
 
 struct TxReply {
     uint32_t w = 0, h = 0, rate = 0, timing = 49, audio = 96001;
@@ -96,10 +79,7 @@ void set_rx_channel(uint8_t ch) {
 
 TEST(RxLinkTest, FollowsTheTxHeartbeatRebuildsFramesAndRelinks) {
     stream_env();
-    g_pDecoder = new CMediaDecoder();
-    g_pDecoder->InitList(200);
-    g_pADecoder = new CAudioDecoderTask();
-    g_pADecoder->InitList(200);
+    decode_lists();
     hdext::stream::StreamHooks hooks;
     hooks.start_media = count_start;
     hdext::stream::set_hooks(hooks);
@@ -119,8 +99,8 @@ TEST(RxLinkTest, FollowsTheTxHeartbeatRebuildsFramesAndRelinks) {
     CNetworkTask::SetWirelessStatus(WIRELESS_STATUS_STARTED);
     std::this_thread::sleep_for(300ms);
     EXPECT_FALSE(created.load());
-    const int hb_l = listen_on(cfg.hb_port);
-    const int st_l = listen_on(cfg.stream_port);
+    const int hb_l = listen_loopback(cfg.hb_port);
+    const int st_l = listen_loopback(cfg.stream_port);
     int hb = accept_within(hb_l);
     ASSERT_GE(hb, 0);
     start.join();
