@@ -137,6 +137,7 @@ void start_tx() {
     hdext::stream::StreamConfig c;
     c.tx_address = "127.0.0.1";
     c.net_prefix = "127.0.0";
+    c.link_interface = "";
     c.stream_port = free_port();
     c.hb_port = free_port();
     hdext::stream::set_config(c); // the unit's waits: 1 s heartbeats and retries

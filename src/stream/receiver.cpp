@@ -40,6 +40,8 @@ bool start_detached(void* (*fn)(void*), int* err) {
 int link_socket(bool heartbeat) {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return -1;
+    // Without the link interface (no Wi-Fi yet) the connect fails and is retried like any other.
+    hdext::stream::bind_link_interface(fd);
     const char* failed = nullptr;
     if (hdext::stream::set_linger_off(fd) < 0) failed = "setsockopt m_linger faild ";
     else if (hdext::stream::set_time_out(fd, SO_SNDTIMEO, config().hb_timeout) < 0)

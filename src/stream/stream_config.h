@@ -14,6 +14,9 @@ using std::chrono::milliseconds;
 struct StreamConfig {
     std::string tx_address = "192.168.168.1"; // where an RX finds its TX
     std::string net_prefix = "192.168";       // peers outside it are refused by the TX
+    // Both units meet only on the Wi-Fi link: the TX listens and the RX connects through this
+    // interface alone (empty: any interface, for tests on loopback).
+    std::string link_interface = "wlan0";
     uint16_t stream_port = 9000;              // 0: any free port (see bound_*_port)
     uint16_t hb_port = 9990;
     milliseconds hb_period{1000};      // one heartbeat message each way

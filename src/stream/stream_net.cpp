@@ -61,6 +61,12 @@ int set_linger_off(int fd) {
     return setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
 }
 
+int bind_link_interface(int fd) {
+    const std::string& ifname = config().link_interface;
+    if (ifname.empty()) return 0;
+    return setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, ifname.c_str(), static_cast<socklen_t>(ifname.size()));
+}
+
 int listen_any(uint16_t port, const char** step) {
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
@@ -75,7 +81,7 @@ int listen_any(uint16_t port, const char** step) {
     a.sin_port = htons(port);
     if (setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) < 0) failed = "reuseaddr";
     else if (set_linger_off(fd) < 0) failed = "linger";
-    else if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) < 0) failed = "bind";
+    else if (bind_link_interface(fd) < 0 || bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) < 0) failed = "bind";
     else if (listen(fd, 10) < 0) failed = "listen";
     if (!failed) return fd;
     *step = failed;

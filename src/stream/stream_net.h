@@ -21,9 +21,11 @@ namespace hdext::stream {
 void wake_socket(int fd);
 int set_time_out(int fd, int option, std::chrono::milliseconds t);
 int set_linger_off(int fd);
+// Ties a socket to the link interface of the configuration (no-op when none): 0 or -1.
+int bind_link_interface(int fd);
 // A listening socket on any address with SO_REUSEADDR and SO_LINGER off; -1 on failure
 // (the caller prints its own message; `step` names what failed: "socket", "reuseaddr",
-// "linger", "bind", "listen").
+// "linger", "bind", "listen"). It listens on the link interface only.
 int listen_any(uint16_t port, const char** step);
 // Dotted text of an IPv4 address in network order.
 std::string address_text(uint32_t addr);

@@ -105,6 +105,7 @@ inline void stream_env() {
         hdext::stream::StreamConfig c;
         c.tx_address = "127.0.0.1";
         c.net_prefix = "127.0.0";
+        c.link_interface = "";
         c.stream_port = free_port();
         c.hb_port = free_port();
         c.hb_period = 50ms;
