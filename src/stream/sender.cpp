@@ -52,6 +52,10 @@ int CSender::Send() {
     }
     frame_buff* f = frame_dequeue(m_pVideoList);
     if (!f) return kSendIdle;
+    if (!m_pProtocol) {
+        free_frame(f);
+        return -1;
+    }
     int ret;
     if (f->len == f->total) {
         ret = m_pProtocol->Send_Framebuff(m_sock, static_cast<int>(f->len), FU_ENTIRE, f);
@@ -84,7 +88,7 @@ int CSender::SendAud() {
     }
     frame_buff* a = frame_dequeue(m_pAudioList);
     if (!a) return kSendIdle;
-    int ret = m_pProtocol->Send_Framebuff(m_sock, static_cast<int>(a->len), FU_ENTIRE, a);
+    int ret = !m_pProtocol ? -1 : m_pProtocol->Send_Framebuff(m_sock, static_cast<int>(a->len), FU_ENTIRE, a);
     free_audio_frame(a);
     return ret;
 }
