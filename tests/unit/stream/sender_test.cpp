@@ -174,6 +174,17 @@ TEST_F(TxTest, RepliesCarryTheInputChannelAndVersionAndTakeChannelChanges) {
     EXPECT_EQ(seen[0].src, 4096u);
     EXPECT_EQ(seen[0].msg_id, 8196u);
     EXPECT_EQ(seen[0].data, std::string("\x95\0\0\0", 4));
+
+    // Once the store holds the new channel, every other receiver is told too.
+    const int b = register_rx("127.0.0.3");
+    EXPECT_EQ(exchange(b, hb_message(hb::kTypeRx))[hb::kChannel], old);
+    ABS_WIFI_AP_CONFIG_t w{};
+    CParamConfig::Instance()->GetWifiInfo(&w);
+    w.channel = 149;
+    CParamConfig::Instance()->set_wifi_ap_info(&w);
+    EXPECT_EQ(exchange(b, hb_message(hb::kTypeRx))[hb::kChannel], 149);
+    w.channel = static_cast<uint8_t>(old);
+    CParamConfig::Instance()->set_wifi_ap_info(&w);
 }
 
 frame_buff* numbered_frame(uint32_t size, uint64_t n) {
