@@ -2,8 +2,13 @@
 // calibration. The link statuses are read by the stream, UI and app code from any thread;
 // every link change runs on the network task (module 0x3000) one message at a time.
 #pragma once
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
+
+#include "core/task.h"
+#include "settings/param_types.h"
 
 enum WIRELESS_MODE_E : int32_t { WIRELESS_MODE_AP = 0, WIRELESS_MODE_STA = 1 };
 
@@ -33,6 +38,48 @@ inline constexpr uint32_t LOCAL_MSG_NETWORK_RECONNECT = 0x3002;
 inline constexpr uint32_t LOCAL_MSG_NETWORK_CALIBRATION = 0x3003;
 inline constexpr uint32_t LOCAL_MSG_NETWORK_PAIR_ACK_WRITE = 0x3004;
 
+enum WIRELESS_FREQUENCY_TYPE : int32_t { WIRELESS_FREQUENCY_24G = 0, WIRELESS_FREQUENCY_5G = 1 };
+enum WPA_FILE_TYPE_E : int32_t { WPA_FILE_TYPE_PSK = 3 };
+
+// The board's host driver interface: nl80211.
+inline constexpr int g_HostDrv = 2;
+
+inline constexpr const char* kWlanIf = "wlan0";
+inline constexpr const char* kWirelessDir = "/etc/Wireless";
+inline constexpr const char* kHostapd5GConf = "/etc/Wireless/rtl_hostapd_5G.conf";
+inline constexpr const char* kHostapd24GConf = "/etc/Wireless/rtl_hostapd.conf";
+inline constexpr const char* kHostapdPairingConf = "/etc/Wireless/rtl_hostapd_pairing.conf";
+inline constexpr const char* kWpaConf = "/etc/Wireless/wpa_supplicant.conf";
+inline constexpr const char* kWpaPairingConf = "/etc/Wireless/wpa_pairing.conf";
+inline constexpr const char* kPairingSsid = "VELTRANE_PAIRING";
+inline constexpr const char* kPairingPassphrase = "tandoriv@5081";
+inline constexpr const char* kApAddress = "192.168.168.1";
+inline constexpr int kPairingPort = 6666;
+// Pairing-timer calls (500 ms of tick each) before an unanswered pairing AP gives up.
+inline constexpr int kPairingTimeoutCalls = 600;
+// Lease attempts of an RX on the pairing network.
+inline constexpr int kPairingLeaseAttempts = 100;
+
+// The pauses of link changes. The defaults are the unit's; tests shorten them.
+struct NetTiming {
+    std::chrono::milliseconds settle{1000};        // after "ifconfig up", an address, a file, a start
+    std::chrono::milliseconds kill_settle{500};    // between killing a daemon and its pairing start
+    int pairing_timeout_calls = kPairingTimeoutCalls;
+    int pairing_lease_attempts = kPairingLeaseAttempts;
+};
+
+struct dhcp_lease;
+// Outside effects of pairing that tests replace. The defaults are the unit's.
+struct NetHooks {
+    // One DHCP exchange on the pairing network (dhcp_set_ip when null).
+    int (*get_lease)(dhcp_lease* lease, const char* ifname) = nullptr;
+    const char* pairing_server = kApAddress;  // where an RX asks for the credentials
+    int pairing_port = kPairingPort;
+};
+
+// Which daemon a pipe slot holds.
+enum class Daemon { hostapd, wpa_supplicant, dhcpd };
+
 class CNetworkTask {
 public:
     // Created on first use; lives for the whole process. Any thread.
@@ -53,6 +100,54 @@ public:
     // wired re-stream port). Network task or re-stream check thread; blocks.
     static int start_daemon_dhcpd(const char* ifname);
 
+    CNetworkTask() = default;
+    explicit CNetworkTask(WIRELESS_MODE_E m) : mode(m) {}
+
+    // Link start: TX access point or RX station (blocks until hostapd runs, or until the RX has
+    // a lease; returns at once on a never-paired RX). Runs once, on the network task.
+    int Start();
+    // Back to the normal link after pairing or on request. Network task.
+    int Restart();
+    // Pairing on the fixed pairing network (network task; the exchange runs on its handlers).
+    int Pairing();
+    // Best-channel search: scan, score, send the channel to the parameter task. Network task.
+    int WirelessCalibration();
+    // Moves the running access point to the stored channel. Network task.
+    int ChangeChn();
+
+    // Daemon files and starts (network task, or start-up thread inside Start).
+    int StartAP(WIRELESS_FREQUENCY_TYPE band, bool hidden);
+    int StartPairingAP();
+    int StartSTA(WPA_FILE_TYPE_E type, bool flag);
+    int StartPairingSTA();
+    static int create_hostapd_ac_conf(WIRELESS_FREQUENCY_TYPE band, bool hidden, int n);
+    static int create_hostapd_pairing_conf();
+    static int create_wpa_config();
+    static int create_pairing_config();
+
+    // Interface utilities; each opens and closes its own datagram socket. Any thread.
+    static int SetIP(const char* name, const char* addr);
+    static int GetMac(const char* name, unsigned char* bytes);
+
+    // Pairing sockets: a non-blocking listener on any address, and a blocking TCP connect.
+    static int create_tcp_socket(int port);
+    static int connet_server_noblock(const char* address, int port = kPairingPort);
+
+    // The message handler and task init of module 0x3000.
+    // Sets up the pairing sockets for this unit's role on the network task (after the pairing
+    // link is up). Network task thread.
+    int start_pairing_exchange();
+
+    static void onNetworkUtilityHandler(THR_TASK* task, MQ_LIST* msg);
+    static void InitNetworkTask(THR_TASK* task);
+    // InitNetworkTask, then Start() on the task's thread before it serves messages.
+    static void InitNetworkTaskAndStart(THR_TASK* task);
+
+    static void SetTiming(const NetTiming& t);
+    static NetTiming Timing();
+    static void SetHooks(const NetHooks& h);
+    static NetHooks Hooks();
+
     WIRELESS_MODE_E mode = WIRELESS_MODE_AP;
 
     static std::mutex m_Lock;
@@ -60,3 +155,30 @@ public:
     static PAIRING_STATUS_E g_ePairStatus;
     static GUI_PAIRING_STATUS_E g_eGuiPairStatus;
 };
+
+// The network task's record (set by its init function) and the pairing handler ids.
+extern std::atomic<THR_TASK*> gpTask;
+extern std::atomic<uint32_t> g_pairing_accept_id;
+extern std::atomic<uint32_t> g_pairing_timeout_id;
+
+// Daemon pipe slots: the pipe of the last start command of each daemon, kept so it can be
+// closed before the daemon is killed. Start-up thread and network task, one after the other.
+// Starts cmd through a read pipe into the daemon's slot; -1 when it cannot be started.
+int daemon_popen(Daemon d, const char* cmd);
+// Closes the kept pipe of a daemon and empties the slot.
+void daemon_pclose(Daemon d);
+// "Close daemon", close the kept pipe, "killall -9 NAME".
+void daemon_close(Daemon d);
+// Restarts cmd once a second until a "ps" line for name contains text. retry_fmt gets the
+// attempt number. before_retry runs before each new start (may be null).
+void daemon_watch(Daemon d, const char* name, const char* text, const char* cmd, const char* retry_fmt,
+                  void (*before_retry)() = nullptr);
+
+// The parameter store's Wi-Fi record, its texts always terminated. Any thread.
+ABS_WIFI_AP_CONFIG_t stored_wifi();
+
+// Channel number to centre frequency (MHz) of the 23 channels the access point may use;
+// 0 for any other channel.
+int channel_to_freq(int channel);
+// Applies a DHCP lease to "wlan0" and adds the default route; route_fail_fmt names the failure.
+void apply_lease(const dhcp_lease& lease, const char* route_fail_fmt);

@@ -54,6 +54,12 @@ public:
     void GetSystemInfo(ABS_SYS_INFO_CONFIG* out);
     void SetSystemInfo(const ABS_SYS_INFO_CONFIG* in);
 
+    // Channel stepping through the supported 5 GHz channels, from the channel in use. Fill
+    // info with the next or previous channel (bandwidth 0) and return -1 always; the caller
+    // sends info as channel message 0x2004. UI or key thread.
+    int GetWifiSupportNextChn5G(ABS_WIFI_CHN_INFO_t* info);
+    int GetWifiSupportPrevChn5G(ABS_WIFI_CHN_INFO_t* info);
+
     // Write the whole table into a fresh document and then the file: 0, or -1.
     int save_wifi_ap_to_file();
     int save_sys_info_to_file();
@@ -92,6 +98,8 @@ private:
     ParamTiming m_timing;
     ParamHooks m_hooks;
     int m_appliedStep = 0;
+    bool m_stepTaken = false;  // channel and bandwidth in use taken over from the stored ones
+    void take_stepping_state();
 };
 
 extern CParamConfig* g_pParamConfig;

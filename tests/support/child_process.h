@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -36,11 +37,21 @@ inline std::string source_dir() {
 #endif
 }
 
+// Runs a shell command and returns its standard output.
+inline std::string capture_output(const std::string& cmd) {
+    std::string out;
+    FILE* p = popen(cmd.c_str(), "r");
+    char buf[512];
+    while (p && fgets(buf, sizeof buf, p)) out += buf;
+    if (p) pclose(p);
+    return out;
+}
+
 class ChildProcess {
 public:
     // Starts program with the given environment additions; stdout and stderr go to out_file.
     ChildProcess(const std::string& program, const std::vector<std::string>& env_add,
-                 const std::string& out_file)
+                 const std::string& out_file, const std::vector<std::string>& args = {})
         : m_out(out_file) {
         std::vector<std::string> env;
         for (char** e = environ; *e; ++e) env.emplace_back(*e);
@@ -52,12 +63,14 @@ public:
         std::vector<char*> envp;
         for (auto& s : env) envp.push_back(s.data());
         envp.push_back(nullptr);
+        std::vector<char*> argv{const_cast<char*>(program.c_str())};
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
         m_pid = fork();
         if (m_pid == 0) {
             FILE* f = freopen(out_file.c_str(), "w", stdout);
             if (!f || dup2(fileno(stdout), STDERR_FILENO) < 0) _exit(127);
-            char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
-            execve(program.c_str(), argv, envp.data());
+            execve(program.c_str(), argv.data(), envp.data());
             _exit(127);
         }
         if (m_pid < 0) throw std::runtime_error("fork failed");

@@ -1,0 +1,55 @@
+// The simulated air: a world is a folder of board roots (one per unit) plus network, PID and
+// mount namespaces per unit and one "air" namespace holding a bridge per running access point.
+//
+// Layout of a world folder (<base>/<name>, base "/var/tmp/hdext-worlds" unless --dir):
+//   <unit>/            board root of each unit: "tx", "rx1", "rx2", "rx3"
+//   <unit>/sim/bin/    the unit's stand-in programs (first on its PATH)
+//   air/ap-<unit>      published access point (ssid, passphrase, channel), locked while it runs
+//   air/sta-<unit>     published station (ssid, psk), locked while wpa_supplicant runs
+//   air/state          who is attached to which access point (written by the air keeper)
+//   neighbours         neighbour networks seen by scans: "CHANNEL [SSID]" per line
+//   pids/              host PIDs of the unit init processes and of the air keeper
+// Namespaces: "hdx-<name>-<unit>" per unit, "hdx-<name>-air"; in the air, unit U's wlan0 peer
+// is "p-U" and its access point's bridge "br-U".
+#pragma once
+#include <string>
+#include <vector>
+
+namespace hdext::sim {
+
+struct World {
+    std::string name;
+    std::string dir;                 // the world folder
+    std::vector<std::string> units;  // "tx", "rx1", ...
+};
+
+inline constexpr const char* kWorldBase = "/var/tmp/hdext-worlds";
+
+std::string world_dir(const std::string& base, const std::string& name);
+std::string netns_name(const std::string& world, const std::string& unit);
+
+// Builds a world with one TX and rx_count RX units. owner_pid > 0: the air keeper removes the
+// world by itself once that process has ended. 0, or -1 with a message on stderr.
+int world_up(const World& w, int owner_pid);
+// Ends every process of the world and deletes its namespaces, links and folder. Works on a
+// half-built or abandoned world too. 0, or -1 when something could not be removed.
+int world_down(const std::string& base, const std::string& name);
+
+// Moves the calling process into a unit's network and mount namespaces and makes its next
+// children members of the unit's PID namespace. The caller must be single-threaded. After it,
+// fork() and exec the unit's command with unit_env(). 0, or -1 (errno set).
+int enter_unit(const std::string& world_dir, const std::string& unit);
+// KEY=VALUE additions of a unit's programs: HDEXT_BOARD_ROOT and PATH with its stand-ins first.
+std::vector<std::string> unit_env(const std::string& world_dir, const std::string& unit);
+
+// The world and unit of a stand-in program, from its board root (<world>/<unit>). False when
+// the program does not run on a world's board.
+bool own_unit(std::string* world_dir, std::string* unit);
+
+// Runs the air keeper of a world in the air namespace until the world is taken down.
+int run_air_keeper(const std::string& world_dir, int owner_pid);
+
+// Runs a command and returns its exit status (-1 when it could not run); output goes to stderr.
+int run(const std::vector<std::string>& argv);
+
+} // namespace hdext::sim

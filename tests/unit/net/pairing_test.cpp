@@ -1,0 +1,305 @@
+// Pairing on the real network task, each side against a scripted peer over loopback inside the
+// test's own network namespace. What counts is what the peer sees on the wire and what the
+// unit stores and does afterwards.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "net/dhcp_client.h"
+#include "net_env.h"
+#include "settings/param_config.h"
+
+namespace hdext::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+template <class P>
+bool wait_until(P pred) {
+    // Hang guard only.
+    for (auto end = std::chrono::steady_clock::now() + 60s; std::chrono::steady_clock::now() < end;) {
+        if (pred()) return true;
+        std::this_thread::sleep_for(5ms);
+    }
+    return pred();
+}
+
+// Reads exactly n bytes unless the peer closes or 3 s pass: the bytes read.
+std::string read_n(int fd, size_t n) {
+    std::string out;
+    while (out.size() < n) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 3000) <= 0) break;
+        char buf[128];
+        ssize_t r = recv(fd, buf, std::min(sizeof buf, n - out.size()), 0);
+        if (r <= 0) break;
+        out.append(buf, static_cast<size_t>(r));
+    }
+    return out;
+}
+
+std::string message(uint8_t kind, uint16_t type, uint16_t sub) {
+    std::string m(46, '\0');
+    m[0] = static_cast<char>(kind);
+    m[6] = static_cast<char>(type >> 8);
+    m[7] = static_cast<char>(type & 0xFF);
+    m[8] = static_cast<char>(sub >> 8);
+    m[9] = static_cast<char>(sub & 0xFF);
+    return m;
+}
+
+std::string field(const std::string& reply, size_t off) { return std::string(reply.c_str() + off, strnlen(reply.c_str() + off, 32)); }
+
+int lease_now(dhcp_lease* l, const char*) {
+    l->offered = inet_addr("10.77.0.2");
+    l->router = inet_addr("10.77.0.1");
+    l->mask = inet_addr("255.255.255.0");
+    l->state = 2;
+    return 0;
+}
+
+class Pairing : public NetTest {
+protected:
+    void SetUp() override {
+        NetTest::SetUp();
+        if (!in_private_netns()) return;
+        sh("ip link del wlan0 2>/dev/null");
+        ASSERT_EQ(sh("ip link add wlan0 type veth peer name wlan0p && ip link set wlan0p up && ip link set wlan0 up"), 0);
+        NetTiming t = CNetworkTask::Timing();
+        t.settle = 100ms;  // the parameter task stores the credentials within this pause
+        CNetworkTask::SetTiming(t);
+    }
+    void TearDown() override {
+        drain_tasks();
+        if (in_private_netns()) sh("ip link del wlan0 2>/dev/null");
+        NetTest::TearDown();
+    }
+
+    // RX: a never-paired unit asks a scripted TX listening on loopback.
+    int fake_tx_listener() {
+        int l = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        EXPECT_EQ(bind(l, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        EXPECT_EQ(listen(l, 1), 0);
+        socklen_t len = sizeof a;
+        getsockname(l, reinterpret_cast<sockaddr*>(&a), &len);
+        NetHooks h;
+        h.get_lease = lease_now;
+        h.pairing_server = "127.0.0.1";
+        h.pairing_port = ntohs(a.sin_port);
+        CNetworkTask::SetHooks(h);
+        settings(EQUIPMENT_MODEL_RX, kDefaultSsid, "12345678", 36);
+        CNetworkTask::Instance()->mode = WIRELESS_MODE_STA;
+        clear_param_messages();
+        int zero = 0;
+        CNetworkTask::Notify(0x1000, LOCAL_MSG_NETWORK_PAIRING, &zero, 4);
+        pollfd p{l, POLLIN, 0};
+        EXPECT_EQ(poll(&p, 1, 60000), 1) << "the RX never connected";
+        int c = accept(l, nullptr, nullptr);
+        close(l);
+        EXPECT_EQ(read_n(c, 46), message(0xDD, 0x1002, 0x1004));
+        return c;
+    }
+
+    bool stored_credentials() {
+        drain_tasks();
+        for (const auto& m : param_messages())
+            if (m.msg_id == kMsgParamWifiCredentials) return true;
+        return false;
+    }
+
+    // After a failed exchange the unit still obeys: leaving pairing restarts the (unpaired) link.
+    void expect_unit_still_working() {
+        EXPECT_EQ(CNetworkTask::GetPairingStatus(), PAIRING_STATUS_STARTING);
+        int zero = 0;
+        CNetworkTask::Notify(0x1000, LOCAL_MSG_NETWORK_RECONNECT, &zero, 4);
+        drain_tasks();
+        EXPECT_EQ(CNetworkTask::GetPairingStatus(), PAIRING_STATUS_FINISHED);
+        EXPECT_EQ(CNetworkTask::GetWirelessStatus(), WIRELESS_STATUS_STOP);
+    }
+};
+
+TEST_F(Pairing, RxStoresTheCredentialsAcknowledgesAndJoinsTheNewNetwork) {
+    NEED_NETNS();
+    int c = fake_tx_listener();
+    std::string reply(69, '\0');
+    reply.replace(5, 5, "KIT_A");
+    reply.replace(37, 8, "pass1234");
+    ASSERT_EQ(send(c, reply.data(), reply.size(), 0), 69);
+    EXPECT_EQ(read_n(c, 46), message(0xEE, 0x1002, 0));
+    EXPECT_EQ(read_n(c, 1), "");  // and the RX closes
+    close(c);
+    ASSERT_TRUE(wait_until([] { return CNetworkTask::GetPairingStatus() == PAIRING_STATUS_FINISHED; }));
+    drain_tasks();
+    ABS_WIFI_AP_CONFIG_t w{};
+    CParamConfig::Instance()->GetWifiInfo(&w);
+    EXPECT_STREQ(w.ssid, "KIT_A");
+    EXPECT_STREQ(w.password, "pass1234");
+    EXPECT_EQ(CNetworkTask::GetGuiPairingStatus(), GUI_PAIRING_STATUS_SUCCESS);
+    EXPECT_EQ(CNetworkTask::GetWirelessStatus(), WIRELESS_STATUS_STARTED);
+    const auto cmds = shell->commands();
+    EXPECT_EQ(cmds.back().rfind("ps | grep  wpa_supplicant", 0), 0u);
+    EXPECT_NE(std::find(cmds.begin(), cmds.end(),
+                        "wpa_supplicant -D nl80211 -i wlan0 -c " + board->host(kWpaConf) + " -B"),
+              cmds.end());
+    EXPECT_NE(board->get(kWpaConf).find("\tssid=\"KIT_A\"\n"), std::string::npos);
+}
+
+TEST_F(Pairing, RxShortReplyStoresNothing) {
+    NEED_NETNS();
+    int c = fake_tx_listener();
+    std::string reply(40, '\0');
+    reply.replace(5, 5, "KIT_B");
+    ASSERT_EQ(send(c, reply.data(), reply.size(), 0), 40);
+    EXPECT_EQ(read_n(c, 46), "");  // no acknowledgement: the RX ends the exchange
+    close(c);
+    EXPECT_FALSE(stored_credentials());
+    expect_unit_still_working();
+}
+
+TEST_F(Pairing, RxPeerClosingMidExchangeStoresNothing) {
+    NEED_NETNS();
+    int c = fake_tx_listener();
+    close(c);
+    EXPECT_FALSE(stored_credentials());
+    expect_unit_still_working();
+}
+
+TEST_F(Pairing, RxOverlongSsidStoresNothing) {
+    NEED_NETNS();
+    int c = fake_tx_listener();
+    std::string reply(69, '\0');
+    reply.replace(5, 32, std::string(32, 'S'));  // no terminator: a cut-off name
+    reply.replace(37, 8, "pass1234");
+    ASSERT_EQ(send(c, reply.data(), reply.size(), 0), 69);
+    EXPECT_EQ(read_n(c, 46), "");
+    close(c);
+    EXPECT_FALSE(stored_credentials());
+    expect_unit_still_working();
+}
+
+std::atomic<int> g_lease_calls{0};
+
+TEST_F(Pairing, RxStopsAskingForALeaseOnceThePairingScreenGaveUp) {
+    NEED_NETNS();
+    NetHooks h;
+    h.get_lease = [](dhcp_lease*, const char*) {
+        // The pairing screen times out while the third exchange runs.
+        if (++g_lease_calls == 3) CNetworkTask::SetGuiPairingStatus(GUI_PAIRING_STATUS_TIMEOUT);
+        return -1;
+    };
+    CNetworkTask::SetHooks(h);
+    settings(EQUIPMENT_MODEL_RX, kDefaultSsid, "12345678", 36);
+    CNetworkTask::Instance()->mode = WIRELESS_MODE_STA;
+    CNetworkTask::SetGuiPairingStatus(GUI_PAIRING_STATUS_REQUESTED);
+    int zero = 0;
+    CNetworkTask::Notify(0x1000, LOCAL_MSG_NETWORK_PAIRING, &zero, 4);
+    drain_tasks();
+    EXPECT_EQ(g_lease_calls, 3);
+    expect_unit_still_working();
+}
+
+class TxPairing : public Pairing {
+protected:
+    int connect_rx() {
+        int fd = -1;
+        wait_until([&] {
+            fd = socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in a{};
+            a.sin_family = AF_INET;
+            a.sin_port = htons(kPairingPort);
+            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return true;
+            close(fd);
+            return false;
+        });
+        return fd;
+    }
+    static bool connect_rx_once() {
+        int fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(kPairingPort);
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bool ok = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+        close(fd);
+        return ok;
+    }
+    void start_tx() {
+        settings(EQUIPMENT_MODEL_TX, "KIT_TX_WITH_A_NAME_OF_35_CHARACTER", "txpass99", 36);
+        CNetworkTask::Instance()->mode = WIRELESS_MODE_AP;
+        int zero = 0;
+        CNetworkTask::Notify(0x1000, LOCAL_MSG_NETWORK_PAIRING, &zero, 4);
+    }
+};
+
+TEST_F(TxPairing, AnswersRequestsAndReturnsToItsNetworkOnAcknowledgement) {
+    NEED_NETNS();
+    start_tx();
+    int c = connect_rx();
+    std::string m = message(0xDD, 0x1002, 0x1004);
+    send(c, m.data(), m.size(), 0);
+    std::string r = read_n(c, 69);
+    ASSERT_EQ(r.size(), 69u);
+    EXPECT_EQ(std::string(r.data() + 5, 32), std::string("KIT_TX_WITH_A_NAME_OF_35_CHARACTER", 32));
+    EXPECT_EQ(field(r, 37), "txpass99");
+
+    m = message(0x00, 0x1002, 0x1004);  // not a credentials request: zero fields
+    send(c, m.data(), m.size(), 0);
+    r = read_n(c, 69);
+    EXPECT_EQ(r, std::string(69, '\0'));
+    m = message(0x00, 0x1002, 0x1003);  // code query
+    send(c, m.data(), m.size(), 0);
+    r = read_n(c, 69);
+    ASSERT_EQ(r.size(), 69u);
+    EXPECT_EQ(r[1], '0');
+    m = message(0xDD, 0x1001, 0x1004);  // foreign type: no answer, pairing goes on
+    send(c, m.data(), m.size(), 0);
+    pollfd p{c, POLLIN, 0};
+    EXPECT_EQ(poll(&p, 1, 300), 0);
+    EXPECT_EQ(CNetworkTask::GetPairingStatus(), PAIRING_STATUS_STARTING);
+
+    shell->clear();
+    m = message(0xEE, 0x1002, 0);
+    send(c, m.data(), m.size(), 0);
+    ASSERT_TRUE(wait_until([] { return CNetworkTask::GetPairingStatus() == PAIRING_STATUS_FINISHED; }));
+    close(c);
+    drain_tasks();
+    EXPECT_EQ(CNetworkTask::GetGuiPairingStatus(), GUI_PAIRING_STATUS_SUCCESS);
+    const auto cmds = shell->commands();
+    EXPECT_NE(std::find(cmds.begin(), cmds.end(), "hostapd " + board->host(kHostapd5GConf) + " -B"), cmds.end());
+    EXPECT_NE(board->get(kHostapd5GConf).find("ssid=KIT_TX_WITH_A_NAME_OF_35_CHARACTER\n"), std::string::npos);
+    EXPECT_EQ(connect_rx_once(), false);  // the listener is gone
+}
+
+TEST_F(TxPairing, UnansweredPairingTimesOutBackToTheNormalAccessPoint) {
+    NEED_NETNS();
+    NetTiming t = CNetworkTask::Timing();
+    t.pairing_timeout_calls = 4;
+    CNetworkTask::SetTiming(t);
+    CNetworkTask::SetPairingStatus(PAIRING_STATUS_IDLE);
+    start_tx();
+    ASSERT_TRUE(wait_until([] { return CNetworkTask::GetPairingStatus() == PAIRING_STATUS_FINISHED; }));
+    drain_tasks();
+    const auto cmds = shell->commands();
+    EXPECT_EQ(std::count(cmds.begin(), cmds.end(), "hostapd " + board->host(kHostapdPairingConf) + " -B"), 1);
+    EXPECT_EQ(cmds.back(), "ps | grep  hostapd |  grep -v grep");
+    EXPECT_NE(std::find(cmds.begin(), cmds.end(), "hostapd " + board->host(kHostapd5GConf) + " -B"), cmds.end());
+    // The listener outlives the timeout until someone leaves pairing; an acknowledgement ends it.
+    int c = connect_rx();
+    std::string m = message(0xEE, 0x1002, 0);
+    send(c, m.data(), m.size(), 0);
+    close(c);
+    drain_tasks();
+}
+
+} // namespace
+} // namespace hdext::test
