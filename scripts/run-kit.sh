@@ -56,6 +56,7 @@ make_board() {
 make_board "$work/tx" "02:00:5e:0a:1b:2c"
 mkdir -p "$work/tx/home/tx"
 make_board "$work/rx" "02:00:5e:33:44:55"
+bash scripts/install-res.sh "$work/rx"
 
 start_unit() {
   local name="$1" program="$2"

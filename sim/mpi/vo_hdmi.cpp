@@ -141,6 +141,10 @@ void vo_sink(int layer, int chn, const Picture& pic) {
         if (it == s.chns.end() || !it->second.enabled)
             return;
         VoChn& c = it->second;
+        // A status picture is shown once or twice, not streamed: report it at once, as any
+        // switch between outputs or between picture and video.
+        const bool report_now = pic.still || c.stats.still != pic.still ||
+                                s.showing != std::pair<int, int>{layer, chn};
         ++c.stats.shown;
         c.stats.width = f->width;
         c.stats.height = f->height;
@@ -167,7 +171,7 @@ void vo_sink(int layer, int chn, const Picture& pic) {
             }
         }
         s.showing = {layer, chn};
-        if (now - s.last_status_us >= kReportEveryUs) {
+        if (report_now || now - s.last_status_us >= kReportEveryUs) {
             c.checksum = luma_checksum(f);
             s.last_status_us = now;
             write_status_locked();

@@ -6,6 +6,15 @@
 
 #include "core/frame.h"
 
+// Time stamp of the last audio frame taken from the decode list (decoding thread writes).
+extern std::atomic<uint64_t> g_sync_audio_pts;
+
+// Audio further than this from the last video stamp loses its whole backlog.
+inline constexpr uint64_t kAudioDriftLimit = 200000;
+// The decoding thread's PCM buffer, and the largest A-law frame that fits it.
+inline constexpr uint32_t kAudioPcmBytes = 10 * 1024;
+inline constexpr uint32_t kAudioMaxAlawBytes = kAudioPcmBytes / 2;
+
 class CAudioDecoderTask {
 public:
     CAudioDecoderTask() = default;
@@ -20,6 +29,10 @@ public:
     int DispatchAFrameToList(frame_buff* frame);
     int RtmpDispatchAFrameToList(frame_buff* frame);
 
+    // Decoding thread: one pass of the loop. Takes a frame (or sleeps 1 ms on an empty list)
+    // and plays it; true when a frame was taken.
+    bool DecodeProc();
+
     int m_HdmiAoDev = 1;
     int m_HdmiAoChn = 0;
     int m_SdiAoDev = 0;
@@ -31,6 +44,15 @@ public:
     std::atomic<int> m_DecodeFlag{0};
     frame_buff_head* m_pList = nullptr;
     frame_buff_head* m_pRtmpList = nullptr;
+
+private:
+    void Play(frame_buff* frame);
+    void Reopen();
+    int16_t m_pcm[kAudioPcmBytes / 2] = {};
+    uint8_t m_alaw[kAudioMaxAlawBytes] = {};
 };
 
 extern CAudioDecoderTask* g_pADecoder;
+
+// Decoding thread body; arg is the CAudioDecoderTask. Runs until stop_decode_threads().
+void* DecodeAudioStreamEntry(void* arg);

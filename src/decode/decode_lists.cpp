@@ -43,6 +43,7 @@ CMediaDecoder::CMediaDecoder(int vdec, int vo_dev, int vo_chn, int v4, int pdec,
 CMediaDecoder::~CMediaDecoder() {
     delete_list(m_pList);
     delete_list(m_pRtmpList);
+    free(m_pJpeg);
 }
 
 void CMediaDecoder::InitList(int n) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "core/frame.h"
+#include "media/media_types.h"
 
 inline constexpr uint32_t kVideoDecodeModule = 0x7000;
 inline constexpr uint32_t kMsgDecodeShowPicture = 0x7001; // 4-byte VDEC_TYPE_E
@@ -23,6 +24,13 @@ enum VDEC_TYPE_E : int32_t {
     VDEC_TYPE_LIVE = 6,
 };
 
+// Board path of a status picture ("/home/res/..."), or nullptr for a value without one.
+const char* status_picture_path(int type);
+
+// The largest frame the feeding thread reassembles, and the largest status picture read.
+inline constexpr uint32_t kReassemblyBytes = 8388608;
+inline constexpr uint32_t kStatusPictureBytes = 0x80000;
+
 class CMediaDecoder {
 public:
     CMediaDecoder();
@@ -37,6 +45,24 @@ public:
     // The caller keeps and frees its own frame. Always 0.
     int DispatchFrameToList(frame_buff* frame);
     int RtmpDispatchFrameToList(frame_buff* frame);
+
+    // The task 0x7000 thread only (and the start function before the feeding thread runs).
+    // Each returns 0, or -1 when it stopped early (message printed).
+    int StartVideo();         // live video with the TX's current timing
+    int Restart();            // live video re-timed from the TX's new report
+    int DecodeJPEG(int type); // a status picture at 1080p60; other values clear the state
+    // Feeding thread: one picture to the live decoder channel. Always 0.
+    int DecodeStream(int chn, _MEDIA_FRAME_COMM_INFO* info);
+    int StartDecoder(int payload, int send_mode);
+
+    // Output GPIOs for the current live timing (62 = 0; 63 = 1 from 1080p50 up).
+    void SetOutputGpios();
+    // Pipeline switches; the flags follow. Tearing down the picture pipeline returns -1 when
+    // the unbind fails; the video pipeline's teardown always goes through.
+    int TearDownPicture();
+    void TearDownVideo();
+    void BringUpPicture();
+    void BringUpVideo();
 
     int m_VdecChn = 0;
     int m_VoDev = 0;
@@ -56,9 +82,30 @@ public:
     std::atomic<uint8_t> m_PicActive{0};
     std::atomic<uint8_t> m_VideoActive{0};
     std::atomic<int> m_DisplayState{0};
+    // Messages the task 0x7000 handler has finished (any id), for diagnostics and tests.
+    std::atomic<uint32_t> m_MsgsHandled{0};
+
+private:
+    uint8_t* m_pJpeg = nullptr; // status picture buffer, allocated on first use
 };
 
 extern CMediaDecoder* g_pDecoder;
 
+// Time stamp of the last video frame handed to the decoder (feeding thread writes; the audio
+// decoding thread reads it to keep sound near the picture).
+extern std::atomic<uint64_t> g_sync_videc_pts;
+
 // Sends msgId from sender to task 0x7000 with a copy of data. Any thread.
 int notify_decoding_task(int sender, unsigned msgId, char* data, int len);
+
+// Decoder module parameters: pictures from the module's common pool. Start-up; failures are
+// printed and returned.
+int vdec_set();
+
+// The task 0x7000 message handler (log name "onDecodeHandler").
+struct THR_TASK;
+struct MQ_LIST;
+void onDecodeHandler(THR_TASK* task, MQ_LIST* msg);
+
+// Feeding thread body; arg is the CMediaDecoder. Runs until stop_decode_threads().
+void* DecodeVidecStreamEntry(void* arg);

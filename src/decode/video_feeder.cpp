@@ -1,0 +1,82 @@
+// Feeding thread of the video decode task: frames from the decode list to the live decoder,
+// and the no-signal picture when they stop coming.
+#include "decode/video_feeder.h"
+
+#include <pthread.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "core/frame.h"
+#include "decode/decode_control.h"
+#include "decode/decode_threads.h"
+#include "decode/video_decoder.h"
+
+std::atomic<uint64_t> g_sync_videc_pts{0};
+
+namespace {
+
+void send_to_task(unsigned msg, int param) {
+    notify_decoding_task(kVideoDecodeModule, msg, reinterpret_cast<char*>(&param), sizeof(param));
+}
+
+} // namespace
+
+CVideoFeeder::CVideoFeeder(CMediaDecoder* dec) : m_dec(dec), m_buf(new uint8_t[kReassemblyBytes]) {}
+
+CVideoFeeder::~CVideoFeeder() = default;
+
+bool CVideoFeeder::Step() {
+    frame_buff* frame = frame_dequeue(m_dec->m_pList);
+    if (!frame) {
+        usleep(static_cast<useconds_t>(hdext::decode::decode_timing().idle_sleep.count()));
+        if (++m_idle >= hdext::decode::decode_timing().idle_polls) {
+            m_idle = 0;
+            int live = VDEC_TYPE_LIVE;
+            if (m_dec->m_DisplayState.compare_exchange_strong(live, VDEC_TYPE_NONE, std::memory_order_relaxed))
+                send_to_task(kMsgDecodeShowPicture, VDEC_TYPE_NO_SIGNAL);
+        }
+        return false;
+    }
+    m_idle = 0;
+    const int state = m_dec->m_DisplayState.load(std::memory_order_relaxed);
+    if (state == VDEC_TYPE_NO_SIGNAL) {
+        // Video is back: the handler restarts it; this frame cannot be decoded on its own.
+        m_dec->m_DisplayState.store(VDEC_TYPE_NONE, std::memory_order_relaxed);
+        send_to_task(kMsgDecodeStartVideo, 1);
+    } else if (state == VDEC_TYPE_LIVE) {
+        Feed(frame);
+    }
+    free_frame(frame);
+    return true;
+}
+
+void CVideoFeeder::Feed(frame_buff* frame) {
+    if (frame->len == 0 || frame->total == 0 || frame->total > kReassemblyBytes) {
+        printf("DecodeStreamEntry , FrameBuff is 0 \n");
+        return;
+    }
+    g_sync_videc_pts.store(frame->pts, std::memory_order_relaxed);
+    _MEDIA_FRAME_COMM_INFO info{frame->rd, frame->total, frame->pts};
+    if (frame->len != frame->total) {
+        const uint32_t copied = frame_gather(frame, m_buf.get(), kReassemblyBytes);
+        if (copied != frame->total) {
+            printf("DecodeStreamEntry error .... It's not equal\n");
+            return;
+        }
+        info.data = m_buf.get();
+    }
+    m_dec->DecodeStream(m_dec->m_VdecChn, &info);
+}
+
+void* DecodeVidecStreamEntry(void* arg) {
+    printf("###### ###### DecodeVidecStreamEntry thread PID=%X.\n", static_cast<unsigned>(pthread_self()));
+    pthread_setname_np(pthread_self(), "vdec_feed");
+    {
+        CVideoFeeder feeder(static_cast<CMediaDecoder*>(arg));
+        while (!hdext::decode::decode_stopping()) feeder.Step();
+    }
+    hdext::decode::decode_thread_done(hdext::decode::kVideoThread);
+    return nullptr;
+}
