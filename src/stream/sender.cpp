@@ -222,8 +222,8 @@ void* AcceptClientProc(void* arg) {
                     slot->m_streamConnected = 0;
                 }
             }
-            t_socket_shutdown(fd, SHUT_RDWR);
             std::printf("can not get frame head\n");
+            t_socket_shutdown(fd, SHUT_RDWR);
             continue;
         }
         std::printf("new socket : %d\n", fd);
