@@ -1,6 +1,7 @@
 set(BENCH_DEPS_bench_core core)
 set(BENCH_DEPS_bench_media media sim_mpi board core)
 set(BENCH_DEPS_bench_capture periph encode media sim_devices settings board core "$<LINK_LIBRARY:WHOLE_ARCHIVE,sim_mpi>")
+set(BENCH_DEPS_bench_stream stream settings encode decode net periph media board core "$<LINK_LIBRARY:WHOLE_ARCHIVE,sim_mpi>")
 set(BENCH_DEPS_bench_decode decode media encode periph settings stream net board core "$<LINK_LIBRARY:WHOLE_ARCHIVE,sim_mpi>")
 set(BENCH_DEPS_bench_ui hdext_ui sim_devices periph settings net decode board core)
 pkg_check_modules(BENCH_RTSP_FFMPEG REQUIRED IMPORTED_TARGET libavcodec libavutil)

@@ -1,107 +1,104 @@
 #!/usr/bin/env bash
-# The main job: builds the two programs, starts a TX (hdext) and an RX (hdext_nortsp) on two
-# simulated board roots in a temporary folder, plugs a 1080p60 HDMI source with 48 kHz audio
-# into the TX, lets them run and shows what each unit did: its role banner, the pool set-up,
-# the start-up steps, the settings files it created, the board lines it drove and, on the TX,
-# the detected input and the encoders' progress. Then the media path is shown end to end
-# (capture, H.264 encode, decode, HDMI output) by the media smoke program. Processes are killed
-# by PID and the folder removed on any exit.
-#   HDEXT_KIT_SECONDS  how long the units run (default 12: the encoders report every 600 pictures)
-#   HDEXT_KIT_SOURCE   the HDMI source plugged into the TX (default "1920x1080p60 audio=48000")
-#   HDEXT_KIT_PRESET   build preset (default release)
+# The main job: a simulated kit in the simulated air (root: network, PID and mount namespaces).
+# Builds the programs, brings up a world of one TX and three RX, starts the TX, gives each RX the
+# TX's network (as after pairing), starts the RX units, plugs a 1080p60 HDMI source with 48 kHz
+# audio into the TX and lets the kit stream. Then it prints, per RX, the frames shown on its HDMI
+# output, the gaps, the glass-to-glass latency p50/p99 and where its HDMI snapshot and OLED
+# picture were saved, and takes the world down (also on any error or interruption).
+#   HDEXT_KIT_SECONDS    how long the kit streams (default 20)
+#   HDEXT_KIT_SOURCE     the HDMI source plugged into the TX (default "1920x1080p60 audio=48000")
+#   HDEXT_KIT_RX         number of RX units, 1 to 3 (default 3)
+#   HDEXT_KIT_PRESET     build preset (default release)
 #   HDEXT_KIT_BUILD_DIR  build directory (default build/<preset>)
-#   HDEXT_KIT_KEEP=1   keep the board roots and print where they are
+#   HDEXT_KIT_KEEP=1     leave the world up (logs, board roots) and print where it is
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-seconds="${HDEXT_KIT_SECONDS:-12}"
+seconds="${HDEXT_KIT_SECONDS:-20}"
 source="${HDEXT_KIT_SOURCE:-1920x1080p60 audio=48000}"
+rx_count="${HDEXT_KIT_RX:-3}"
 preset="${HDEXT_KIT_PRESET:-release}"
 build="${HDEXT_KIT_BUILD_DIR:-build/$preset}"
 
+if [ "$(id -u)" != 0 ]; then
+  echo "run-kit.sh: the simulated air needs root (network, PID and mount namespaces)" >&2
+  exit 1
+fi
+
 bash scripts/install-deps.sh
 cmake --preset "$preset" -B "$build" >/dev/null
-cmake --build "$build" -j "$(nproc)" --target hdext hdext_nortsp hdext-board media_smoke
+cmake --build "$build" -j "$(nproc)" --target hdext hdext-board
 
-work=$(mktemp -d /tmp/hdext-kit-XXXXXX)
+board="$build/sim/board/hdext-board"
+name="kit$$"
+out=$(mktemp -d /tmp/hdext-kit-out-XXXXXX)
 pids=()
 cleanup() {
   for p in "${pids[@]}"; do
     kill -KILL "$p" 2>/dev/null || true
     wait "$p" 2>/dev/null || true
   done
-  if [ "${HDEXT_KIT_KEEP:-0}" = 1 ]; then
-    echo "board roots kept in $work"
-  else
-    rm -rf "$work"
-  fi
+  if [ "${HDEXT_KIT_KEEP:-0}" != 1 ]; then "$board" world down "$name" >/dev/null 2>&1 || true; fi
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-# Stand-in board programs (insmod, reboot, ifconfig, ...) come first on the units' PATH, so no
-# board command reaches this host; each one only logs its command line.
-bash scripts/make-standins.sh "$work/bin"
-
-# A fresh board: empty settings folder, a Wi-Fi MAC address, the TX marker on the TX.
-make_board() {
-  local root="$1" mac="$2"
-  mkdir -p "$root/userdata" "$root/etc" "$root/sim" "$root/dev" "$root/sys/class/net/wlan0"
-  echo "$mac" > "$root/sys/class/net/wlan0/address"
-  # No source plugged yet; the HDMI receiver's change notifications arrive on this FIFO.
-  echo none > "$root/sim/hdmi-in"
-  echo none > "$root/sim/sdi-in"
-  mkfifo "$root/dev/lt6911"
-}
-make_board "$work/tx" "02:00:5e:0a:1b:2c"
-mkdir -p "$work/tx/home/tx"
-make_board "$work/rx" "02:00:5e:33:44:55"
-bash scripts/install-res.sh "$work/rx"
+owner=(--owner $$)
+[ "${HDEXT_KIT_KEEP:-0}" = 1 ] && owner=()
+dir=$("$board" world up "$name" --rx "$rx_count" "${owner[@]}")
+units=(tx)
+for i in $(seq 1 "$rx_count"); do units+=("rx$i"); done
+echo "world $name: units ${units[*]} in $dir"
 
 start_unit() {
-  local name="$1" program="$2"
-  HDEXT_BOARD_ROOT="$work/$name" PATH="$work/bin:$PATH" \
-    "$build/src/$program" >"$work/$name.log" 2>&1 &
+  "$board" world run "$name" "$1" -- "$(realpath "$build/src/hdext")" >"$dir/$1.log" 2>&1 &
   pids+=($!)
-  echo "started $name: $program (pid $!) on board $work/$name"
 }
-start_unit tx hdext
-start_unit rx hdext_nortsp
-sleep 1
+ssid() { sed -n 's/^ssid=//p' "$dir/tx/userdata/wifi.ini" 2>/dev/null; }
+wait_for() { # seconds, command...
+  local limit=$1; shift
+  for _ in $(seq $((limit * 10))); do "$@" && return 0; sleep 0.1; done
+  return 1
+}
+ap_up() { local s; s=$(ssid); [ -n "$s" ] && grep -q "tx ap ssid=$s " "$dir/air/state" 2>/dev/null; }
+
+start_unit tx
+wait_for 60 ap_up || { echo "the TX's access point did not come up"; tail -20 "$dir/tx.log"; exit 1; }
+echo "TX access point up: $(ssid)"
+for u in "${units[@]:1}"; do
+  cp "$dir/tx/userdata/wifi.ini" "$dir/$u/userdata/wifi.ini" # paired before
+  bash scripts/install-res.sh "$dir/$u" >/dev/null
+  start_unit "$u"
+  # The DHCP client seeds its transaction ids with the second it starts in: units started in
+  # the same second would take each other's leases.
+  sleep 1.2
+done
 echo "plugging HDMI source into the TX: $source"
-"$build/sim/board/hdext-board" hdmi --root "$work/tx" $source
-echo "running for ${seconds}s ..."
+"$board" hdmi --root "$dir/tx" $source
+echo "streaming for ${seconds}s ..."
 sleep "$seconds"
 
-show() {
-  local name="$1" root="$work/$1" log="$work/$1.log"
+value() { sed -n "s/^$2=//p" "$dir/$1/sim/hdmi-out/status" 2>/dev/null | head -1; }
+us_to_ms() { awk -v v="${1:-0}" 'BEGIN { printf "%.1f", v / 1000 }'; }
+echo
+echo "================ TX ================"
+echo "receivers streamed to: $(grep -a -c 'SendStream thread' "$dir/tx.log" || true) connection(s)"
+grep -a -E 'over number|recv channel' "$dir/tx.log" | sed 's/^/   /' || true
+for u in "${units[@]:1}"; do
   echo
-  echo "================ $name ================"
-  echo "-- role banner"
-  grep -a "TAMBO model is" "$log" || echo "(none)"
-  echo "-- pool set-up"
-  grep -a "mempool_init_spec" "$log" | sed 's/  */ /g' || echo "(none)"
-  echo "-- start-up steps"
-  grep -a -o 'start-up: [A-Za-z_0-9]*' "$log" | sed 's/^/   /' || echo "(none)"
-  for f in userdata/system.ini userdata/wifi.ini; do
-    echo "-- /$f"
-    if [ -f "$root/$f" ]; then sed 's/^/   /' "$root/$f"; else echo "   (missing)"; fi
+  echo "================ $u ================"
+  echo "link:        $(grep -a -c 'connect success' "$dir/$u.log" || true) heartbeat connection(s), $(grep -a -c 'RecvStream thread' "$dir/$u.log" || true) stream connection(s)"
+  echo "output:      $(value "$u" timing) timing, showing $(value "$u" source) $(value "$u" width)x$(value "$u" height)"
+  echo "frames shown: $(value "$u" frames_shown)   gaps: $(value "$u" gaps)"
+  echo "latency:     p50 $(us_to_ms "$(value "$u" latency_p50_us)") ms, p99 $(us_to_ms "$(value "$u" latency_p99_us)") ms (glass to glass)"
+  for f in hdmi-out/snapshot.png oled.png; do
+    if [ -f "$dir/$u/sim/$f" ]; then
+      cp "$dir/$u/sim/$f" "$out/$u-$(basename "$f")"
+      echo "saved:       $out/$u-$(basename "$f")"
+    else
+      echo "saved:       (no $f)"
+    fi
   done
-  echo "-- board lines written, in order (sim/gpio.log)"
-  sed 's/^/   /' "$root/sim/gpio.log" 2>/dev/null || echo "   (none)"
-  echo "-- board commands run (sim/commands.log)"
-  sed 's/^/   /' "$root/sim/commands.log" 2>/dev/null || echo "   (none)"
-  if [ -f "$root/home/tx" ] || [ -d "$root/home/tx" ]; then
-    echo "-- input detection and encoders"
-    grep -a -E '\$\$\$\$\$|strat (VENC|AENC)|video encoder:|audio encoder:' "$log" |
-      sed -e 's/^.*@"//' -e 's/"@$//' -e 's/^/   /' || echo "   (none)"
-  fi
-  if kill -0 "$2" 2>/dev/null; then echo "-- still running: yes"; else echo "-- still running: NO"; fi
-}
-show tx "${pids[0]}"
-show rx "${pids[1]}"
+done
 echo
-echo "================ media path: capture -> H.264 -> decode -> HDMI out ================"
-"$build/sim/mpi/media_smoke" --seconds 2 --board "$work/smoke" 2>/dev/null || echo "media smoke: FAILED"
-echo
-echo "each unit's full output was in $work/{tx,rx}.log (removed on exit; HDEXT_KIT_KEEP=1 keeps it)"
+if [ "${HDEXT_KIT_KEEP:-0}" = 1 ]; then echo "logs and board roots kept in $dir (take it down: $board world down $name)"; fi

@@ -25,6 +25,7 @@
 #include "periph/lt6911.h"
 #include "rtsp/rtsp_entry.h"
 #include "settings/param_config.h"
+#include "stream/stream_config.h"
 #include "stream/stream_entry.h"
 #include "ui/osd_entry.h"
 
@@ -99,6 +100,9 @@ void rx_pipeline() {
     step("Init_Network");
     Init_Network(1);
     step("CreateReceiver");
+    hdext::stream::StreamHooks stream_hooks;
+    stream_hooks.start_media = StartMedia;
+    hdext::stream::set_hooks(stream_hooks);
     CreateReceiver();
 }
 

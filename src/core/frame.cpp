@@ -1,7 +1,14 @@
 // Frame records, their chunked reference-counted payload blocks, and frame queues.
 #include "core/frame.h"
 
+#include <linux/futex.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
+#include <climits>
+#include <ctime>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -358,6 +365,31 @@ int frame_queue_flush(frame_buff_head* head) {
     return free_detached(head, list);
 }
 
+namespace {
+
+std::atomic<uint32_t> g_queuedEpoch{0};
+std::atomic<int> g_queuedWaiters{0};
+
+// Counts the fan-out and wakes the waiters, if any (a syscall only then).
+void signal_queued() {
+    g_queuedEpoch.fetch_add(1);
+    if (g_queuedWaiters.load() > 0)
+        syscall(SYS_futex, reinterpret_cast<uint32_t*>(&g_queuedEpoch), FUTEX_WAKE_PRIVATE, INT_MAX, nullptr, nullptr, 0);
+}
+
+} // namespace
+
+uint32_t frame_queued_epoch() { return g_queuedEpoch.load(); }
+
+void frame_wait_queued(uint32_t seen, uint32_t max_us) {
+    static_assert(sizeof(std::atomic<uint32_t>) == sizeof(uint32_t));
+    timespec ts{static_cast<time_t>(max_us / 1000000), static_cast<long>(max_us % 1000000) * 1000};
+    g_queuedWaiters.fetch_add(1);
+    // Returns at once when the epoch moved on since `seen` (the kernel compares atomically).
+    syscall(SYS_futex, reinterpret_cast<uint32_t*>(&g_queuedEpoch), FUTEX_WAIT_PRIVATE, seen, &ts, nullptr, 0);
+    g_queuedWaiters.fetch_sub(1);
+}
+
 int frame_fan_out(frame_buff_head* head, frame_buff* frame, int limit) {
     if (!head || !frame) return -1;
     frame_buff* c = frame_clone(frame);
@@ -371,6 +403,7 @@ int frame_fan_out(frame_buff_head* head, frame_buff* frame, int limit) {
         free_detached(head, dropped);
         if (!(c = frame_clone(frame))) return -1;
         frame_queue_tail(head, c);
+        signal_queued();
         return 0;
     }
     {
@@ -379,5 +412,6 @@ int frame_fan_out(frame_buff_head* head, frame_buff* frame, int limit) {
         insert_after(head, head->last, c);
     }
     free_detached(head, dropped);
+    signal_queued();
     return 0;
 }

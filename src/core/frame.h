@@ -106,3 +106,9 @@ int frame_queue_flush(frame_buff_head* head);
 // Returns 0, or -1 when no clone could be made (the frame was not queued). The producer still
 // frees its own reference after serving every consumer. Any thread.
 int frame_fan_out(frame_buff_head* head, frame_buff* frame, int limit);
+
+// For consumers that serve several queues and would otherwise poll them: read the epoch, look
+// at the queues, and if all were empty wait until a fan-out has queued a frame since that read
+// (or max_us passed). Any thread; the wait blocks.
+uint32_t frame_queued_epoch();
+void frame_wait_queued(uint32_t seen, uint32_t max_us);

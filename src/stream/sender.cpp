@@ -1,0 +1,305 @@
+#include "stream/sender.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <pthread.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "core/dump_print.h"
+#include "encode/audio_encoder_task.h"
+#include "encode/video_encoder_task.h"
+#include "net/network_task.h"
+#include "stream/heartbeat.h"
+#include "stream/stream_config.h"
+#include "stream/stream_net.h"
+
+CSender* g_pSenderSlots = nullptr;
+
+namespace {
+
+using hdext::stream::config;
+
+// What a sending thread serves: its slot's registration and its own connection.
+struct SendArg {
+    CSender* slot;
+    uint32_t gen;
+    CSender conn;
+};
+
+// Longest sleep of an idle sending thread before it looks at its socket.
+constexpr uint32_t kSendIdleWaitUs = 20000;
+
+bool peer_gone(int fd) {
+    pollfd p{fd, POLLIN | POLLRDHUP, 0};
+    return poll(&p, 1, 0) != 0;
+}
+
+} // namespace
+
+int CSender::Send() {
+    if (!m_pVideoList) {
+        std::printf("video frame head is NULL\n");
+        return -2;
+    }
+    frame_buff* f = frame_dequeue(m_pVideoList);
+    if (!f) return kSendIdle;
+    if (!m_pProtocol) {
+        free_frame(f);
+        return -1;
+    }
+    int ret;
+    if (f->len == f->total) {
+        ret = m_pProtocol->Send_Framebuff(m_sock, static_cast<int>(f->len), FU_ENTIRE, f);
+    } else {
+        ret = m_pProtocol->Send_Framebuff(m_sock, static_cast<int>(f->total), FU_START, f);
+        uint32_t count = 0;
+        for (frame_buff* c = frame_ctl_of(f)->chain; ret == 0 && c; c = frame_ctl_of(c)->chain) {
+            ++count;
+            c->pts = f->pts;
+            c->index = count;
+            // The chunk that completes the total ends the frame; a spare empty chunk after it
+            // (a frame of an exact multiple of the block size) is not sent.
+            const bool end = c->len + static_cast<uint64_t>(count) * f->cap == f->total;
+            ret = m_pProtocol->Send_Framebuff(m_sock, static_cast<int>(f->total), end ? FU_END : FU_MIDDLE, c);
+            if (end) break;
+        }
+    }
+    free_frame(f);
+    return ret;
+}
+
+int CSender::SendAud() {
+    if (!m_pAenc) {
+        std::printf("did not set AENC instance\n");
+        return -1;
+    }
+    if (!m_pAudioList) {
+        std::printf("!!!!!! Sender's audio frame list is NULL, you must set it at first !!!!!!\n");
+        return -1;
+    }
+    frame_buff* a = frame_dequeue(m_pAudioList);
+    if (!a) return kSendIdle;
+    int ret = !m_pProtocol ? -1 : m_pProtocol->Send_Framebuff(m_sock, static_cast<int>(a->len), FU_ENTIRE, a);
+    free_audio_frame(a);
+    return ret;
+}
+
+void CSender::SetFrameHead(frame_buff_head* video, frame_buff_head* audio) {
+    m_pVideoList = video;
+    m_pAudioList = audio;
+}
+
+void CSender::SetEncoderInstance(CVideoEncoderTask* video, CAudioEncoderTask* audio) {
+    if (!video) {
+        std::printf("VideoEncoderInstance is NULL\n");
+        return;
+    }
+    m_pVenc = video;
+    if (audio) m_pAenc = audio;
+}
+
+int CSender::CreateProtocol() {
+    if (!m_pProtocol) m_pProtocol = new (std::nothrow) CDecoderProtocol();
+    if (!m_pProtocol) return -1;
+    return m_pProtocol->CreateSendBuffer();
+}
+
+void CSender::ClearFrameHead() {
+    if (m_pVideoList) frame_queue_flush(m_pVideoList);
+    if (m_pAudioList) frame_queue_flush(m_pAudioList);
+}
+
+void CSender::ReleaseFrameHead() {
+    if (m_pVenc && m_pVideoList) m_pVenc->ReleaseFrameHead(m_pVideoList);
+    if (m_pAenc && m_pAudioList) m_pAenc->ReleaseFrameHead(m_pAudioList);
+    m_pVideoList = nullptr;
+    m_pAudioList = nullptr;
+    if (m_pProtocol) m_pProtocol->DestroySendBuffer();
+}
+
+int CreateSender() {
+    g_pSenderSlots = new CSender[kSenderSlots];
+    {
+        std::lock_guard<std::mutex> g(g_mutex);
+        std::memset(g_thdInfo, 0, sizeof g_thdInfo);
+        std::memset(ClientNum, 0, sizeof ClientNum);
+    }
+    hdext::stream::start_thread(AcceptClientProc, g_pSenderSlots);
+    hdext::stream::start_thread(HB_ProcessTX, g_pSenderSlots);
+    return 0;
+}
+
+void* AcceptClientProc(void* arg) {
+    auto* slots = static_cast<CSender*>(arg);
+    pthread_setname_np(pthread_self(), "AcceptClient");
+    std::printf("###### ###### AcceptClient thread PID=%lX.\n", hdext::stream::thread_id());
+    const char* step = "";
+    const int lfd = hdext::stream::listen_any(config().stream_port, &step);
+    if (lfd < 0) {
+        if (!std::strcmp(step, "socket")) std::printf(" create socket error: %s (errno :%d)\n", strerror(errno), errno);
+        else if (!std::strcmp(step, "reuseaddr")) DUMP(3, "setsockopt reuseaddr faild ");
+        else if (!std::strcmp(step, "linger")) DUMP(3, "setsockopt m_linger faild ");
+        else if (!std::strcmp(step, "bind")) std::printf(" bind socket error: %s (errno :%d)\n", strerror(errno), errno);
+        else std::printf(" listen socket error: %s (errno :%d)\n", strerror(errno), errno);
+        return nullptr;
+    }
+    for (;;) {
+        sockaddr_in peer{};
+        socklen_t plen = sizeof peer;
+        const int fd = accept4(lfd, reinterpret_cast<sockaddr*>(&peer), &plen, SOCK_CLOEXEC);
+        if (fd < 0) {
+            std::printf(" accpt socket error: %s (errno :%d)\n", strerror(errno), errno);
+            continue;
+        }
+        if (hdext::stream::set_time_out(fd, SO_SNDTIMEO, config().hb_timeout) < 0) {
+            DUMP(3, "setsockopt sndtimeout faild ");
+            close(fd);
+            continue;
+        }
+        // Packets leave as soon as they are written; the header rides with its body (MSG_MORE).
+        const int one = 1;
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        if (CNetworkTask::GetPairingStatus() == PAIRING_STATUS_STARTING) {
+            std::printf("GetPairingStatus==PAIRING_STATUS_STARTING\n");
+            t_socket_shutdown(fd, SHUT_RDWR);
+            continue;
+        }
+        {
+            std::lock_guard<std::mutex> g(g_mutex);
+            if (CSender::m_numClient > hdext::stream::supported_clients()) {
+                std::printf("################# Sender can not connect , over number ####################\n");
+                t_socket_shutdown(fd, SHUT_RDWR);
+                continue;
+            }
+        }
+        char host[NI_MAXHOST] = {}, serv[NI_MAXSERV] = {};
+        getnameinfo(reinterpret_cast<sockaddr*>(&peer), plen, host, sizeof host, serv, sizeof serv,
+                    NI_NUMERICHOST | NI_NUMERICSERV);
+        DUMP(3, "new tambo connection: %s :  %s\n", host, serv);
+        if (!hdext::stream::in_network(host)) {
+            std::printf("connect ip:  Does not belong to the network segment \n");
+            t_socket_shutdown(fd, SHUT_RDWR);
+            continue;
+        }
+        CSender* slot = nullptr;
+        uint32_t gen = 0;
+        {
+            std::lock_guard<std::mutex> g(g_mutex);
+            for (int i = 0; i < kSenderSlots && !slot; ++i) {
+                CSender& s = slots[i];
+                if (s.m_state != SENDER_STATE_REGISTERED || s.m_addr != peer.sin_addr.s_addr) continue;
+                s.m_sock = fd;
+                s.m_state = SENDER_STATE_STREAMING;
+                s.m_streamConnected = 1;
+                slot = &s;
+                gen = s.m_gen;
+            }
+        }
+        if (!slot) {
+            t_socket_shutdown(fd, SHUT_RDWR);
+            continue;
+        }
+        frame_buff_head* video = g_pTaskVENC ? g_pTaskVENC->GetFrameHead() : nullptr;
+        if (video) std::printf("get VENC framehead success\n");
+        frame_buff_head* audio = g_pAEncoder ? g_pAEncoder->GetFrameHead() : nullptr;
+        if (audio) std::printf("get AEnc framehead success\n");
+        if (!video || !audio) {
+            if (video) g_pTaskVENC->ReleaseFrameHead(video);
+            if (audio) g_pAEncoder->ReleaseFrameHead(audio);
+            {
+                std::lock_guard<std::mutex> g(g_mutex);
+                if (slot->m_gen == gen && slot->m_sock == fd) {
+                    slot->m_sock = 0;
+                    slot->m_streamConnected = 0;
+                }
+            }
+            std::printf("can not get frame head\n");
+            t_socket_shutdown(fd, SHUT_RDWR);
+            continue;
+        }
+        std::printf("new socket : %d\n", fd);
+        auto* arg = new SendArg{slot, gen, CSender{}};
+        CSender& conn = arg->conn;
+        conn.m_sock = fd;
+        conn.SetFrameHead(video, audio);
+        conn.SetEncoderInstance(g_pTaskVENC, g_pAEncoder);
+        conn.CreateProtocol();
+        {
+            std::lock_guard<std::mutex> g(g_mutex);
+            if (slot->m_gen == gen) {
+                slot->SetFrameHead(video, audio);
+                slot->SetEncoderInstance(g_pTaskVENC, g_pAEncoder);
+                slot->m_pProtocol = conn.m_pProtocol;
+            }
+        }
+        hdext::stream::start_thread(thdSendStream, arg);
+    }
+}
+
+void* thdSendStream(void* arg) {
+    auto* sa = static_cast<SendArg*>(arg);
+    CSender* slot = sa->slot;
+    const uint32_t gen = sa->gen;
+    CSender conn = sa->conn;
+    delete sa;
+    pthread_setname_np(pthread_self(), "SendStream");
+    std::printf("###### ###### SendStream thread PID=%lX.\n", hdext::stream::thread_id());
+    conn.ClearFrameHead();
+    for (;;) {
+        const uint32_t seen = frame_queued_epoch();
+        int ret = conn.Send();
+        if (ret == -1 || ret == -2) break;
+        if (ret == kSendIdle) {
+            // Nothing to show: give audio its turn; if that was empty too, sleep until an
+            // encoder queues a frame instead of polling.
+            int aud = 0;
+            if (conn.m_pAenc && conn.m_pAudioList && (aud = conn.SendAud()) == -1) break;
+            if (aud == kSendIdle) {
+                frame_wait_queued(seen, kSendIdleWaitUs);
+                // The receiver never writes: a readable or hung-up socket means it is gone, so
+                // a dead connection gives its lists back even while no frame flows.
+                if (frame_queued_epoch() == seen && peer_gone(conn.m_sock)) break;
+            }
+        }
+        if (!conn.m_pAenc) {
+            std::printf("did not set AENC instance\n");
+            break;
+        }
+        if (!conn.m_pAudioList) {
+            std::printf("!!!!!! Sender's audio frame list is NULL, you must set it at first !!!!!!\n");
+            break;
+        }
+        if (conn.SendAud() == -1) break;
+    }
+    {
+        std::lock_guard<std::mutex> g(g_mutex);
+        if (slot->m_gen == gen) {
+            if (slot->m_sock == conn.m_sock) {
+                slot->m_sock = 0;
+                slot->m_streamConnected = 0;
+            }
+            // Ending the heartbeat connection frees the slot (its client thread does that).
+            hdext::stream::wake_socket(slot->m_hbSock);
+            slot->m_hbSock = 0;
+            slot->m_hbConnected = 0;
+            if (slot->m_pProtocol == conn.m_pProtocol) {
+                slot->m_pProtocol = nullptr;
+                slot->SetFrameHead(nullptr, nullptr);
+            }
+        }
+    }
+    t_socket_shutdown(conn.m_sock, SHUT_RDWR);
+    conn.ReleaseFrameHead();
+    delete conn.m_pProtocol;
+    DUMP(3, "11111111 %s will quit\n", "thdSendStream");
+    return nullptr;
+}

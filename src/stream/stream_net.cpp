@@ -1,0 +1,129 @@
+#include "stream/stream_net.h"
+
+#include <arpa/inet.h>
+#include <pthread.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <thread>
+
+#include "core/dump_print.h"
+#include "stream/stream_config.h"
+
+int t_socket_shutdown(int fd, int how) {
+    if (fd < 1) return -1;
+    int ret = shutdown(fd, how);
+    if (ret < 0) DUMP(3, "shutdown fail. ret = %d\n", ret);
+    ret = close(fd);
+    if (ret < 0) DUMP(3, "close fail. ret = %d\n", ret);
+    return ret;
+}
+
+int r_socket_shutdown(int fd, int how) {
+    if (fd < 1) return -1;
+    if (shutdown(fd, how) < 0) DUMP(3, "fd=%d, shutdown fail. error = %s\n", fd, strerror(errno));
+    int ret = close(fd);
+    if (ret < 0) DUMP(3, "fd=%d, close fail. ret = %d\n", fd, ret);
+    return ret;
+}
+
+int Recv_HB_Data(int fd, unsigned char* buffer, int length) {
+    if (length == 0) return 0;
+    int got = 0;
+    while (got < length) {
+        ssize_t r = recv(fd, buffer + got, static_cast<size_t>(length - got), 0);
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 1) {
+            DUMP(3, "222 HB recvmsg error ,error = %s \n", strerror(errno));
+            return -1;
+        }
+        got += static_cast<int>(r);
+    }
+    return got;
+}
+
+namespace hdext::stream {
+
+void wake_socket(int fd) {
+    if (fd > 0) shutdown(fd, SHUT_RDWR);
+}
+
+int set_time_out(int fd, int option, std::chrono::milliseconds t) {
+    timeval tv{};
+    tv.tv_sec = static_cast<time_t>(t.count() / 1000);
+    tv.tv_usec = static_cast<suseconds_t>((t.count() % 1000) * 1000);
+    return setsockopt(fd, SOL_SOCKET, option, &tv, sizeof tv);
+}
+
+int set_linger_off(int fd) {
+    linger l{};
+    return setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+}
+
+int bind_link_interface(int fd) {
+    const std::string& ifname = config().link_interface;
+    if (ifname.empty()) return 0;
+    return setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, ifname.c_str(), static_cast<socklen_t>(ifname.size()));
+}
+
+int listen_any(uint16_t port, const char** step) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        *step = "socket";
+        return -1;
+    }
+    const int one = 1;
+    const char* failed = nullptr;
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_ANY);
+    a.sin_port = htons(port);
+    if (setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) < 0) failed = "reuseaddr";
+    else if (set_linger_off(fd) < 0) failed = "linger";
+    else if (bind_link_interface(fd) < 0 || bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) < 0) failed = "bind";
+    else if (listen(fd, 10) < 0) failed = "listen";
+    if (!failed) return fd;
+    *step = failed;
+    const int e = errno;
+    close(fd);
+    errno = e;
+    return -1;
+}
+
+std::string address_text(uint32_t addr) {
+    char text[INET_ADDRSTRLEN] = {};
+    in_addr a{addr};
+    inet_ntop(AF_INET, &a, text, sizeof text);
+    return text;
+}
+
+bool in_network(const std::string& address) {
+    const std::string& prefix = config().net_prefix;
+    return address.compare(0, prefix.size(), prefix) == 0;
+}
+
+int start_thread(void* (*fn)(void*), void* arg) {
+    pthread_t t;
+    const int err = pthread_create(&t, nullptr, fn, arg);
+    if (err == 0) pthread_detach(t);
+    return err;
+}
+
+unsigned long thread_id() { return static_cast<unsigned long>(pthread_self()); }
+
+void sleep_for(std::chrono::milliseconds t) { std::this_thread::sleep_for(t); }
+
+int send_all(int fd, const void* data, int length) {
+    const auto* p = static_cast<const uint8_t*>(data);
+    int done = 0;
+    while (done < length) {
+        ssize_t r = send(fd, p + done, static_cast<size_t>(length - done), MSG_NOSIGNAL);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) return static_cast<int>(r);
+        done += static_cast<int>(r);
+    }
+    return length;
+}
+
+} // namespace hdext::stream

@@ -1,0 +1,157 @@
+// A kit in the simulated air: one TX with a 1080p60 source and three RX units running the real
+// program. Every RX output shows the TX's frames with a latency figure, a format change re-times
+// every output, and a restarted TX is found again by every RX.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include "support/child_process.h"
+
+namespace hdext::test {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+std::string read_file(const std::string& p) {
+    std::ifstream in(p);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::string capture(const std::string& cmd) {
+    std::string out;
+    FILE* p = popen(cmd.c_str(), "r");
+    char buf[512];
+    while (p && fgets(buf, sizeof buf, p)) out += buf;
+    if (p) pclose(p);
+    return out;
+}
+
+template <class P>
+bool wait_until(P pred, std::chrono::seconds guard = 180s) {
+    // Hang guard only, never a timing requirement.
+    for (auto end = Clock::now() + guard; Clock::now() < end; std::this_thread::sleep_for(100ms))
+        if (pred()) return true;
+    return pred();
+}
+
+class Kit : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(geteuid(), 0u) << "the simulated air needs root (network, PID and mount namespaces)";
+        name = "kit" + std::to_string(getpid());
+        board = build_dir() + "/sim/board/hdext-board";
+        dir = capture(board + " world up " + name + " --rx 3 --owner " + std::to_string(getpid()));
+        while (!dir.empty() && dir.back() == '\n') dir.pop_back();
+        ASSERT_TRUE(std::filesystem::exists(dir + "/world.conf")) << "world up failed";
+    }
+    void TearDown() override {
+        procs.clear();
+        capture(board + " world down " + name);
+        EXPECT_FALSE(std::filesystem::exists(dir));
+    }
+    ChildProcess& start(const std::string& unit) {
+        procs[unit] = std::make_unique<ChildProcess>(
+            board, std::vector<std::string>{}, dir + "/" + unit + ".log",
+            std::vector<std::string>{"world", "run", name, unit, "--", build_dir() + "/src/hdext"});
+        return *procs[unit];
+    }
+    std::string ssid() {
+        std::smatch m;
+        const std::string text = read_file(dir + "/tx/userdata/wifi.ini");
+        return std::regex_search(text, m, std::regex("\nssid=([^\n]*)")) ? m[1].str() : "";
+    }
+    // One value of an RX's HDMI output status ("" when missing).
+    std::string status(const std::string& unit, const std::string& key) {
+        std::smatch m;
+        const std::string text = read_file(dir + "/" + unit + "/sim/hdmi-out/status");
+        return std::regex_search(text, m, std::regex("(^|\n)" + key + "=([^\n]*)")) ? m[2].str() : "";
+    }
+    long shown(const std::string& unit) {
+        const std::string v = status(unit, "frames_shown");
+        return v.empty() ? 0 : std::stol(v);
+    }
+    // Every RX shows live video and has shown `more` frames beyond `from`.
+    bool all_showing(const std::map<std::string, long>& from, long more) {
+        for (const auto& u : rx)
+            if (status(u, "source") != "video" || shown(u) < from.at(u) + more) return false;
+        return true;
+    }
+    std::map<std::string, long> counts() {
+        std::map<std::string, long> c;
+        for (const auto& u : rx) c[u] = shown(u);
+        return c;
+    }
+
+    const std::vector<std::string> rx = {"rx1", "rx2", "rx3"};
+    std::string name, board, dir;
+    std::map<std::string, std::unique_ptr<ChildProcess>> procs;
+};
+
+TEST_F(Kit, ThreeReceiversShowTheSourceFollowItsFormatAndFindARestartedTransmitter) {
+    start("tx");
+    ASSERT_TRUE(wait_until([&] {
+        const std::string s = ssid();
+        return !s.empty() && read_file(dir + "/air/state").find("tx ap ssid=" + s + " ") != std::string::npos;
+    })) << procs["tx"]->output();
+    for (const auto& u : rx) {
+        std::filesystem::copy_file(dir + "/tx/userdata/wifi.ini", dir + "/" + u + "/userdata/wifi.ini",
+                                   std::filesystem::copy_options::overwrite_existing);
+        capture("bash " + source_dir() + "/scripts/install-res.sh " + dir + "/" + u);
+        start(u);
+        // The DHCP client seeds its transaction ids with the second it starts in: units
+        // started in the same second would take each other's leases.
+        std::this_thread::sleep_for(1200ms);
+    }
+    capture(board + " hdmi --root " + dir + "/tx 1920x1080p60 audio=48000");
+    const std::map<std::string, long> zero = {{"rx1", 0}, {"rx2", 0}, {"rx3", 0}};
+    ASSERT_TRUE(wait_until([&] { return all_showing(zero, 120); }))
+        << procs["tx"]->output() << "\n" << procs["rx1"]->output();
+    for (const auto& u : rx) {
+        EXPECT_EQ(status(u, "timing"), "23") << u;
+        EXPECT_GT(std::stol("0" + status(u, "latency_p50_us")), 0) << u;
+        std::printf("figure: %s shown %ld, gaps %s, glass-to-glass p50 %s us, p99 %s us\n", u.c_str(), shown(u),
+                    status(u, "gaps").c_str(), status(u, "latency_p50_us").c_str(),
+                    status(u, "latency_p99_us").c_str());
+        std::fflush(stdout); // before the next child is forked
+    }
+
+    // A new source format re-times every output.
+    capture(board + " hdmi --root " + dir + "/tx 1280x720p60 audio=48000");
+    EXPECT_TRUE(wait_until([&] {
+        for (const auto& u : rx)
+            if (status(u, "timing") != "10" || status(u, "source") != "video") return false;
+        return true;
+    })) << procs["rx1"]->output();
+
+    // The TX process dies and starts again: every RX links again and shows frames.
+    procs.erase("tx");
+    const auto before = counts();
+    const auto t0 = Clock::now();
+    start("tx");
+    // The restarted TX learns about the source from the receiver chip's next notification.
+    std::this_thread::sleep_for(3s);
+    capture(board + " hdmi --root " + dir + "/tx 1280x720p60 audio=48000");
+    ASSERT_TRUE(wait_until([&] { return all_showing(before, 60); })) << procs["rx1"]->output();
+    std::printf("figure: TX restart to every RX showing video again: %.1f s (with its access point's "
+                "start and the source plugged again 3 s after the start)\n",
+                std::chrono::duration<double>(Clock::now() - t0).count());
+    std::fflush(stdout);
+    for (const auto& u : rx)
+        EXPECT_TRUE(std::regex_search(procs[u]->output(), std::regex("connect success[\\s\\S]*connect success")))
+            << u;
+}
+
+} // namespace
+} // namespace hdext::test

@@ -1,0 +1,144 @@
+// Companion app service: PIN pairing (slowed down by wrong PINs), the paired-app list, the
+// status messages.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "support/child_process.h"
+#include "tx_fixture.h"
+
+using namespace stream_test;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr char kUuid[] = "0f8fad5b-d9cb-469f-a165-70867728950e";
+
+std::vector<uint8_t> app_hello() {
+    std::vector<uint8_t> m = hb_message(hb::kTypeApp);
+    std::memcpy(&m[hb::kUuid], kUuid, 36);
+    return m;
+}
+
+std::vector<uint8_t> pin_reply(const std::string& pin) {
+    std::vector<uint8_t> m(hb::kLen, 0);
+    std::memcpy(&m[hb::kPin], pin.data(), 4);
+    std::memcpy(&m[hb::kUuid], kUuid, 36);
+    return m;
+}
+
+std::vector<uint8_t> next_message(int fd) {
+    std::vector<uint8_t> m(hb::kLen);
+    if (!read_exact(fd, m.data(), m.size(), 10s)) return {};
+    return m;
+}
+
+bool is_pair_request(const std::vector<uint8_t>& m) {
+    if (m.size() != hb::kLen || hb::type(m.data()) != hb::kTypePairRequest) return false;
+    for (int i = 0; i < hb::kLen; ++i)
+        if (i != hb::kType && i != hb::kType + 1 && m[i]) return false;
+    return true;
+}
+
+std::string the_pin() {
+    ABS_SYS_INFO_CONFIG s{};
+    CParamConfig::Instance()->GetSystemInfo(&s);
+    return std::string(s.pincode, 4);
+}
+
+std::string wrong_pin() { return the_pin() == "0000" ? "1111" : "0000"; }
+
+TEST_F(TxTest, AppPairsByPinSlowerAfterEachWrongOneAndIsRememberedUntilTheListGoes) {
+    std::filesystem::remove(board().host("/etc/uuidList"));
+    std::filesystem::create_directories(board().host("/etc"));
+    int app = keep(connect_from("127.0.0.6", hdext::stream::config().hb_port));
+    ASSERT_TRUE(send_bytes(app, app_hello()));
+    ASSERT_TRUE(is_pair_request(next_message(app)));
+
+    // Each wrong PIN makes the next one wait longer: 0.1 s, doubling, at most 0.8 s here.
+    std::vector<Clock::duration> gaps;
+    for (int i = 0; i < 6; ++i) {
+        ASSERT_TRUE(send_bytes(app, pin_reply(wrong_pin())));
+        const auto sent = Clock::now();
+        ASSERT_TRUE(is_pair_request(next_message(app))) << "wrong PIN " << i;
+        gaps.push_back(Clock::now() - sent);
+    }
+    // (The wait starts when the TX judged the previous PIN, a little before its request left.)
+    for (int i = 1; i < 6; ++i)
+        EXPECT_GE(gaps[i], std::min(100ms * (1 << (i - 1)), 800ms) * 9 / 10) << "after wrong PIN " << i;
+    EXPECT_FALSE(std::filesystem::exists(board().host("/etc/uuidList")) &&
+                 !board().get("/etc/uuidList").empty());
+
+    // The right PIN: remembered, then status messages once a second.
+    ASSERT_TRUE(send_bytes(app, pin_reply(the_pin())));
+    std::vector<uint8_t> st = next_message(app);
+    ASSERT_EQ(st.size(), 108u);
+    EXPECT_EQ(board().get("/etc/uuidList"), std::string(kUuid) + "\n");
+    EXPECT_EQ(hb::get32(st.data(), hb::kWidth), 1920u);
+    EXPECT_EQ(hb::get32(st.data(), hb::kHeight), 1080u);
+    EXPECT_EQ(hb::get32(st.data(), hb::kRate), 60u);
+    EXPECT_EQ(hb::get32(st.data(), hb::kTiming), 23u);
+    EXPECT_EQ(hb::get32(st.data(), hb::kAudio), 44100u);
+    EXPECT_EQ(st[20], 0x12);
+    EXPECT_EQ(st[21], 0x34);
+    EXPECT_EQ(st[22], 1);
+    EXPECT_EQ(st[23], CParamConfig::Instance()->GetWifiChn());
+    EXPECT_EQ(st[24], 0x00);
+    EXPECT_EQ(st[25], 0x04);
+    EXPECT_EQ(st[26], 1);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(&st[27]), 8), std::string("1/3\0\0\0\0\0", 8));
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(&st[35])), "V1.0.1.1");
+    drop(app);
+    ASSERT_TRUE(wait_until([] { return live_clients() == 0; }));
+
+    // Known: statuses at once, no pairing. With two receivers in front it is client 3 of 3.
+    register_rx("127.0.0.2");
+    register_rx("127.0.0.3");
+    app = keep(connect_from("127.0.0.6", hdext::stream::config().hb_port));
+    ASSERT_TRUE(send_bytes(app, app_hello()));
+    st = next_message(app);
+    ASSERT_EQ(hb::type(st.data()), hb::kTypeAppStatus);
+    ASSERT_TRUE(wait_until([&] {
+        st = next_message(app);
+        return st.size() == 108u && st[27] == '3';
+    }));
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(&st[27]), 8), std::string("3/3\0\0\0\0\0", 8));
+    EXPECT_EQ(st[26], 3);
+    for (int fd : fds) close(fd);
+    fds.clear();
+    ASSERT_TRUE(wait_until([] { return live_clients() == 0; }));
+
+    // Without the list it must pair again; the right PIN cleared its wait.
+    std::filesystem::remove(board().host("/etc/uuidList"));
+    app = keep(connect_from("127.0.0.6", hdext::stream::config().hb_port));
+    ASSERT_TRUE(send_bytes(app, app_hello()));
+    ASSERT_TRUE(is_pair_request(next_message(app)));
+    ASSERT_TRUE(send_bytes(app, pin_reply(wrong_pin())));
+    const auto sent = Clock::now();
+    ASSERT_TRUE(is_pair_request(next_message(app)));
+    EXPECT_LT(Clock::now() - sent, 800ms);
+}
+
+} // namespace
+
+namespace {
+
+// The app client of hdext-board speaks the same exchange.
+TEST_F(TxTest, BoardAppClientPairsAndPrintsStatuses) {
+    std::filesystem::create_directories(board().host("/etc"));
+    std::filesystem::remove(board().host("/etc/uuidList"));
+    const std::string cmd = "timeout 30 " + hdext::test::build_dir() + "/sim/board/hdext-board app --addr 127.0.0.1 --port " +
+                            std::to_string(hdext::stream::config().hb_port) + " --pin " + wrong_pin() + " --pin " +
+                            the_pin() + " --count 2 2>&1";
+    std::string out;
+    FILE* p = popen(cmd.c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    char line[512];
+    while (std::fgets(line, sizeof line, p)) out += line;
+    EXPECT_EQ(pclose(p), 0) << out;
+    EXPECT_NE(out.find("app: pairing requested"), std::string::npos) << out;
+    EXPECT_NE(out.find("app: status 1920x1080@60 timing 23 audio 44100 channel"), std::string::npos) << out;
+    EXPECT_NE(out.find("client 1 clients 1/3 version V1.0.1.1"), std::string::npos) << out;
+}
+
+} // namespace

@@ -1,0 +1,272 @@
+// TX sender and heartbeat on loopback: refusals, slot states, client numbering, supported-
+// clients changes, reply contents, streaming with a stalled receiver.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "decode/audio_decoder.h"
+#include "decode/video_decoder.h"
+#include "tx_fixture.h"
+
+using namespace stream_test;
+
+namespace {
+
+std::string stdout_of(const std::function<void()>& fn) {
+    std::fflush(stdout);
+    testing::internal::CaptureStdout();
+    fn();
+    std::fflush(stdout);
+    return testing::internal::GetCapturedStdout();
+}
+
+TEST_F(TxTest, RefusalsCloseTheConnectionAndSlotsFollowTheLink) {
+    const uint16_t hb_port = hdext::stream::config().hb_port;
+    std::string out = stdout_of([&] {
+        // A stream connection from an address that has not registered is closed at once.
+        EXPECT_TRUE(closed_by_peer(keep(open_stream("127.0.0.9"))));
+        // Outside the network, on either port.
+        EXPECT_TRUE(closed_by_peer(keep(connect_from("127.1.0.5", hb_port))));
+        EXPECT_TRUE(closed_by_peer(keep(connect_from("127.1.0.5", hdext::stream::config().stream_port))));
+        // While pairing starts nobody gets in.
+        CNetworkTask::SetPairingStatus(PAIRING_STATUS_STARTING);
+        EXPECT_TRUE(closed_by_peer(keep(connect_from("127.0.0.2", hb_port))));
+        EXPECT_TRUE(closed_by_peer(keep(open_stream("127.0.0.2"))));
+        CNetworkTask::SetPairingStatus(PAIRING_STATUS_IDLE);
+        // An unknown message type.
+        const int odd = keep(connect_from("127.0.0.3", hb_port));
+        send_bytes(odd, hb_message(0x1111));
+        EXPECT_TRUE(closed_by_peer(odd));
+    });
+    EXPECT_NE(out.find("hb connect ip:  Does not belong to the network segment \n"), std::string::npos);
+    EXPECT_NE(out.find("connect ip:  Does not belong to the network segment \n"), std::string::npos);
+    EXPECT_NE(out.find("GetPairingStatus==PAIRING_STATUS_STARTING\n"), std::string::npos);
+    EXPECT_EQ(slot_states(), (std::vector<int>{0, 0, 0}));
+
+    // Registered by the heartbeat, then streaming once its stream connection is accepted.
+    const int a = register_rx("127.0.0.2");
+    EXPECT_EQ(slot_states(), (std::vector<int>{1, 0, 0}));
+    const int sa = open_stream("127.0.0.2");
+    ASSERT_TRUE(wait_until([] { return slot_states()[0] == SENDER_STATE_STREAMING; }));
+    // A second heartbeat connection from the same address is refused.
+    out = stdout_of([&] { EXPECT_TRUE(closed_by_peer(keep(connect_from("127.0.0.2", hb_port)))); });
+    EXPECT_NE(out.find("ip address already exist"), std::string::npos);
+
+    // With every frame list taken, a registered receiver's stream connection is refused but it
+    // keeps its slot until its heartbeat ends.
+    register_rx("127.0.0.3");
+    frame_buff_head* taken[2] = {g_pTaskVENC->GetFrameHead(), g_pTaskVENC->GetFrameHead()};
+    out = stdout_of([&] { EXPECT_TRUE(closed_by_peer(open_stream("127.0.0.3"))); });
+    EXPECT_NE(out.find("can not get frame head"), std::string::npos);
+    for (frame_buff_head* h : taken) g_pTaskVENC->ReleaseFrameHead(h);
+
+    // A third receiver fills the slots; a fourth is refused.
+    register_rx("127.0.0.4");
+    EXPECT_EQ(slot_states(), (std::vector<int>{2, 2, 1}));
+    out = stdout_of([&] { EXPECT_TRUE(closed_by_peer(keep(connect_from("127.0.0.5", hb_port)))); });
+    EXPECT_NE(out.find("HB can not connect , over number"), std::string::npos);
+
+    // Killing the stream connection ends the heartbeat connection too (noticed at the next
+    // frame sent); the slot becomes free.
+    drop(sa);
+    EXPECT_TRUE(wait_until([&] {
+        frame_buff* f = alloc_frame(100);
+        f->kind = kFrameKindVideo;
+        const uint8_t zeros[100] = {};
+        frame_copy_data(f, zeros, sizeof zeros);
+        g_pTaskVENC->PutStreamToList(f);
+        free_frame(f);
+        return closed_by_peer(a, 20ms);
+    }));
+    EXPECT_TRUE(wait_until([] { return slot_states()[0] == SENDER_STATE_FREE; }));
+}
+
+TEST_F(TxTest, ClientsAreNumberedInJoiningOrderAndMoveUpWhenOneLeaves) {
+    const int a = register_rx("127.0.0.2");
+    const int b = register_rx("127.0.0.3");
+    const int c = register_rx("127.0.0.4");
+    EXPECT_EQ(exchange(a, hb_message(hb::kTypeRx))[hb::kClient], 1);
+    EXPECT_EQ(exchange(b, hb_message(hb::kTypeRx))[hb::kClient], 2);
+    EXPECT_EQ(exchange(c, hb_message(hb::kTypeRx))[hb::kClient], 3);
+    EXPECT_EQ(app_status[7].load(), 3);
+    drop(a);
+    ASSERT_TRUE(wait_until([] { return live_clients() == 2; }));
+    using T = std::vector<std::pair<std::string, int>>;
+    EXPECT_EQ(client_table(), (T{{"127.0.0.3", 2}, {"127.0.0.4", 3}}));
+    const int d = register_rx("127.0.0.5");
+    EXPECT_EQ(client_table(), (T{{"127.0.0.5", 1}, {"127.0.0.3", 2}, {"127.0.0.4", 3}}));
+    EXPECT_EQ(exchange(d, hb_message(hb::kTypeRx))[hb::kClient], 1);
+    EXPECT_EQ(exchange(c, hb_message(hb::kTypeRx))[hb::kClient], 3);
+    drop(b);
+    drop(c);
+    drop(d);
+    ASSERT_TRUE(wait_until([] { return live_clients() == 0; }));
+    EXPECT_EQ(app_status[14].load(), 1);
+}
+
+TEST_F(TxTest, ChangingTheSupportedClientsEndsEveryClientAndLimitsTheNext) {
+    const int a = register_rx("127.0.0.2");
+    const int b = register_rx("127.0.0.3");
+    const int c = register_rx("127.0.0.4");
+    set_supported(2);
+    for (int fd : {a, b, c}) {
+        send_bytes(fd, hb_message(hb::kTypeRx));
+        EXPECT_TRUE(closed_by_peer(fd));
+    }
+    ASSERT_TRUE(wait_until([] { return live_clients() == 0; }));
+    register_rx("127.0.0.2");
+    register_rx("127.0.0.3");
+    EXPECT_EQ(slot_states(), (std::vector<int>{1, 1, 3}));
+    EXPECT_TRUE(closed_by_peer(keep(connect_from("127.0.0.4", hdext::stream::config().hb_port))));
+    for (int fd : fds) close(fd);
+    fds.clear();
+    ASSERT_TRUE(wait_until([] { return live_clients() == 0; }));
+    set_supported(0);
+    EXPECT_TRUE(closed_by_peer(keep(connect_from("127.0.0.2", hdext::stream::config().hb_port))));
+    set_supported(3);
+    register_rx("127.0.0.2");
+    EXPECT_EQ(slot_states(), (std::vector<int>{1, 0, 0}));
+}
+
+TEST_F(TxTest, RepliesCarryTheInputChannelAndVersionAndTakeChannelChanges) {
+    const int a = register_rx("127.0.0.2");
+    std::vector<uint8_t> msg = hb_message(hb::kTypeRx);
+    msg[27] = 'x';
+    msg[25] = 4;
+    std::vector<uint8_t> r = exchange(a, msg);
+    ASSERT_EQ(r.size(), 108u);
+    EXPECT_EQ(hb::get32(r.data(), hb::kTiming), 49u);
+    EXPECT_EQ(hb::get32(r.data(), hb::kAudio), 96001u);
+    EXPECT_EQ(hb::get32(r.data(), hb::kWidth), 0u);
+    EXPECT_EQ(r[hb::kPresent], 0);
+    EXPECT_EQ(hb::type(r.data()), hb::kTypeRx);
+    EXPECT_EQ(r[hb::kChannel], CParamConfig::Instance()->GetWifiChn());
+    EXPECT_EQ(r[27], 'x'); // echoed
+    EXPECT_EQ(r[25], 4);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(&r[hb::kVersion])), "V1.0.1.1");
+    EXPECT_TRUE(std::all_of(r.begin() + 67, r.end(), [](uint8_t v) { return v == 0; }));
+
+    vi_mode.store(2);
+    MaxW_6911_ATT.store(1920);
+    MaxH_6911_ATT.store(1080);
+    FrameRate_6911.store(60);
+    VO_SYNC_6911_ATT.store(23);
+    AudioSampling_6911.store(48000);
+    r = exchange(a, hb_message(hb::kTypeRx));
+    const uint8_t want[20] = {0x80, 0x07, 0, 0, 0x38, 0x04, 0, 0, 60, 0, 0, 0, 23, 0, 0, 0, 0x80, 0xBB, 0, 0};
+    EXPECT_EQ(0, std::memcmp(r.data(), want, 20));
+    EXPECT_EQ(r[hb::kPresent], 1);
+
+    // A channel change announced by the receiver moves the TX, once.
+    const int old = CParamConfig::Instance()->GetWifiChn();
+    msg = hb_message(hb::kTypeRx);
+    msg[hb::kChanged] = 1;
+    msg[hb::kChannel] = 149;
+    std::string out = stdout_of([&] { r = exchange(a, msg); });
+    EXPECT_NE(out.find("recv channel: 149, old channel: " + std::to_string(old)), std::string::npos);
+    EXPECT_EQ(r[hb::kChannel], 149);
+    EXPECT_EQ(app_status[31].load(), 149);
+    exchange(a, msg);
+    ASSERT_TRUE(wait_until([] { return !messages(kMidParam).empty(); }));
+    std::this_thread::sleep_for(100ms);
+    std::vector<SeenMsg> seen = messages(kMidParam);
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].src, 4096u);
+    EXPECT_EQ(seen[0].msg_id, 8196u);
+    EXPECT_EQ(seen[0].data, std::string("\x95\0\0\0", 4));
+
+    // Once the store holds the new channel, every other receiver is told too.
+    const int b = register_rx("127.0.0.3");
+    EXPECT_EQ(exchange(b, hb_message(hb::kTypeRx))[hb::kChannel], old);
+    ABS_WIFI_AP_CONFIG_t w{};
+    CParamConfig::Instance()->GetWifiInfo(&w);
+    w.channel = 149;
+    CParamConfig::Instance()->set_wifi_ap_info(&w);
+    EXPECT_EQ(exchange(b, hb_message(hb::kTypeRx))[hb::kChannel], 149);
+    w.channel = static_cast<uint8_t>(old);
+    CParamConfig::Instance()->set_wifi_ap_info(&w);
+}
+
+frame_buff* numbered_frame(uint32_t size, uint64_t n) {
+    frame_buff* f = alloc_frame(size);
+    std::vector<uint8_t> bytes(size, static_cast<uint8_t>(n));
+    frame_copy_data(f, bytes.data(), size);
+    f->kind = kFrameKindVideo;
+    f->pts = n;
+    return f;
+}
+
+// The fake RX's reader: frames rebuilt from its stream connection land in the decode lists.
+struct Reader {
+    explicit Reader(int fd) : t([fd] { hdext::stream::run_stream_reader(fd); }) {}
+    ~Reader() { t.join(); }
+    std::thread t;
+};
+
+TEST_F(TxTest, AStalledReceiverCostsOnlyItsOwnListAndNeverGetsOldFrames) {
+    decode_lists();
+    const MEMPOOL_STATS base = pool(kFrameKindVideo, true);
+    const int a = register_rx("127.0.0.2");
+    const int sa = open_stream("127.0.0.2");
+    const int sb_hb = register_rx("127.0.0.3");
+    const int sb = open_stream("127.0.0.3");
+    ASSERT_TRUE(wait_until([] { return slot_states() == std::vector<int>{2, 2, 0}; }));
+    std::this_thread::sleep_for(50ms); // both sending threads have cleared their lists
+    {
+        Reader b(sb);
+        int peak = 0;
+        for (uint64_t n = 1; n <= 300; ++n) {
+            frame_buff* f = numbered_frame(30000, n);
+            g_pTaskVENC->PutStreamToList(f);
+            free_frame(f);
+            if (n % 10 == 0) {
+                frame_buff* au = alloc_audio_frame(160);
+                au->kind = kFrameKindAudio;
+                au->pts = n;
+                frame_copy_data(au, std::vector<uint8_t>(160, 1).data(), 160);
+                g_pAEncoder->DispatchFrame(au);
+                free_audio_frame(au);
+            }
+            frame_buff* got = nullptr;
+            ASSERT_TRUE(wait_until([&] { return (got = frame_dequeue(g_pDecoder->m_pList)) != nullptr; }))
+                << "receiver B stopped at frame " << n;
+            EXPECT_EQ(got->pts, n);
+            free_frame(got);
+            peak = std::max(peak, pool(kFrameKindVideo, true).used - base.used);
+        }
+        // A holds at most its list (limit 100, then the drop) plus what sits in its socket.
+        EXPECT_LE(peak, 110);
+        ASSERT_TRUE(wait_until([] { return frame_queue_count(g_pADecoder->m_pList) == 30; }));
+        frame_queue_flush(g_pADecoder->m_pList);
+        shutdown(sb, SHUT_RDWR);
+        drop(sb_hb);
+    }
+    // A gives up: its link ends, it registers again and is served from the next frame only.
+    drop(sa);
+    drop(a);
+    ASSERT_TRUE(wait_until([] { return live_clients() == 0; }));
+    register_rx("127.0.0.2");
+    const int sa2 = open_stream("127.0.0.2");
+    ASSERT_TRUE(wait_until([] { return slot_states()[0] == SENDER_STATE_STREAMING; }));
+    std::this_thread::sleep_for(50ms);
+    frame_buff* f = numbered_frame(1000, 99999);
+    g_pTaskVENC->PutStreamToList(f);
+    free_frame(f);
+    {
+        Reader r(sa2);
+        ASSERT_TRUE(wait_until([] { return frame_queue_count(g_pDecoder->m_pList) >= 1; }));
+        shutdown(sa2, SHUT_RDWR);
+    }
+    frame_buff* first = frame_dequeue(g_pDecoder->m_pList);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->pts, 99999u);
+    free_frame(first);
+    frame_queue_flush(g_pDecoder->m_pList);
+    for (int fd : fds) close(fd);
+    fds.clear();
+    ASSERT_TRUE(wait_until([] { return live_clients() == 0; }));
+    // Every list is given back and emptied; nothing stays allocated.
+    EXPECT_TRUE(wait_until([&] { return pool(kFrameKindVideo, true).used == base.used; }));
+}
+
+} // namespace
