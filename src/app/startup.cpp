@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <mutex>
 #include <string>
 
 #include "app/sdi_monitor.h"
@@ -21,13 +22,17 @@
 #include "encode/video_encoder_task.h"
 #include "media/codec.h"
 #include "net/network_entry.h"
+#include "net/network_task.h"
+#include "periph/app_actions.h"
 #include "periph/input_state.h"
 #include "periph/lt6911.h"
 #include "rtsp/rtsp_entry.h"
 #include "settings/param_config.h"
 #include "stream/stream_config.h"
+#include "stream/sender.h"
 #include "stream/stream_entry.h"
 #include "ui/osd_entry.h"
+#include "ui/osd_manager.h"
 
 
 namespace gpio = hdext::board::gpio;
@@ -61,6 +66,31 @@ void start_detached(void* (*fn)(void*)) {
 // Marks each pipeline step in the diagnostic output, so the start order can be followed.
 void step(const char* name) { DUMP(3, "start-up: %s", name); }
 
+// The TX home screen shows the heartbeat's client table.
+int read_client_table(hdext::ui::OsdClient* out, int max) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    int n = 0;
+    for (int i = 0; i < kSenderSlots && n < max; ++i) {
+        if (!g_thdInfo[i].used) continue;
+        out[n].present = true;
+        out[n].level = g_thdInfo[i].signal;
+        ++n;
+    }
+    return n;
+}
+
+// Leaving pairing from the panel releases the pairing listener on the network task.
+void release_pairing_listener() {
+    int32_t zero = 0;
+    CNetworkTask::Notify(0x1000, LOCAL_MSG_NETWORK_PAIR_RELEASE, &zero, 4);
+}
+
+int rx_signal_level() {
+    uint8_t level = 0;
+    app_get_wifi_signal_level(0, &level);
+    return level;
+}
+
 void tx_pipeline() {
     step("INTF_CodecInit");
     INTF_CodecInit();
@@ -78,6 +108,8 @@ void tx_pipeline() {
     step("Lt6911Create");
     Lt6911Create();
     step("app_osd_manager_init");
+    hdext::ui::set_client_table_reader(read_client_table);
+    hdext::periph::set_quit_pairing_release(release_pairing_listener);
     app_osd_manager_init();
     step("CreateSender");
     CreateSender();
@@ -94,6 +126,7 @@ void rx_pipeline() {
     step("Quendor_Init_deAudio_Task");
     Quendor_Init_deAudio_Task();
     step("app_osd_manager_init");
+    hdext::periph::set_quit_pairing_release(release_pairing_listener);
     app_osd_manager_init();
     step("rtsp_check");
     start_detached(rtsp_check);
@@ -102,6 +135,7 @@ void rx_pipeline() {
     step("CreateReceiver");
     hdext::stream::StreamHooks stream_hooks;
     stream_hooks.start_media = StartMedia;
+    stream_hooks.signal_level = rx_signal_level;
     hdext::stream::set_hooks(stream_hooks);
     CreateReceiver();
 }

@@ -31,9 +31,10 @@ constexpr int kDiscoverAttempts = 8;
 constexpr int kRequestAttempts = 8;
 
 uint32_t next_xid() {
-    // Seeded once per process with the time.
+    // Not seeded with the time alone: stations started in the same second on one access point
+    // would share transaction ids and take each other's broadcast offers.
     static std::mutex lock;
-    static std::mt19937 gen(static_cast<uint32_t>(time(nullptr)));
+    static std::mt19937 gen(std::random_device{}() ^ static_cast<uint32_t>(time(nullptr)));
     std::lock_guard<std::mutex> g(lock);
     return gen();
 }
@@ -137,9 +138,14 @@ int msg_type(const Received& r) {
     return p && len >= 1 ? p[0] : -1;
 }
 
+// Replies are broadcast to every station on the link: ours carry our id and our address.
+bool for_us(const dhcp_lease* lease, const Received& r) {
+    return r.m.xid == lease->xid && std::memcmp(r.m.chaddr, lease->mac, sizeof lease->mac) == 0;
+}
+
 // 1 = accepted, 0 = keep waiting.
 int deal_resp_discover(dhcp_lease* lease, const Received& r) {
-    if (r.m.xid != lease->xid || r.m.op != 2 || msg_type(r) != 2) return 0;
+    if (!for_us(lease, r) || r.m.op != 2 || msg_type(r) != 2) return 0;
     int len = 0;
     const uint8_t* sid = get_option(&r.m, r.len, 54, &len);
     if (!sid || len < 4) return 0;
@@ -150,7 +156,7 @@ int deal_resp_discover(dhcp_lease* lease, const Received& r) {
 }
 
 int deal_request_ip(dhcp_lease* lease, const Received& r) {
-    if (r.m.xid != lease->xid) return 0;
+    if (!for_us(lease, r)) return 0;
     int type = msg_type(r);
     if (type < 0) return 0;
     if (r.m.op != 2) {

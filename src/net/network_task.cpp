@@ -109,6 +109,11 @@ void CNetworkTask::onNetworkUtilityHandler(THR_TASK* task, MQ_LIST* msg) {
     case LOCAL_MSG_NETWORK_PAIR_ACK_WRITE:
         add_event_handle(task, 0, EV_WRITE);
         break;
+    case LOCAL_MSG_NETWORK_PAIR_RELEASE:
+        // The handler registry belongs to this thread, so leaving pairing from the panel
+        // marks the pairing listener deleted here rather than from the panel's thread.
+        unregister_event_list(task, get_event_handler(task, g_pairing_accept_id.load(std::memory_order_relaxed)));
+        break;
     default:
         break;
     }

@@ -37,6 +37,8 @@ inline constexpr uint32_t LOCAL_MSG_NETWORK_PAIRING = 0x3001;
 inline constexpr uint32_t LOCAL_MSG_NETWORK_RECONNECT = 0x3002;
 inline constexpr uint32_t LOCAL_MSG_NETWORK_CALIBRATION = 0x3003;
 inline constexpr uint32_t LOCAL_MSG_NETWORK_PAIR_ACK_WRITE = 0x3004;
+// Internal: the panel left pairing; the pairing listener is released on the network task.
+inline constexpr uint32_t LOCAL_MSG_NETWORK_PAIR_RELEASE = 0x3005;
 
 enum WIRELESS_FREQUENCY_TYPE : int32_t { WIRELESS_FREQUENCY_24G = 0, WIRELESS_FREQUENCY_5G = 1 };
 enum WPA_FILE_TYPE_E : int32_t { WPA_FILE_TYPE_PSK = 3 };

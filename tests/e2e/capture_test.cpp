@@ -32,11 +32,7 @@ protected:
     }
 
     std::unique_ptr<ChildProcess> launch() {
-        std::string path = std::string(getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin");
-        return std::make_unique<ChildProcess>(
-            hdext::test::build_dir() + "/src/hdext",
-            std::vector<std::string>{"HDEXT_BOARD_ROOT=" + board.dir(), "PATH=" + bin + ":" + path},
-            board.host("/out.log"));
+        return hdext::test::launch_unit("hdext", board.dir(), bin, board.host("/out.log"));
     }
 
     // One byte on the receiver's notification FIFO, as its driver would signal a change.

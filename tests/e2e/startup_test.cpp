@@ -28,11 +28,7 @@ protected:
     }
 
     std::unique_ptr<ChildProcess> launch(const char* program = "hdext") {
-        std::string path = std::string(getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin");
-        return std::make_unique<ChildProcess>(
-            hdext::test::build_dir() + "/src/" + program,
-            std::vector<std::string>{"HDEXT_BOARD_ROOT=" + board.dir(), "PATH=" + bin + ":" + path},
-            board.host("/out.log"));
+        return hdext::test::launch_unit(program, board.dir(), bin, board.host("/out.log"));
     }
 
     // Position of needle in text; fails the test when it is missing.

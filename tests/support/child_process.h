@@ -2,6 +2,7 @@
 // reaped however the test ends.
 #pragma once
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -50,8 +52,10 @@ inline std::string capture_output(const std::string& cmd) {
 class ChildProcess {
 public:
     // Starts program with the given environment additions; stdout and stderr go to out_file.
+    // own_network: the program gets an empty network namespace of its own (needs root).
     ChildProcess(const std::string& program, const std::vector<std::string>& env_add,
-                 const std::string& out_file, const std::vector<std::string>& args = {})
+                 const std::string& out_file, const std::vector<std::string>& args = {},
+                 bool own_network = false)
         : m_out(out_file) {
         std::vector<std::string> env;
         for (char** e = environ; *e; ++e) env.emplace_back(*e);
@@ -70,6 +74,10 @@ public:
         if (m_pid == 0) {
             FILE* f = freopen(out_file.c_str(), "w", stdout);
             if (!f || dup2(fileno(stdout), STDERR_FILENO) < 0) _exit(127);
+            if (own_network && unshare(CLONE_NEWNET) != 0) {
+                std::fprintf(stderr, "this test needs root: cannot give the unit a network namespace\n");
+                _exit(126);
+            }
             execve(program.c_str(), argv.data(), envp.data());
             _exit(127);
         }
@@ -154,5 +162,16 @@ private:
     bool m_reaped = false;
     int m_status = -1;
 };
+
+// A unit's program on a simulated board: the stand-ins in bin first on PATH, output to
+// out_file, and a network namespace of its own, so nothing the unit configures (addresses,
+// daemons, sockets on wlan0) reaches the host's network.
+inline std::unique_ptr<ChildProcess> launch_unit(const std::string& program, const std::string& root,
+                                                 const std::string& bin, const std::string& out_file) {
+    std::string path = std::string(getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin");
+    return std::make_unique<ChildProcess>(build_dir() + "/src/" + program,
+                                          std::vector<std::string>{"HDEXT_BOARD_ROOT=" + root, "PATH=" + bin + ":" + path},
+                                          out_file, std::vector<std::string>{}, true);
+}
 
 } // namespace hdext::test

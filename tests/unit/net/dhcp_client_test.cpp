@@ -1,3 +1,5 @@
+#include <algorithm>
+#include <cstddef>
 // The DHCP client on a veth pair inside the test's own network namespace: against busybox
 // udhcpd, and against a scripted server that NAKs, stays silent or sends malformed packets.
 #include <arpa/inet.h>
@@ -66,7 +68,13 @@ private:
             const uint8_t* t = get_option(&m, static_cast<size_t>(n) - 28, 53, &len);
             if (!t || len < 1) continue;
             (t[0] == 1 ? m_discovers : m_requests)++;
-            for (const auto& pkt : m_script(t[0], m.xid)) send(pkt);
+            for (auto pkt : m_script(t[0], m.xid)) {
+                // Addressed to the asking station unless the script named another one.
+                uint8_t* chaddr = pkt.data() + 28 + offsetof(dhcp_message, chaddr);
+                if (std::all_of(chaddr, chaddr + 6, [](uint8_t b) { return b == 0; }))
+                    std::memcpy(chaddr, m.chaddr, 6);
+                send(pkt);
+            }
         }
     }
     void send(const std::vector<uint8_t>& pkt) {
@@ -201,7 +209,7 @@ TEST_F(DhcpClient, MalformedRepliesAreIgnoredAndMissingOptionsDefault) {
         if (type == 1) {
             // UDP length beyond the packet; option 54 running past the end; a lone option code
             // at the very end; an overload into a file field of garbage lengths; an offer for
-            // another transaction. None of them may be taken.
+            // another transaction, and one for another station with our transaction id. None of them may be taken.
             out.push_back(reply(xid, "192.168.168.66", opts({53, 1, 2, 54, 4, 192, 168, 168, 1, 255}), 300));
             out.push_back(reply(xid, "192.168.168.67", opts({53, 1, 2, 54, 200, 192, 168})));
             out.push_back(reply(xid, "192.168.168.68", opts({53, 1, 2, 54})));
@@ -209,6 +217,9 @@ TEST_F(DhcpClient, MalformedRepliesAreIgnoredAndMissingOptionsDefault) {
             std::memset(overload.data() + 28 + 108, 0xFE, 128);
             out.push_back(overload);
             out.push_back(reply(xid + 1, "192.168.168.70", opts({53, 1, 2, 54, 4, 192, 168, 168, 1, 255})));
+            auto other_station = reply(xid, "192.168.168.71", opts({53, 1, 2, 54, 4, 192, 168, 168, 1, 255}));
+            std::memcpy(other_station.data() + 28 + offsetof(dhcp_message, chaddr), "\x02\x00\x5e\x0a\x1b\x2d", 6);
+            out.push_back(other_station);
             out.push_back(reply(xid, "192.168.168.150", opts({53, 1, 2, 54, 4, 192, 168, 168, 1, 255})));
         } else {
             out.push_back(reply(xid, "192.168.168.150", opts({53, 1, 5, 54, 4, 192, 168, 168, 1, 1, 4, 255})));

@@ -26,11 +26,7 @@ protected:
         ASSERT_EQ(system(cmd.c_str()), 0);
     }
     std::unique_ptr<ChildProcess> launch() {
-        std::string path = std::string(getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin");
-        return std::make_unique<ChildProcess>(
-            hdext::test::build_dir() + "/src/hdext",
-            std::vector<std::string>{"HDEXT_BOARD_ROOT=" + board.dir(), "PATH=" + bin + ":" + path},
-            board.host("/out.log"));
+        return hdext::test::launch_unit("hdext", board.dir(), bin, board.host("/out.log"));
     }
     int board_cmd(const std::string& args) {
         const std::string cmd = hdext::test::build_dir() + "/sim/board/hdext-board " + args +
