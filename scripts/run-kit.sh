@@ -69,9 +69,6 @@ for u in "${units[@]:1}"; do
   cp "$dir/tx/userdata/wifi.ini" "$dir/$u/userdata/wifi.ini" # paired before
   bash scripts/install-res.sh "$dir/$u" >/dev/null
   start_unit "$u"
-  # The DHCP client seeds its transaction ids with the second it starts in: units started in
-  # the same second would take each other's leases.
-  sleep 1.2
 done
 echo "plugging HDMI source into the TX: $source"
 "$board" hdmi --root "$dir/tx" $source

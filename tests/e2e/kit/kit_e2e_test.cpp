@@ -109,10 +109,7 @@ TEST_F(Kit, ThreeReceiversShowTheSourceFollowItsFormatAndFindARestartedTransmitt
         std::filesystem::copy_file(dir + "/tx/userdata/wifi.ini", dir + "/" + u + "/userdata/wifi.ini",
                                    std::filesystem::copy_options::overwrite_existing);
         capture("bash " + source_dir() + "/scripts/install-res.sh " + dir + "/" + u);
-        start(u);
-        // The DHCP client seeds its transaction ids with the second it starts in: units
-        // started in the same second would take each other's leases.
-        std::this_thread::sleep_for(1200ms);
+        start(u); // together: each station must still take only its own lease
     }
     capture(board + " hdmi --root " + dir + "/tx 1920x1080p60 audio=48000");
     const std::map<std::string, long> zero = {{"rx1", 0}, {"rx2", 0}, {"rx3", 0}};
