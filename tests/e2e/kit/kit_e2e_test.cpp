@@ -52,7 +52,8 @@ protected:
         ASSERT_EQ(geteuid(), 0u) << "the simulated air needs root (network, PID and mount namespaces)";
         name = "kit" + std::to_string(getpid());
         board = build_dir() + "/sim/board/hdext-board";
-        dir = capture(board + " world up " + name + " --rx 3 --owner " + std::to_string(getpid()));
+        dir = capture(board + " world up " + name + " --rx " + std::to_string(rx.size()) + " --owner " +
+                      std::to_string(getpid()));
         while (!dir.empty() && dir.back() == '\n') dir.pop_back();
         ASSERT_TRUE(std::filesystem::exists(dir + "/world.conf")) << "world up failed";
     }
@@ -94,7 +95,7 @@ protected:
         return c;
     }
 
-    const std::vector<std::string> rx = {"rx1", "rx2", "rx3"};
+    std::vector<std::string> rx = {"rx1", "rx2", "rx3"};
     std::string name, board, dir;
     std::map<std::string, std::unique_ptr<ChildProcess>> procs;
 };
@@ -148,6 +149,52 @@ TEST_F(Kit, ThreeReceiversShowTheSourceFollowItsFormatAndFindARestartedTransmitt
     for (const auto& u : rx)
         EXPECT_TRUE(std::regex_search(procs[u]->output(), std::regex("connect success[\\s\\S]*connect success")))
             << u;
+}
+
+// A laptop on the USB Ethernet adapter of an RX plays the kit's stream over RTSP with FFmpeg.
+class KitRestream : public Kit {
+protected:
+    KitRestream() { rx = {"rx1"}; }
+    std::string laptop(const std::string& cmd) {
+        return capture("ip netns exec hdx-" + name + "-rx1-laptop timeout 30 " + cmd + " 2>&1");
+    }
+};
+
+TEST_F(KitRestream, LaptopPlaysTheReceivedStreamOverRtsp) {
+    start("tx");
+    ASSERT_TRUE(wait_until([&] {
+        const std::string s = ssid();
+        return !s.empty() && read_file(dir + "/air/state").find("tx ap ssid=" + s + " ") != std::string::npos;
+    })) << procs["tx"]->output();
+    std::filesystem::copy_file(dir + "/tx/userdata/wifi.ini", dir + "/rx1/userdata/wifi.ini",
+                               std::filesystem::copy_options::overwrite_existing);
+    capture("bash " + source_dir() + "/scripts/install-res.sh " + dir + "/rx1");
+    start("rx1");
+    capture(board + " hdmi --root " + dir + "/tx 1920x1080p60 audio=48000");
+    ASSERT_TRUE(wait_until([&] { return all_showing({{"rx1", 0}}, 60); })) << procs["rx1"]->output();
+
+    ASSERT_EQ(std::system((board + " usb ethernet plug rx1 --world " + name + " >/dev/null").c_str()), 0);
+    ASSERT_TRUE(wait_until([&] {
+        return read_file(dir + "/rx1/sim/laptop-address").rfind("192.168.0.", 0) == 0;
+    })) << procs["rx1"]->output();
+    const std::string url = " rtsp://192.168.0.1:8554/live";
+    std::string probe;
+    ASSERT_TRUE(wait_until([&] {
+        probe = laptop("ffprobe -v error -rtsp_transport tcp -show_entries stream=codec_name,sample_rate,channels "
+                       "-of compact" + url);
+        return probe.find("codec_name=h264") != std::string::npos;
+    }, 60s)) << probe << procs["rx1"]->output();
+    EXPECT_NE(probe.find("codec_name=pcm_alaw|sample_rate=44100|channels=1"), std::string::npos) << probe;
+
+    // Several seconds decoded without an error, over TCP and over UDP, while HDMI plays on.
+    const long before = shown("rx1");
+    for (const char* transport : {"tcp", "udp"}) {
+        const std::string out = laptop(std::string("ffmpeg -nostdin -v error -rtsp_transport ") + transport +
+                                       " -i" + url + " -t 3 -f null -; echo exit=$?");
+        EXPECT_NE(out.find("exit=0"), std::string::npos) << transport << ": " << out;
+        EXPECT_EQ(out.find("rror"), std::string::npos) << transport << ": " << out;
+    }
+    EXPECT_GT(shown("rx1"), before + 60);
 }
 
 } // namespace
