@@ -3,22 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <fstream>
 #include <thread>
 
 #include "app/usb_monitor.h"
 #include "periph/usb_state.h"
 #include "support/board_root.h"
+#include "support/wait.h"
 
 namespace {
 
-using namespace std::chrono_literals;
-
-bool eventually(const std::function<bool()>& pred) {
-    for (int i = 0; i < 1000 && !pred(); ++i) std::this_thread::sleep_for(10ms);
-    return pred();
-}
+using hdext::test::eventually;
 
 class UsbMonitors : public ::testing::Test {
 protected:

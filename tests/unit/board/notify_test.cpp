@@ -31,7 +31,6 @@ struct SimBoard : ::testing::Test {
         fs::create_directories(root / "dev");
     }
     void TearDown() override { board_root.reset(); }
-    void sdi(const std::string& text) { std::ofstream(root / "sim/sdi-in") << text; }
 };
 
 TEST(SdiAnswer, LastHexLineWins) {
@@ -57,9 +56,6 @@ TEST_F(SimBoard, EachFifoByteIsOneNotification) {
     EXPECT_EQ(n->wait(0), 0);
 }
 
-} // namespace
-
-namespace {
 
 TEST_F(SimBoard, PluggingHdmiWritesTheSourceAndSignalsTheListener) {
     auto listener = [&] { return board::open_change_notifier("/dev/lt6911"); };
@@ -92,9 +88,6 @@ TEST_F(SimBoard, PluggingSdiWritesTheCodeTheQueryReads) {
     EXPECT_EQ(word, 0x1Du << 8);
 }
 
-} // namespace
-
-namespace {
 
 // The unit backend: the driver's SIGIO arrives on whatever thread, the waiting thread sees it.
 // A FIFO raises SIGIO for its owner just like the receiver's driver does.

@@ -56,12 +56,12 @@ protected:
 TEST_F(AudioDecodeTest, FramesPlayOnTheHdmiAndSdiOutputs) {
     start(false);
     for (int i = 0; i < 100; ++i) queue(480, kVideoPts + i * 1000);
-    ASSERT_TRUE(wait_for([] { return ao_stats(1, 0).frames == 100 && ao_stats(0, 0).frames == 100; }));
+    ASSERT_TRUE(eventually([] { return ao_stats(1, 0).frames == 100 && ao_stats(0, 0).frames == 100; }));
     EXPECT_EQ(ao_stats(1, 0).samples_in, 100u * 480);
     EXPECT_EQ(ao_stats(0, 0).device_rate, 48000);
     EXPECT_EQ(g_sync_audio_pts.load(), kVideoPts + 99000);
-    ASSERT_TRUE(wait_for([&] { return wav_rms(1) > 3000 && wav_rms(0) > 3000; }));
-    ASSERT_TRUE(wait_for([&] { return same(audio_payloads(), base); }));
+    ASSERT_TRUE(eventually([&] { return wav_rms(1) > 3000 && wav_rms(0) > 3000; }));
+    ASSERT_TRUE(eventually([&] { return same(audio_payloads(), base); }));
 }
 
 TEST_F(AudioDecodeTest, AudioDriftingFromVideoEmptiesTheBacklog) {

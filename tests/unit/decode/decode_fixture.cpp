@@ -48,53 +48,6 @@ void decode_core_env() {
     });
 }
 
-bool wait_for(const std::function<bool()>& pred) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (std::chrono::steady_clock::now() < end) {
-        if (pred()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return pred();
-}
-
-std::vector<std::vector<uint8_t>> encode_pictures(int w, int h, int count, uint32_t first_no) {
-    constexpr int kChn = 11;
-    ot_venc_chn_attr a{};
-    a.payload = OT_PT_H264;
-    a.max_width = 3840;
-    a.max_height = 2160;
-    a.width = static_cast<uint32_t>(w);
-    a.height = static_cast<uint32_t>(h);
-    a.rc = {1, 1000, 1, 60, 60, 4 * 1024};
-    std::vector<std::vector<uint8_t>> out;
-    if (ss_mpi_venc_create_chn(kChn, &a) != 0) return out;
-    const ot_venc_start_param sp{-1};
-    ss_mpi_venc_start_chn(kChn, &sp);
-    std::vector<ot_venc_pack> packs(32);
-    for (int k = 0; k < count; ++k) {
-        AVFrame* f = av_frame_alloc();
-        f->format = AV_PIX_FMT_NV12;
-        f->width = w;
-        f->height = h;
-        av_frame_get_buffer(f, 32);
-        const uint32_t no = first_no + static_cast<uint32_t>(k);
-        sim::draw_test_picture(f->data[0], f->linesize[0], f->data[1], f->linesize[1], w, h, no);
-        sim::write_stamp(f->data[0], f->linesize[0], w, h, sim::Stamp{no, sim::now_us()});
-        f->pts = static_cast<int64_t>(sim::now_us());
-        sim::venc_sink(0, kChn, sim::Picture{f, false});
-        av_frame_free(&f);
-        ot_venc_stream s{packs.data(), 32, 0};
-        if (ss_mpi_venc_get_stream(kChn, &s, 5000) != 0) break;
-        std::vector<uint8_t> bytes;
-        for (uint32_t i = 0; i < s.pack_cnt; ++i) bytes.insert(bytes.end(), s.pack[i].addr, s.pack[i].addr + s.pack[i].len);
-        ss_mpi_venc_release_stream(kChn, &s);
-        out.push_back(std::move(bytes));
-    }
-    ss_mpi_venc_stop_chn(kChn);
-    ss_mpi_venc_destroy_chn(kChn);
-    return out;
-}
-
 frame_buff* make_video_frame(const std::vector<uint8_t>& bytes, uint64_t pts) {
     frame_buff* f = alloc_frame(static_cast<uint32_t>(bytes.size()));
     if (!f) return nullptr;
@@ -207,7 +160,7 @@ void DecodeTest::init_tasks(const char* ssid) {
     CParamConfig::Instance()->set_wifi_ap_info(&wifi);
     ASSERT_EQ(Quendor_Init_deVideo_Task(), 0);
     ASSERT_EQ(Quendor_Init_deAudio_Task(), 0);
-    ASSERT_TRUE(wait_for([] { return g_pDecoder->m_MsgsHandled.load(std::memory_order_acquire) >= 1; }));
+    ASSERT_TRUE(eventually([] { return g_pDecoder->m_MsgsHandled.load(std::memory_order_acquire) >= 1; }));
 }
 
 void DecodeTest::start_video() {
@@ -218,7 +171,7 @@ void DecodeTest::start_video() {
 void DecodeTest::send_and_wait(unsigned msg_id, int param) {
     const uint32_t before = g_pDecoder->m_MsgsHandled.load(std::memory_order_acquire);
     ASSERT_EQ(notify_decoding_task(0x4000, msg_id, reinterpret_cast<char*>(&param), sizeof(param)), 1);
-    ASSERT_TRUE(wait_for([&] { return g_pDecoder->m_MsgsHandled.load(std::memory_order_acquire) > before; }));
+    ASSERT_TRUE(eventually([&] { return g_pDecoder->m_MsgsHandled.load(std::memory_order_acquire) > before; }));
 }
 
 std::string DecodeTest::out_status(const std::string& key) {

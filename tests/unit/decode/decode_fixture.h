@@ -15,18 +15,17 @@
 #include "decode/audio_decoder.h"
 #include "decode/video_decoder.h"
 #include "support/board_root.h"
+#include "support/platform_pictures.h"
+#include "support/wait.h"
 
 namespace hdext::test {
 
 // Pools, messages, handlers, tasks and the timer, once per process.
 void decode_core_env();
 
-// Polls pred until it holds or a generous hang guard passes.
-bool wait_for(const std::function<bool()>& pred);
-
-// One encoded H.264 picture per entry, as the TX would send them; the first is an IDR picture
-// and each carries the platform's readable stamp with its number (first_no, first_no+1, ...).
-std::vector<std::vector<uint8_t>> encode_pictures(int w, int h, int count, uint32_t first_no = 0);
+inline std::vector<std::vector<uint8_t>> encode_pictures(int w, int h, int count, uint32_t first_no = 0) {
+    return platform_pictures(OT_PT_H264, w, h, count, first_no);
+}
 
 // A video frame (kind video, the given stamp) holding bytes; the caller frees it.
 frame_buff* make_video_frame(const std::vector<uint8_t>& bytes, uint64_t pts);

@@ -38,7 +38,7 @@ class StartUpPicture : public DecodeTest, public ::testing::WithParamInterface<s
 TEST_P(StartUpPicture, ChosenFromTheStoredNetworkNameAt1080p60) {
     const auto [ssid, type, file] = GetParam();
     init_tasks(ssid);
-    ASSERT_TRUE(wait_for(picture_up));
+    ASSERT_TRUE(eventually(picture_up));
     EXPECT_EQ(state(), type);
     EXPECT_EQ(out_status("source"), "picture");
     EXPECT_EQ(out_status("output"), "1/1");
@@ -65,14 +65,14 @@ TEST_F(DecodeTest, MissingPictureIsReportedShowsNothingAndTheUnitCarriesOn) {
     EXPECT_NE(out.text().find("/home/res/RX_Searching.jpg cannot be read"), std::string::npos) << out.text();
 
     send_and_wait(0x7001, 4);
-    ASSERT_TRUE(wait_for(picture_up));
+    ASSERT_TRUE(eventually(picture_up));
     EXPECT_EQ(state(), 4);
     EXPECT_EQ(out_status("picture_checksum"), std::to_string(jpeg_checksum(root + "/home/res/RX_isPairing.jpg")));
 }
 
 TEST_F(DecodeTest, LiveFramesReachTheOutputInOrderAndChainedFramesAreReassembled) {
     init_tasks("LivingRoom");
-    ASSERT_TRUE(wait_for(picture_up));
+    ASSERT_TRUE(eventually(picture_up));
     auto pics = encode_pictures(1280, 720, 24);
     ASSERT_EQ(pics.size(), 24u);
     pics[0].resize(150000, 0); // trailing zero bytes: the IDR picture spans two chunks
@@ -80,7 +80,7 @@ TEST_F(DecodeTest, LiveFramesReachTheOutputInOrderAndChainedFramesAreReassembled
     start_video();
     EXPECT_EQ(state(), 6);
     for (size_t i = 0; i < pics.size(); ++i) dispatch(pics[i], 1000 + i);
-    ASSERT_TRUE(wait_for([] { return vo_stats(0, 0).shown >= 24; }));
+    ASSERT_TRUE(eventually([] { return vo_stats(0, 0).shown >= 24; }));
     const sim::VoStats live = vo_stats(0, 0);
     EXPECT_EQ(live.shown, 24u);
     EXPECT_EQ(live.stamped, 24u);
@@ -100,8 +100,8 @@ TEST_F(DecodeTest, LiveFramesReachTheOutputInOrderAndChainedFramesAreReassembled
     f->total += 100;
     g_pDecoder->DispatchFrameToList(f);
     free_frame(f);
-    ASSERT_TRUE(wait_for([&] { return out.text().find("DecodeStreamEntry error .... It's not equal\n") != std::string::npos; }));
-    ASSERT_TRUE(wait_for([&] { return same(video_payloads(), base); }));
+    ASSERT_TRUE(eventually([&] { return out.text().find("DecodeStreamEntry error .... It's not equal\n") != std::string::npos; }));
+    ASSERT_TRUE(eventually([&] { return same(video_payloads(), base); }));
     EXPECT_EQ(vo_stats(0, 0).shown, 24u);
     EXPECT_EQ(g_sync_videc_pts.load(), 2000u);
 }
@@ -122,7 +122,7 @@ TEST_F(DecodeTest, OverTheLimitTheWholeBacklogGoesBeforeTheNextFrame) {
 
 TEST_F(DecodeTest, NoSignalPictureAfter401EmptyPollsAndTheNextFrameRestartsVideo) {
     init_tasks("LivingRoom");
-    ASSERT_TRUE(wait_for(picture_up));
+    ASSERT_TRUE(eventually(picture_up));
     decode::set_decode_timing({1 << 30, std::chrono::microseconds(0), std::chrono::milliseconds(0)});
     start_video();
     decode::stop_decode_threads(); // the test drives the loop itself
@@ -138,7 +138,7 @@ TEST_F(DecodeTest, NoSignalPictureAfter401EmptyPollsAndTheNextFrameRestartsVideo
 
     ASSERT_FALSE(feeder.Step());
     EXPECT_EQ(feeder.IdlePolls(), 0);
-    ASSERT_TRUE(wait_for([&] { return g_pDecoder->m_MsgsHandled.load() > handled && picture_up(); }));
+    ASSERT_TRUE(eventually([&] { return g_pDecoder->m_MsgsHandled.load() > handled && picture_up(); }));
     EXPECT_EQ(state(), 5);
     EXPECT_EQ(g_pDecoder->m_VideoActive.load(), 0);
     EXPECT_EQ(out_status("output"), "1/1");
@@ -152,14 +152,14 @@ TEST_F(DecodeTest, NoSignalPictureAfter401EmptyPollsAndTheNextFrameRestartsVideo
     dispatch(trigger[0], 1);
     const uint32_t before = g_pDecoder->m_MsgsHandled.load();
     ASSERT_TRUE(feeder.Step());
-    ASSERT_TRUE(wait_for([&] { return g_pDecoder->m_MsgsHandled.load() > before; }));
+    ASSERT_TRUE(eventually([&] { return g_pDecoder->m_MsgsHandled.load() > before; }));
     EXPECT_EQ(state(), 6);
     EXPECT_EQ(g_pDecoder->m_PicActive.load(), 0);
     for (size_t i = 0; i < pics.size(); ++i) {
         dispatch(pics[i], 10 + i);
         ASSERT_TRUE(feeder.Step());
     }
-    ASSERT_TRUE(wait_for([] { return vo_stats(0, 0).shown >= 8; }));
+    ASSERT_TRUE(eventually([] { return vo_stats(0, 0).shown >= 8; }));
     EXPECT_EQ(vo_stats(0, 0).shown, 8u);
     EXPECT_EQ(vo_stats(0, 0).first_frame, 100);
     EXPECT_EQ(vo_stats(0, 0).gaps, 0u);
@@ -167,7 +167,7 @@ TEST_F(DecodeTest, NoSignalPictureAfter401EmptyPollsAndTheNextFrameRestartsVideo
 
 TEST_F(DecodeTest, MissingNoSignalPictureKeepsLiveVideoReadyForTheNextFrame) {
     init_tasks("LivingRoom");
-    ASSERT_TRUE(wait_for(picture_up));
+    ASSERT_TRUE(eventually(picture_up));
     start_video();
     decode::stop_decode_threads();
     decode::set_decode_timing({401, std::chrono::microseconds(0), std::chrono::milliseconds(0)});
@@ -175,7 +175,7 @@ TEST_F(DecodeTest, MissingNoSignalPictureKeepsLiveVideoReadyForTheNextFrame) {
     CVideoFeeder feeder(g_pDecoder);
     const uint32_t handled = g_pDecoder->m_MsgsHandled.load();
     for (int i = 0; i < 401; ++i) ASSERT_FALSE(feeder.Step());
-    ASSERT_TRUE(wait_for([&] { return g_pDecoder->m_MsgsHandled.load() > handled; }));
+    ASSERT_TRUE(eventually([&] { return g_pDecoder->m_MsgsHandled.load() > handled; }));
     EXPECT_EQ(state(), 6);
     EXPECT_EQ(g_pDecoder->m_VideoActive.load(), 1);
     EXPECT_EQ(g_pDecoder->m_PicActive.load(), 0);
@@ -183,16 +183,16 @@ TEST_F(DecodeTest, MissingNoSignalPictureKeepsLiveVideoReadyForTheNextFrame) {
         dispatch(p, 1);
         ASSERT_TRUE(feeder.Step());
     }
-    ASSERT_TRUE(wait_for([] { return vo_stats(0, 0).shown >= 3; }));
+    ASSERT_TRUE(eventually([] { return vo_stats(0, 0).shown >= 3; }));
 }
 
 TEST_F(DecodeTest, TimingChangeRetimesTheOutputAndAPictureRequestStopsVideo) {
     init_tasks("LivingRoom");
-    ASSERT_TRUE(wait_for(picture_up));
+    ASSERT_TRUE(eventually(picture_up));
     set_format(10, 1280, 720, 60, 44100);
     start_video();
     for (const auto& p : encode_pictures(1280, 720, 4)) dispatch(p, 1);
-    ASSERT_TRUE(wait_for([] { return vo_stats(0, 0).shown >= 4; }));
+    ASSERT_TRUE(eventually([] { return vo_stats(0, 0).shown >= 4; }));
     EXPECT_EQ(out_status("hdmi_audio_rate"), "44100");
 
     set_format(5, 720, 480, 60, 48000);
@@ -201,13 +201,13 @@ TEST_F(DecodeTest, TimingChangeRetimesTheOutputAndAPictureRequestStopsVideo) {
     EXPECT_EQ(g_pDecoder->m_Width, 720);
     EXPECT_EQ(g_pDecoder->m_Height, 480);
     for (const auto& p : encode_pictures(720, 480, 4)) dispatch(p, 2);
-    ASSERT_TRUE(wait_for([] { return vo_stats(0, 0).shown >= 4 && vo_stats(0, 0).width == 720; }));
+    ASSERT_TRUE(eventually([] { return vo_stats(0, 0).shown >= 4 && vo_stats(0, 0).width == 720; }));
     EXPECT_EQ(vo_stats(0, 0).height, 480);
     EXPECT_EQ(out_status("timing"), "5");
 
     // The transmitter lost its input: the video channel stops, the picture shows at 1080p60.
     send_and_wait(0x7001, 2);
-    ASSERT_TRUE(wait_for(picture_up));
+    ASSERT_TRUE(eventually(picture_up));
     EXPECT_EQ(state(), 2);
     EXPECT_EQ(g_pDecoder->m_VideoActive.load(), 0);
     EXPECT_EQ(out_status("output"), "1/1");
@@ -218,7 +218,7 @@ TEST_F(DecodeTest, TimingChangeRetimesTheOutputAndAPictureRequestStopsVideo) {
 
 TEST_F(DecodeTest, StartVideoWithoutValidTimingWritesTheGpiosOnly) {
     init_tasks("LivingRoom");
-    ASSERT_TRUE(wait_for(picture_up));
+    ASSERT_TRUE(eventually(picture_up));
     VO_SYNC_ATT.store(49);
     const size_t writes = gpio_writes().size();
     EXPECT_EQ(g_pDecoder->StartVideo(), -1);

@@ -1,6 +1,7 @@
 // The whole TX capture path in one process on a simulated board: the chip model, the real
 // detection, the media facade on the software platform and both encode tasks. Pictures and
 // audio frames are taken from consumer lists the way a stream sender takes them.
+#include "support/wait.h"
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -26,12 +27,7 @@ namespace {
 
 constexpr int kCaptureRestarts = 300;
 
-template <class F> bool eventually(F done, std::chrono::seconds limit = 20s) {
-    for (auto end = std::chrono::steady_clock::now() + limit;
-         std::chrono::steady_clock::now() < end; std::this_thread::sleep_for(5ms))
-        if (done()) return true;
-    return done();
-}
+using hdext::test::eventually;
 
 // Takes pictures from `list` until one decodes; returns its size.
 std::pair<int, int> decoded_size(frame_buff_head* list) {

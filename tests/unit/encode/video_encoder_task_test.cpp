@@ -1,5 +1,6 @@
 // The video encode task: picture fan-out to the consumer lists, drop-all, list hand-out and
 // release, statistics, and the stream thread against the recording platform.
+#include "support/wait.h"
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -99,12 +100,7 @@ TEST_F(VideoTask, ListsAreHandedOutLowestFirstAndReleasedWithTheirFrames) {
     EXPECT_EQ(payloads_in_use(), 0);
 }
 
-template <class F> bool eventually(F done) {
-    for (auto end = std::chrono::steady_clock::now() + 20s; std::chrono::steady_clock::now() < end;
-         std::this_thread::sleep_for(1ms))
-        if (done()) return true;
-    return done();
-}
+using hdext::test::eventually;
 
 TEST_F(VideoTask, StreamThreadWaitsOnTheDescriptorAndIdlesWhileTheEncoderIsOff) {
     task.SetTiming(1ms, 20ms);

@@ -1,5 +1,6 @@
 // The listener on a simulated board: one whole detection sequence per notification byte,
 // never two at once, also while the audio task re-checks the rate.
+#include "support/wait.h"
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -69,12 +70,7 @@ struct ListenerBench : HdmiBench {
     void notify(int bytes) { ASSERT_EQ(::write(fifo_w, "xxxx", bytes), bytes); }
 };
 
-template <class F> bool eventually(F done) {
-    for (auto end = std::chrono::steady_clock::now() + 20s; std::chrono::steady_clock::now() < end;
-         std::this_thread::sleep_for(2ms))
-        if (done()) return true;
-    return done();
-}
+using hdext::test::eventually;
 
 TEST_F(ListenerBench, TwoQuickNotificationsRunTwoWholeSequencesOneAfterTheOther) {
     plug("1920x1080p60 audio=48000");

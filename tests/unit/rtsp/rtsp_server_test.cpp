@@ -12,6 +12,7 @@
 
 #include "rtsp/rtsp_server.h"
 #include "rtsp_test_util.h"
+#include "support/wait.h"
 
 using namespace rtsp_test;
 
@@ -19,14 +20,7 @@ namespace {
 
 constexpr int kFps = 30;
 
-bool eventually(const std::function<bool()>& pred, int guard_s = 30) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(guard_s);
-    while (std::chrono::steady_clock::now() < end) {
-        if (pred()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return pred();
-}
+using hdext::test::eventually;
 
 class Restream : public ::testing::Test {
 protected:

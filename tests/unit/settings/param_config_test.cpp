@@ -38,8 +38,7 @@ TEST_F(ParamStoreTest, PinCodeIsGeneratedOnceAndKept) {
 TEST_F(ParamStoreTest, FirstRxStartKeepsTheUnpairedName) {
     start(EQUIPMENT_MODEL_RX, "02:00:5e:0a:1b:2c");
     EXPECT_EQ(wifi()["ssid"], "QUENDOR_DEFAULT");
-    ABS_WIFI_AP_CONFIG_t w{};
-    CParamConfig::Instance()->GetWifiInfo(&w);
+    const ABS_WIFI_AP_CONFIG_t w = held_wifi();
     EXPECT_STREQ(w.ssid, "QUENDOR_DEFAULT");
 }
 
@@ -109,8 +108,7 @@ TEST_F(ParamStoreTest, OverlongStoredTextIsCutToTheField) {
     std::string longname(80, 'N');
     board->put("/userdata/wifi.ini", "[AP]\nssid=" + longname + "\npassword=" + longname + "\n");
     start(EQUIPMENT_MODEL_RX);
-    ABS_WIFI_AP_CONFIG_t w{};
-    CParamConfig::Instance()->GetWifiInfo(&w);
+    const ABS_WIFI_AP_CONFIG_t w = held_wifi();
     EXPECT_EQ(std::string(w.ssid), std::string(35, 'N'));
     EXPECT_EQ(std::string(w.password), std::string(35, 'N'));
 }
@@ -122,7 +120,6 @@ TEST_F(ParamStoreTest, UnwritableSettingsDirectoryKeepsDefaultsInMemory) {
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_NE(err.find("WriteIniFile : /userdata/system.ini FAILD"), std::string::npos);
     EXPECT_NE(err.find("WriteIniFile : /userdata/wifi.ini FAILD"), std::string::npos);
-    ABS_WIFI_AP_CONFIG_t w{};
-    CParamConfig::Instance()->GetWifiInfo(&w);
+    const ABS_WIFI_AP_CONFIG_t w = held_wifi();
     EXPECT_STREQ(w.ssid, "QUENDOR_DEFAULT");
 }

@@ -73,8 +73,7 @@ TEST_F(ParamMessages, CredentialsThatWouldNotReadBackAreRefusedAndTheStoredOnesK
                   std::string::npos);
         EXPECT_EQ(board->get("/userdata/wifi.ini"), before) << pass;
     }
-    ABS_WIFI_AP_CONFIG_t w{};
-    CParamConfig::Instance()->GetWifiInfo(&w);
+    const ABS_WIFI_AP_CONFIG_t w = held_wifi();
     EXPECT_EQ(std::string(w.ssid), wifi()["ssid"]) << "nothing changed in memory either";
 }
 
@@ -89,11 +88,9 @@ TEST_F(ParamMessages, NewChannelIsStoredAndForwardedToTheNetworkTask) {
     EXPECT_EQ(wifi()["channel"], "149");
     EXPECT_EQ(wifi()["bandwidth"], "1");
     EXPECT_EQ(app_status[31].load(), 149);
-    ABS_WIFI_AP_CONFIG_t w{};
-    CParamConfig::Instance()->GetWifiInfo(&w);
+    const ABS_WIFI_AP_CONFIG_t w = held_wifi();
     EXPECT_EQ(w.channel_in_use, 149);
 
-    drain_network_task();
     auto msgs = network_messages();
     ASSERT_EQ(msgs.size(), 1u);
     EXPECT_EQ(msgs[0].src, kMidParam);
@@ -115,7 +112,6 @@ TEST_F(ParamMessages, SameOrInvalidChannelWritesNothingAndSendsNothing) {
     EXPECT_EQ(board->get("/userdata/wifi.ini"), before);
     EXPECT_TRUE(same_time(mtime_of(f), t0));
     EXPECT_EQ(CParamConfig::Instance()->GetWifiChn(), 36);
-    drain_network_task();
     EXPECT_TRUE(network_messages().empty());
 }
 
@@ -130,7 +126,6 @@ TEST_F(ParamMessages, RxAndHeartbeatChannelsAreStoredWithoutTellingTheNetworkTas
     send(kMsgParamStoreChannel, &ch, 1);
     EXPECT_EQ(wifi()["channel"], "11");
     EXPECT_EQ(app_status[31].load(), 11);
-    drain_network_task();
     EXPECT_TRUE(network_messages().empty());
 }
 

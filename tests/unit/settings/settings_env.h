@@ -14,23 +14,17 @@
 #include "core/task.h"
 #include "settings/param_config.h"
 #include "support/board_root.h"
+#include "support/recording_tasks.h"
 
 namespace hdext::test {
 
-// Pools, message/handler/task pools and the timer task, once per process.
-void settings_core_env();
-
-// The fake network task (module 0x3000): records every message it is sent.
-struct NetMsg {
-    uint32_t src, msg_id, len;
-    std::string data;
-};
-void start_fake_network_task();
-std::vector<NetMsg> network_messages();
-void clear_network_messages();
-// Sends a marker message to the fake network task and waits until it arrived, so every
-// message sent before it has been handled too.
-void drain_network_task();
+// A stand-in network task (module 0x3000) records what the store forwards; reading the
+// messages first waits until everything sent so far has arrived.
+inline std::vector<RecordedMsg> network_messages() { return Recorders::get().messages(kMidNetwork); }
+inline void clear_network_messages() {
+    Recorders::get().drain(kMidNetwork);
+    Recorders::get().clear();
+}
 
 // Section -> key -> value of an INI file's text (no comments in files the store writes).
 std::map<std::string, std::map<std::string, std::string>> parse_ini(const std::string& text);
@@ -45,6 +39,12 @@ protected:
     std::map<std::string, std::string> wifi() { return parse_ini(board->get("/userdata/wifi.ini"))["AP"]; }
     std::map<std::string, std::string> sys() {
         return parse_ini(board->get("/userdata/system.ini"))["sys_info"];
+    }
+    // The Wi-Fi record the store holds in memory.
+    static ABS_WIFI_AP_CONFIG_t held_wifi() {
+        ABS_WIFI_AP_CONFIG_t w{};
+        CParamConfig::Instance()->GetWifiInfo(&w);
+        return w;
     }
     void send(uint32_t id, const void* data, uint32_t len) {
         CParamConfig::Instance()->HandleMessage(id, data, len);

@@ -30,22 +30,25 @@ int zero_crossings(const int16_t* s, size_t n) {
     return c;
 }
 
-class SimAudioIn : public SimBoard {
+// Input (ai) or output (ao) device `dev` opened at `rate`; resampling to or from `other` when set.
+template <bool kIn> class SimAudio : public SimBoard {
   protected:
-    void start(int dev, int rate, uint32_t points, int resample_to) {
+    void start(int dev, int rate, uint32_t points, int other) {
         const ot_aio_attr a = aio(rate, points);
-        ASSERT_EQ(ss_mpi_ai_set_pub_attr(dev, &a), 0);
-        ASSERT_EQ(ss_mpi_ai_enable(dev), 0);
-        ASSERT_EQ(ss_mpi_ai_enable_chn(dev, 0), 0);
-        if (resample_to) {
-            ASSERT_EQ(ss_mpi_ai_enable_resample(dev, 0, resample_to), 0);
+        ASSERT_EQ((kIn ? ss_mpi_ai_set_pub_attr : ss_mpi_ao_set_pub_attr)(dev, &a), 0);
+        ASSERT_EQ((kIn ? ss_mpi_ai_enable : ss_mpi_ao_enable)(dev), 0);
+        ASSERT_EQ((kIn ? ss_mpi_ai_enable_chn : ss_mpi_ao_enable_chn)(dev, 0), 0);
+        if (other) {
+            ASSERT_EQ((kIn ? ss_mpi_ai_enable_resample : ss_mpi_ao_enable_resample)(dev, 0, other), 0);
         }
     }
     void stop(int dev) {
-        ASSERT_EQ(ss_mpi_ai_disable_chn(dev, 0), 0);
-        ASSERT_EQ(ss_mpi_ai_disable(dev), 0);
+        ASSERT_EQ((kIn ? ss_mpi_ai_disable_chn : ss_mpi_ao_disable_chn)(dev, 0), 0);
+        ASSERT_EQ((kIn ? ss_mpi_ai_disable : ss_mpi_ao_disable)(dev), 0);
     }
 };
+using SimAudioIn = SimAudio<true>;
+using SimAudioOut = SimAudio<false>;
 
 TEST_F(SimAudioIn, Frames557At48kArriveAs512At44k1WithAToneWhenTheSourceHasAudio) {
     write("/sim/hdmi-in", "1920x1080p60 audio=48000");
@@ -88,25 +91,8 @@ TEST_F(SimAudioIn, SilenceWithoutSourceAudioOnEitherInput) {
     }
 }
 
-class SimAudioOut : public SimBoard {
-  protected:
-    void start(int dev, int rate, int resample_from) {
-        const ot_aio_attr a = aio(rate, 512);
-        ASSERT_EQ(ss_mpi_ao_set_pub_attr(dev, &a), 0);
-        ASSERT_EQ(ss_mpi_ao_enable(dev), 0);
-        ASSERT_EQ(ss_mpi_ao_enable_chn(dev, 0), 0);
-        if (resample_from) {
-            ASSERT_EQ(ss_mpi_ao_enable_resample(dev, 0, resample_from), 0);
-        }
-    }
-    void stop(int dev) {
-        ASSERT_EQ(ss_mpi_ao_disable_chn(dev, 0), 0);
-        ASSERT_EQ(ss_mpi_ao_disable(dev), 0);
-    }
-};
-
 TEST_F(SimAudioOut, AFullBufferOfThirtyFramesMakesSendWait) {
-    start(1, 48000, 44100);
+    start(1, 48000, 512, 44100);
     std::vector<int16_t> pcm(512);
     for (size_t i = 0; i < pcm.size(); ++i)
         pcm[i] = static_cast<int16_t>(8000 * std::sin(2 * M_PI * 1000 * i / 44100.0));
@@ -138,7 +124,7 @@ TEST_F(SimAudioOut, AFullBufferOfThirtyFramesMakesSendWait) {
 }
 
 TEST_F(SimAudioOut, DeviceAt44k1PlaysFramesAsTheyCome) {
-    start(0, 44100, 0);
+    start(0, 44100, 512, 0);
     std::vector<int16_t> pcm(512, 100);
     ot_audio_frame f{};
     f.bit_width = OT_AUDIO_BIT_WIDTH_16;

@@ -3,51 +3,13 @@
 #include "media/codec.h"
 #include "mpi/mpi.h"
 #include "sim/mpi/sim_control.h"
-#include "sim/mpi/sim_core.h"
-#include "sim/mpi/stamp.h"
 #include "sim_board.h"
+#include "support/platform_pictures.h"
 #include <gtest/gtest.h>
 #include <unistd.h>
-#include <vector>
-
-extern "C" {
-#include <libavutil/frame.h>
-}
 
 namespace hdext::test {
 namespace {
-
-// A 1920x1080 JPEG made by the platform's own encoder.
-std::vector<uint8_t> make_jpeg() {
-    ot_venc_chn_attr a{};
-    a.payload = OT_PT_JPEG;
-    a.max_width = 3840;
-    a.max_height = 2160;
-    a.width = 1920;
-    a.height = 1080;
-    EXPECT_EQ(ss_mpi_venc_create_chn(9, &a), 0);
-    const ot_venc_start_param sp{-1};
-    ss_mpi_venc_start_chn(9, &sp);
-    AVFrame* f = av_frame_alloc();
-    f->format = AV_PIX_FMT_NV12;
-    f->width = 1920;
-    f->height = 1080;
-    av_frame_get_buffer(f, 32);
-    hdext::sim::draw_test_picture(f->data[0], f->linesize[0], f->data[1], f->linesize[1], 1920,
-                                  1080, 0);
-    hdext::sim::venc_sink(0, 9, hdext::sim::Picture{f, false});
-    av_frame_free(&f);
-    std::vector<ot_venc_pack> packs(4);
-    ot_venc_stream s{packs.data(), 4, 0};
-    std::vector<uint8_t> out;
-    if (ss_mpi_venc_get_stream(9, &s, 5000) == 0) {
-        out.assign(s.pack[0].addr, s.pack[0].addr + s.pack[0].len);
-        ss_mpi_venc_release_stream(9, &s);
-    }
-    ss_mpi_venc_stop_chn(9);
-    ss_mpi_venc_destroy_chn(9);
-    return out;
-}
 
 class ReceiverPipelines : public SimBoard {
   protected:
@@ -65,8 +27,8 @@ class ReceiverPipelines : public SimBoard {
 };
 
 TEST_F(ReceiverPipelines, StillPictureThenLiveVideoOnTheHdmiOutput) {
-    const std::vector<uint8_t> jpeg = make_jpeg();
-    ASSERT_GT(jpeg.size(), 100u);
+    const auto jpegs = platform_pictures(OT_PT_JPEG, 1920, 1080, 1);
+    ASSERT_EQ(jpegs.size(), 1u);
 
     // Start-up: the picture pipeline at 1080p60 with 48 kHz HDMI audio.
     ASSERT_EQ(INTF_CodecInit(), 0);
@@ -82,7 +44,7 @@ TEST_F(ReceiverPipelines, StillPictureThenLiveVideoOnTheHdmiOutput) {
     INTF_VDEC_SetDecodeType(1, 1002, 1);
     ASSERT_EQ(INTF_VDEC_Start(1), 0);
     ASSERT_EQ(INTF_SYS_BIND(5, 0, 1, 15, 1, 1), 0);
-    std::vector<uint8_t> buf = jpeg;
+    std::vector<uint8_t> buf = jpegs[0];
     _MEDIA_FRAME_COMM_INFO info{buf.data(), static_cast<uint32_t>(buf.size()), 0};
     ASSERT_EQ(INTF_VDEC_SendStream(1, &info), 0);
     ASSERT_EQ(INTF_VDEC_SendStream(1, &info), 0);
@@ -107,41 +69,12 @@ TEST_F(ReceiverPipelines, StillPictureThenLiveVideoOnTheHdmiOutput) {
     ASSERT_EQ(INTF_SYS_BIND(5, 0, 0, 15, 0, 0), 0);
 
     // Live pictures made by the platform's encoder at 1280x720.
-    ot_venc_chn_attr a{};
-    a.payload = OT_PT_H264;
-    a.max_width = 3840;
-    a.max_height = 2160;
-    a.width = 1280;
-    a.height = 720;
-    a.rc = {1, 100, 1, 50, 50, 6 * 1024};
-    ASSERT_EQ(ss_mpi_venc_create_chn(8, &a), 0);
-    const ot_venc_start_param sp{-1};
-    ss_mpi_venc_start_chn(8, &sp);
-    std::vector<ot_venc_pack> packs(32);
-    for (uint32_t k = 0; k < 10; ++k) {
-        AVFrame* f = av_frame_alloc();
-        f->format = AV_PIX_FMT_NV12;
-        f->width = 1280;
-        f->height = 720;
-        av_frame_get_buffer(f, 32);
-        hdext::sim::draw_test_picture(f->data[0], f->linesize[0], f->data[1], f->linesize[1], 1280,
-                                      720, k);
-        hdext::sim::write_stamp(f->data[0], f->linesize[0], 1280, 720,
-                                hdext::sim::Stamp{k, hdext::sim::now_us()});
-        f->pts = static_cast<int64_t>(hdext::sim::now_us());
-        hdext::sim::venc_sink(0, 8, hdext::sim::Picture{f, false});
-        av_frame_free(&f);
-        ot_venc_stream s{packs.data(), 32, 0};
-        ASSERT_EQ(ss_mpi_venc_get_stream(8, &s, 5000), 0);
-        std::vector<uint8_t> bytes;
-        for (uint32_t i = 0; i < s.pack_cnt; ++i)
-            bytes.insert(bytes.end(), s.pack[i].addr, s.pack[i].addr + s.pack[i].len);
-        ss_mpi_venc_release_stream(8, &s);
+    auto live_pics = platform_pictures(OT_PT_H264, 1280, 720, 10);
+    ASSERT_EQ(live_pics.size(), 10u);
+    for (auto& bytes : live_pics) {
         _MEDIA_FRAME_COMM_INFO v{bytes.data(), static_cast<uint32_t>(bytes.size()), 0};
         ASSERT_EQ(INTF_VDEC_SendStream(0, &v), 0);
     }
-    ss_mpi_venc_stop_chn(8);
-    ss_mpi_venc_destroy_chn(8);
     for (int i = 0; i < 300 && hdext::sim::vo_stats(0, 0).shown < 10; ++i)
         usleep(10000);
     const hdext::sim::VoStats live = hdext::sim::vo_stats(0, 0);
