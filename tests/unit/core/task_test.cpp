@@ -120,12 +120,4 @@ TEST(Tasks, ExhaustedMessagePoolLosesTheMessageButStillWakes) {
 }
 
 
-TEST(Tasks, TickAdvancesInTenMillisecondSteps) {
-    core_env();
-    run_on(get_task_info(kMidTimer), [](THR_TASK*) {});  // past its start-up clock read
-    uint32_t a = get_tick();
-    ASSERT_TRUE(wait_until([a] { return get_tick() - a >= 30; }));
-    EXPECT_EQ((get_tick() - a) % 10, 0u);
-}
-
 }  // namespace

@@ -53,21 +53,6 @@ TEST_F(Facade, SetResolutionAloneTouchesNothing) {
               720u);
 }
 
-TEST_F(Facade, InitBringsUpEightPoolsOfOne4kPicture) {
-    ASSERT_EQ(codec->InitMPP(), 0);
-    EXPECT_EQ(rec().names(), (Names{"ss_mpi_sys_exit", "ss_mpi_vb_exit", "ss_mpi_vb_set_cfg",
-                                    "ss_mpi_vb_init", "ss_mpi_sys_init"}));
-    const auto cfg = rec().find("ss_mpi_vb_set_cfg").as<ot_vb_cfg>();
-    EXPECT_EQ(cfg.max_pool_cnt, 8u);
-    for (int i = 0; i < 8; ++i) {
-        EXPECT_EQ(cfg.common_pool[i].blk_size, 12441600u);
-        EXPECT_EQ(cfg.common_pool[i].blk_cnt, 4u);
-    }
-    rec().reset();
-    codec->ExitMPP();
-    EXPECT_EQ(rec().names(), (Names{"ss_mpi_sys_exit", "ss_mpi_vb_exit"}));
-}
-
 TEST_F(Facade, BindFailurePrintsBothEndsAndReturnsTheCode) {
     rec().results["ss_mpi_sys_bind"] = static_cast<int>(0xa0028004u);
     std::string out = printed(

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <functional>
 #include <thread>
+#include <tuple>
 
 #include "net/dhcp_client.h"
 #include "net_env.h"
@@ -24,8 +25,6 @@ namespace hdext::test {
 namespace {
 
 uint32_t ip(const char* s) { return inet_addr(s); }
-
-std::string capture(const std::string& cmd) { return capture_output(cmd); }
 
 // A scripted server on srv0: sees every discover and request, answers with raw packets.
 class FakeServer {
@@ -175,31 +174,29 @@ TEST_F(DhcpClient, LeaseFromUdhcpdIsAppliedWithMaskRouterAndDns) {
     apply_lease(lease, "route failed %s");
     char addr[INET_ADDRSTRLEN];
     inet_ntop(AF_INET, &lease.offered, addr, sizeof addr);
-    EXPECT_NE(capture("ip -4 addr show wlan0").find(std::string("inet ") + addr + "/24"), std::string::npos);
-    EXPECT_NE(capture("ip route").find("192.168.168.0/24 via 192.168.168.1 dev wlan0"), std::string::npos)
-        << capture("ip route");
+    EXPECT_NE(capture_output("ip -4 addr show wlan0").find(std::string("inet ") + addr + "/24"), std::string::npos);
+    EXPECT_NE(capture_output("ip route").find("192.168.168.0/24 via 192.168.168.1 dev wlan0"), std::string::npos)
+        << capture_output("ip route");
     EXPECT_EQ(board->get("/etc/resolv.conf"), "nameserver 192.168.168.1\nnameserver 192.168.168.2\n");
     EXPECT_EQ(shell->commands().back(), "route add default gw 192.168.168.1");
 }
 
-TEST_F(DhcpClient, NoServerGivesUpAfterEightDiscoversInOnePass) {
+// A silent server costs one pass of eight discovers; one NAKing every request costs ten passes.
+TEST_F(DhcpClient, NoLeaseFromASilentOrNakingServer) {
     NEED_NETNS();
-    FakeServer silent([](int, uint32_t) { return std::vector<std::vector<uint8_t>>{}; });
-    EXPECT_EQ(dhcp_set_ip(&lease, "wlan0"), -1);
-    EXPECT_EQ(silent.discovers(), 8);
-    EXPECT_EQ(silent.requests(), 0);
-}
-
-TEST_F(DhcpClient, ServerNakingEveryRequestCostsTenPasses) {
-    NEED_NETNS();
-    FakeServer nak([](int type, uint32_t xid) {
-        if (type == 1) return std::vector<std::vector<uint8_t>>{reply(xid, "192.168.168.150", opts({53, 1, 2, 54, 4, 192, 168, 168, 1, 255}))};
-        return std::vector<std::vector<uint8_t>>{reply(xid, "0.0.0.0", opts({53, 1, 6, 54, 4, 192, 168, 168, 1, 255}))};
-    });
-    EXPECT_EQ(dhcp_set_ip(&lease, "wlan0"), -1);
-    EXPECT_EQ(nak.discovers(), 10);
-    EXPECT_EQ(nak.requests(), 80);
-    EXPECT_EQ(lease.state, 0);
+    using Packets = std::vector<std::vector<uint8_t>>;
+    const FakeServer::Script silent = [](int, uint32_t) { return Packets{}; };
+    const FakeServer::Script nak = [](int type, uint32_t xid) {
+        return Packets{type == 1 ? reply(xid, "192.168.168.150", opts({53, 1, 2, 54, 4, 192, 168, 168, 1, 255}))
+                                 : reply(xid, "0.0.0.0", opts({53, 1, 6, 54, 4, 192, 168, 168, 1, 255}))};
+    };
+    for (auto [script, discovers, requests] : {std::tuple{silent, 8, 0}, {nak, 10, 80}}) {
+        FakeServer server(script);
+        EXPECT_EQ(dhcp_set_ip(&lease, "wlan0"), -1);
+        EXPECT_EQ(server.discovers(), discovers);
+        EXPECT_EQ(server.requests(), requests);
+        EXPECT_EQ(lease.state, 0);
+    }
 }
 
 TEST_F(DhcpClient, MalformedRepliesAreIgnoredAndMissingOptionsDefault) {

@@ -68,14 +68,6 @@ TEST_F(LinkStart, TransmitterBandFollowsTheStoredChannelButRestartIsAlwaysFiveGi
     EXPECT_NE(board->get(kHostapd5GConf).find("hw_mode=a\nchannel=11\n"), std::string::npos);
 }
 
-TEST_F(LinkStart, UnknownMessagesDoNothing) {
-    settings(EQUIPMENT_MODEL_TX, "KIT", "12345678", 36);
-    int zero = 0;
-    for (uint32_t id : {0x3000u, 0x3005u, 0x2003u, 0x30FFu}) CNetworkTask::Notify(0x1000, id, &zero, 4);
-    drain_tasks();
-    EXPECT_TRUE(shell->commands().empty());
-}
-
 TEST_F(LinkStart, InterfaceUtilities) {
     NEED_NETNS();
     sh("ip link set wlan0 address 02:00:5e:0a:1b:2c");

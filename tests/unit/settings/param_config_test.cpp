@@ -1,6 +1,8 @@
 // First start and restarts of the parameter store on a simulated board.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "periph/app_status.h"
 #include "settings/bitrate.h"
 #include "settings_env.h"
@@ -66,20 +68,17 @@ TEST_F(ParamStoreTest, StoredSettingsAreLoadedNotOverwritten) {
     EXPECT_EQ(app_status[31].load(), 149);
 }
 
+// Only the full 12-character prefix counts; a TX then takes its MAC-derived name.
 TEST_F(ParamStoreTest, ZeltNameFallsBackToDefaultAndChannel36) {
-    board->put("/userdata/wifi.ini", "[AP]\nssid=QUENDOR_ZELT1234\nchannel=157\n");
-    start(EQUIPMENT_MODEL_RX);
-    EXPECT_EQ(wifi()["ssid"], "QUENDOR_DEFAULT");
-    EXPECT_EQ(wifi()["channel"], "36");
-
-    board->put("/userdata/wifi.ini", "[AP]\nssid=QUENDOR_ZELT\nchannel=157\n");
-    start(EQUIPMENT_MODEL_TX, "aa:bb:cc:01:02:ff");
-    EXPECT_EQ(wifi()["ssid"], "QUENDOR_0102FF") << "a TX then takes its MAC-derived name";
-    EXPECT_EQ(wifi()["channel"], "36");
-
-    board->put("/userdata/wifi.ini", "[AP]\nssid=QUENDOR_ZEL\nchannel=157\n");
-    start(EQUIPMENT_MODEL_RX);
-    EXPECT_EQ(wifi()["ssid"], "QUENDOR_ZEL") << "only the full 12-character prefix counts";
+    for (auto [stored, tx, ssid, channel] : {std::tuple{"QUENDOR_ZELT1234", false, "QUENDOR_DEFAULT", "36"},
+                                             {"QUENDOR_ZELT", true, "QUENDOR_0102FF", "36"},
+                                             {"QUENDOR_ZEL", false, "QUENDOR_ZEL", "157"}}) {
+        board->put("/userdata/wifi.ini", std::string("[AP]\nssid=") + stored + "\nchannel=157\n");
+        if (tx) start(EQUIPMENT_MODEL_TX, "aa:bb:cc:01:02:ff");
+        else start(EQUIPMENT_MODEL_RX);
+        EXPECT_EQ(wifi()["ssid"], ssid) << stored;
+        EXPECT_EQ(wifi()["channel"], channel) << stored;
+    }
 }
 
 TEST_F(ParamStoreTest, TxWithoutMacReportsAndStillLeavesTheUnpairedName) {
@@ -93,7 +92,7 @@ TEST_F(ParamStoreTest, TxWithoutMacReportsAndStillLeavesTheUnpairedName) {
     EXPECT_FALSE(board->exists("/userdata/wifi.ini.tmp.77.3"));
 }
 
-TEST_F(ParamStoreTest, UnknownStoredQualityBecomesTwoAndLanguageIsBounded) {
+TEST_F(ParamStoreTest, OutOfRangeStoredValuesAreBoundedAndOverlongTextIsCut) {
     board->put("/userdata/system.ini",
                "[sys_info]\npincode=1111\nquality=9\nmaxclie=7\nfanmode=1\nlanguage=5\n");
     start(EQUIPMENT_MODEL_RX);
@@ -102,10 +101,8 @@ TEST_F(ParamStoreTest, UnknownStoredQualityBecomesTwoAndLanguageIsBounded) {
     EXPECT_EQ(s["maxclie"], "3");
     EXPECT_EQ(s["language"], "0");
     EXPECT_EQ(BitRate.load(), 6);
-}
 
-TEST_F(ParamStoreTest, OverlongStoredTextIsCutToTheField) {
-    std::string longname(80, 'N');
+    const std::string longname(80, 'N');  // overlong stored text is cut to the field
     board->put("/userdata/wifi.ini", "[AP]\nssid=" + longname + "\npassword=" + longname + "\n");
     start(EQUIPMENT_MODEL_RX);
     const ABS_WIFI_AP_CONFIG_t w = held_wifi();

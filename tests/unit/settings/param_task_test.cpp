@@ -146,25 +146,15 @@ TEST_F(ParamMessages, FanSwitchesLine101AndFanAndLanguageAreStored) {
 }
 
 TEST_F(ParamMessages, QualityRestartsVideoOnlyWhenTheStepChanges) {
-    uint8_t q = 2;  // in force since start-up
-    send(kMsgParamQuality, &q, 1);
-    EXPECT_EQ(restarts.load(), 0);
-    q = 0;
-    send(kMsgParamQuality, &q, 1);
-    EXPECT_EQ(restarts.load(), 1);
-    EXPECT_EQ(BitRate.load(), 12);
-    EXPECT_EQ(sys()["quality"], "0");
-    send(kMsgParamQuality, &q, 1);
-    EXPECT_EQ(restarts.load(), 1);
-    q = 1;
-    send(kMsgParamQuality, &q, 1);
-    EXPECT_EQ(restarts.load(), 2);
-    EXPECT_EQ(BitRate.load(), 8);
-    q = 7;  // stored as given, the step stays
-    send(kMsgParamQuality, &q, 1);
-    EXPECT_EQ(restarts.load(), 2);
-    EXPECT_EQ(BitRate.load(), 8);
-    EXPECT_EQ(sys()["quality"], "7");
+    // quality sent, restarts so far, bit rate; 2 is in force since start-up, 7 keeps the step
+    for (auto [q, n, rate] : {std::tuple<uint8_t, int, int>{2, 0, -1}, {0, 1, 12}, {0, 1, 12}, {1, 2, 8}, {7, 2, 8}}) {
+        send(kMsgParamQuality, &q, 1);
+        EXPECT_EQ(restarts.load(), n) << int(q);
+        if (rate >= 0) {
+            EXPECT_EQ(BitRate.load(), rate) << int(q);
+        }
+        EXPECT_EQ(sys()["quality"], std::to_string(q));
+    }
 }
 
 TEST_F(ParamMessages, FactoryResetRestoresDefaultsKeepsPassphraseAndReboots) {

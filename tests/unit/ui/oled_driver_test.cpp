@@ -66,7 +66,7 @@ TEST_F(OledDriverTest, AreasOutsideThePanelDrawNothing) {
     EXPECT_EQ(screen().lit(), 127 * 64);
 }
 
-TEST_F(OledDriverTest, SmallTextAdvancesSixColumnsAndWrapsToTheNextPage) {
+TEST_F(OledDriverTest, TextAdvancesByItsWidthAndWrapsToTheNextLine) {
     app_oled_showstring_6x8_8x16(8, 0, "Link OK", 1);
     auto s = screen();
     EXPECT_TRUE(s.text(8, 0, "Link OK", 1));
@@ -80,11 +80,9 @@ TEST_F(OledDriverTest, SmallTextAdvancesSixColumnsAndWrapsToTheNextPage) {
     app_oled_showstring_6x8_8x16(0, 8, "X", 1);
     app_oled_showstring_6x8_8x16(0, 6, "X", 3);
     EXPECT_TRUE(screen().blank(0, 6, 128, 8));
-}
-
-TEST_F(OledDriverTest, LargeTextWrapsTwoPagesLower) {
-    app_oled_showstring_6x8_8x16(120, 0, "OK", 2);
-    auto s = screen();
+    ASSERT_EQ(app_oled_clear(), 0);
+    app_oled_showstring_6x8_8x16(120, 0, "OK", 2);  // large text wraps two pages lower
+    s = screen();
     EXPECT_TRUE(s.text(120, 0, "O"));
     EXPECT_TRUE(s.text(0, 2, "K"));
     EXPECT_TRUE(s.blank(0, 0, 120, 2));
