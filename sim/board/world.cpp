@@ -235,6 +235,27 @@ int world_up(const World& w, int owner_pid) {
     return start_air_keeper(w, owner_pid);
 }
 
+namespace {
+
+// Kills every process in a named network namespace and waits until they are gone.
+void end_netns_processes(const std::string& ns) {
+    std::vector<int> pids;
+    if (FILE* p = popen(("ip netns pids " + ns + " 2>/dev/null").c_str(), "r")) {
+        int pid = 0;
+        while (std::fscanf(p, "%d", &pid) == 1) pids.push_back(pid);
+        pclose(p);
+    }
+    for (int pid : pids) kill(pid, SIGKILL);
+    for (int i = 0; i < 300; ++i) {
+        bool any = false;
+        for (int pid : pids) any = any || alive(pid);
+        if (!any) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+} // namespace
+
 int world_down(const std::string& base, const std::string& name) {
     const std::string dir = world_dir(base, name);
     std::vector<int> pids;
@@ -257,6 +278,14 @@ int world_down(const std::string& base, const std::string& name) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     int rc = 0;
+    // A laptop plugged into a unit's USB Ethernet port has a namespace of its own beside the
+    // unit, with its DHCP client in it: both go with the world.
+    for (const char* u : kAllUnits) {
+        const std::string laptop = netns_name(name, u) + "-laptop";
+        if (!fs::exists("/run/netns/" + laptop)) continue;
+        end_netns_processes(laptop);
+        if (run({"ip", "netns", "del", laptop}) != 0) rc = -1;
+    }
     for (const char* u : kAllUnits)
         if (fs::exists("/run/netns/" + netns_name(name, u)) && run({"ip", "netns", "del", netns_name(name, u)}) != 0)
             rc = -1;

@@ -155,6 +155,10 @@ TEST_F(Kit, ThreeReceiversShowTheSourceFollowItsFormatAndFindARestartedTransmitt
 class KitRestream : public Kit {
 protected:
     KitRestream() { rx = {"rx1"}; }
+    void TearDown() override {
+        Kit::TearDown();
+        EXPECT_FALSE(std::filesystem::exists("/run/netns/hdx-" + name + "-rx1-laptop")) << "laptop left behind";
+    }
     std::string laptop(const std::string& cmd) {
         return capture("ip netns exec hdx-" + name + "-rx1-laptop timeout 30 " + cmd + " 2>&1");
     }
