@@ -13,6 +13,7 @@
 #include <cstring>
 #include <functional>
 #include <mutex>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -76,11 +77,22 @@ inline uint16_t bound_port(int fd) {
     getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
     return ntohs(a.sin_port);
 }
+// A port for the TX's listeners, below the ephemeral range: between this check and the TX's
+// bind, an outgoing connection (of this test or one running beside it) could otherwise be
+// given the same port.
 inline uint16_t free_port() {
-    const int fd = listen_loopback();
-    const uint16_t p = bound_port(fd);
-    close(fd);
-    return p;
+    static std::mt19937 gen(std::random_device{}());
+    for (;;) {
+        const auto p = static_cast<uint16_t>(std::uniform_int_distribution<int>(10000, 30000)(gen));
+        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_ANY);
+        a.sin_port = htons(p);
+        const bool free = bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+        close(fd);
+        if (free) return p;
+    }
 }
 
 inline hdext::test::TempBoardRoot& board() {
