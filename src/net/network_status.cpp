@@ -11,35 +11,29 @@ CNetworkTask* CNetworkTask::Instance() {
     return instance;
 }
 
-WIRELESS_STATUS_E CNetworkTask::GetWirelessStatus() {
-    std::lock_guard<std::mutex> lock(m_Lock);
-    return m_eStatus;
+namespace {
+
+// Each status is read or written alone under the class lock.
+template <class T>
+T locked_get(const T& v) {
+    std::lock_guard<std::mutex> lock(CNetworkTask::m_Lock);
+    return v;
 }
 
-void CNetworkTask::SetWirelessStatus(WIRELESS_STATUS_E s) {
-    std::lock_guard<std::mutex> lock(m_Lock);
-    m_eStatus = s;
+template <class T>
+void locked_set(T& v, T value) {
+    std::lock_guard<std::mutex> lock(CNetworkTask::m_Lock);
+    v = value;
 }
 
-PAIRING_STATUS_E CNetworkTask::GetPairingStatus() {
-    std::lock_guard<std::mutex> lock(m_Lock);
-    return g_ePairStatus;
-}
+} // namespace
 
-void CNetworkTask::SetPairingStatus(PAIRING_STATUS_E s) {
-    std::lock_guard<std::mutex> lock(m_Lock);
-    g_ePairStatus = s;
-}
-
-GUI_PAIRING_STATUS_E CNetworkTask::GetGuiPairingStatus() {
-    std::lock_guard<std::mutex> lock(m_Lock);
-    return g_eGuiPairStatus;
-}
-
-void CNetworkTask::SetGuiPairingStatus(GUI_PAIRING_STATUS_E s) {
-    std::lock_guard<std::mutex> lock(m_Lock);
-    g_eGuiPairStatus = s;
-}
+WIRELESS_STATUS_E CNetworkTask::GetWirelessStatus() { return locked_get(m_eStatus); }
+void CNetworkTask::SetWirelessStatus(WIRELESS_STATUS_E s) { locked_set(m_eStatus, s); }
+PAIRING_STATUS_E CNetworkTask::GetPairingStatus() { return locked_get(g_ePairStatus); }
+void CNetworkTask::SetPairingStatus(PAIRING_STATUS_E s) { locked_set(g_ePairStatus, s); }
+GUI_PAIRING_STATUS_E CNetworkTask::GetGuiPairingStatus() { return locked_get(g_eGuiPairStatus); }
+void CNetworkTask::SetGuiPairingStatus(GUI_PAIRING_STATUS_E s) { locked_set(g_eGuiPairStatus, s); }
 
 int CNetworkTask::Notify(uint32_t src, uint32_t msgid, const void* data, int len) {
     MSG_INFO msg{src, kNetworkModule, msgid, static_cast<uint32_t>(len), data};

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "support/child_process.h"
+#include "support/world.h"
 
 namespace hdext::test {
 namespace {
@@ -22,45 +23,21 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-std::string read_file(const std::string& p) {
-    std::ifstream in(p);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-std::string capture(const std::string& cmd) {
-    std::string out;
-    FILE* p = popen(cmd.c_str(), "r");
-    char buf[512];
-    while (p && fgets(buf, sizeof buf, p)) out += buf;
-    if (p) pclose(p);
-    return out;
-}
-
+// Status files and the world are read every 100 ms: the kit's processes need the cores.
 template <class P>
 bool wait_until(P pred, std::chrono::seconds guard = 180s) {
-    // Hang guard only, never a timing requirement.
-    for (auto end = Clock::now() + guard; Clock::now() < end; std::this_thread::sleep_for(100ms))
-        if (pred()) return true;
-    return pred();
+    return hdext::test::wait_until(pred, guard, 100ms);
 }
 
 class Kit : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_EQ(geteuid(), 0u) << "the simulated air needs root (network, PID and mount namespaces)";
-        name = "kit" + std::to_string(getpid());
-        board = build_dir() + "/sim/board/hdext-board";
-        dir = capture(board + " world up " + name + " --rx " + std::to_string(rx.size()) + " --owner " +
-                      std::to_string(getpid()));
-        while (!dir.empty() && dir.back() == '\n') dir.pop_back();
-        ASSERT_TRUE(std::filesystem::exists(dir + "/world.conf")) << "world up failed";
+        world.up("kit" + std::to_string(getpid()), rx.size());
+        name = world.name, board = world.board, dir = world.dir;
     }
     void TearDown() override {
         procs.clear();
-        capture(board + " world down " + name);
-        EXPECT_FALSE(std::filesystem::exists(dir));
+        world.down();
     }
     ChildProcess& start(const std::string& unit) {
         procs[unit] = std::make_unique<ChildProcess>(
@@ -96,6 +73,7 @@ protected:
     }
 
     std::vector<std::string> rx = {"rx1", "rx2", "rx3"};
+    World world;
     std::string name, board, dir;
     std::map<std::string, std::unique_ptr<ChildProcess>> procs;
 };
@@ -109,10 +87,10 @@ TEST_F(Kit, ThreeReceiversShowTheSourceFollowItsFormatAndFindARestartedTransmitt
     for (const auto& u : rx) {
         std::filesystem::copy_file(dir + "/tx/userdata/wifi.ini", dir + "/" + u + "/userdata/wifi.ini",
                                    std::filesystem::copy_options::overwrite_existing);
-        capture("bash " + source_dir() + "/scripts/install-res.sh " + dir + "/" + u);
+        capture_output("bash " + source_dir() + "/scripts/install-res.sh " + dir + "/" + u);
         start(u); // together: each station must still take only its own lease
     }
-    capture(board + " hdmi --root " + dir + "/tx 1920x1080p60 audio=48000");
+    capture_output(board + " hdmi --root " + dir + "/tx 1920x1080p60 audio=48000");
     const std::map<std::string, long> zero = {{"rx1", 0}, {"rx2", 0}, {"rx3", 0}};
     ASSERT_TRUE(wait_until([&] { return all_showing(zero, 120); }))
         << procs["tx"]->output() << "\n" << procs["rx1"]->output();
@@ -126,7 +104,7 @@ TEST_F(Kit, ThreeReceiversShowTheSourceFollowItsFormatAndFindARestartedTransmitt
     }
 
     // A new source format re-times every output.
-    capture(board + " hdmi --root " + dir + "/tx 1280x720p60 audio=48000");
+    capture_output(board + " hdmi --root " + dir + "/tx 1280x720p60 audio=48000");
     EXPECT_TRUE(wait_until([&] {
         for (const auto& u : rx)
             if (status(u, "timing") != "10" || status(u, "source") != "video") return false;
@@ -140,7 +118,7 @@ TEST_F(Kit, ThreeReceiversShowTheSourceFollowItsFormatAndFindARestartedTransmitt
     start("tx");
     // The restarted TX learns about the source from the receiver chip's next notification.
     std::this_thread::sleep_for(3s);
-    capture(board + " hdmi --root " + dir + "/tx 1280x720p60 audio=48000");
+    capture_output(board + " hdmi --root " + dir + "/tx 1280x720p60 audio=48000");
     ASSERT_TRUE(wait_until([&] { return all_showing(before, 60); })) << procs["rx1"]->output();
     std::printf("figure: TX restart to every RX showing video again: %.1f s (with its access point's "
                 "start and the source plugged again 3 s after the start)\n",
@@ -154,13 +132,9 @@ TEST_F(Kit, ThreeReceiversShowTheSourceFollowItsFormatAndFindARestartedTransmitt
 // A laptop on the USB Ethernet adapter of an RX plays the kit's stream over RTSP with FFmpeg.
 class KitRestream : public Kit {
 protected:
-    KitRestream() { rx = {"rx1"}; }
-    void TearDown() override {
-        Kit::TearDown();
-        EXPECT_FALSE(std::filesystem::exists("/run/netns/hdx-" + name + "-rx1-laptop")) << "laptop left behind";
-    }
+    KitRestream() { rx = {"rx1"}; } // the world's down() also checks the laptop is gone
     std::string laptop(const std::string& cmd) {
-        return capture("ip netns exec hdx-" + name + "-rx1-laptop timeout 30 " + cmd + " 2>&1");
+        return capture_output("ip netns exec hdx-" + name + "-rx1-laptop timeout 30 " + cmd + " 2>&1");
     }
 };
 
@@ -172,9 +146,9 @@ TEST_F(KitRestream, LaptopPlaysTheReceivedStreamOverRtsp) {
     })) << procs["tx"]->output();
     std::filesystem::copy_file(dir + "/tx/userdata/wifi.ini", dir + "/rx1/userdata/wifi.ini",
                                std::filesystem::copy_options::overwrite_existing);
-    capture("bash " + source_dir() + "/scripts/install-res.sh " + dir + "/rx1");
+    capture_output("bash " + source_dir() + "/scripts/install-res.sh " + dir + "/rx1");
     start("rx1");
-    capture(board + " hdmi --root " + dir + "/tx 1920x1080p60 audio=48000");
+    capture_output(board + " hdmi --root " + dir + "/tx 1920x1080p60 audio=48000");
     ASSERT_TRUE(wait_until([&] { return all_showing({{"rx1", 0}}, 60); })) << procs["rx1"]->output();
 
     ASSERT_EQ(std::system((board + " usb ethernet plug rx1 --world " + name + " >/dev/null").c_str()), 0);

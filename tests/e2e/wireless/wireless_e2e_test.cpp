@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "support/child_process.h"
+#include "support/world.h"
 
 namespace hdext::test {
 namespace {
@@ -20,39 +21,18 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-std::string read_file(const std::string& p) {
-    std::ifstream in(p);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 std::string capture(const std::string& cmd) { return capture_output(cmd); }
-
-template <class P>
-bool wait_until(P pred, std::chrono::seconds guard = 120s) {
-    // Hang guard only, never a timing requirement.
-    for (auto end = Clock::now() + guard; Clock::now() < end; std::this_thread::sleep_for(50ms))
-        if (pred()) return true;
-    return pred();
-}
 
 class Air : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_EQ(geteuid(), 0u) << "the simulated air needs root (network, PID and mount namespaces)";
         static int n = 0;
-        name = "w" + std::to_string(getpid()) + "-" + std::to_string(++n);
-        board = build_dir() + "/sim/board/hdext-board";
-        dir = capture(board + " world up " + name + " --rx 1 --owner " + std::to_string(getpid()));
-        while (!dir.empty() && dir.back() == '\n') dir.pop_back();
-        ASSERT_TRUE(std::filesystem::exists(dir + "/world.conf")) << "world up failed";
+        world.up("w" + std::to_string(getpid()) + "-" + std::to_string(++n), 1);
+        name = world.name, board = world.board, dir = world.dir;
     }
     void TearDown() override {
         units.clear();
-        capture(board + " world down " + name);
-        EXPECT_FALSE(std::filesystem::exists(dir));
-        EXPECT_EQ(capture("ip netns list").find("hdx-" + name + "-"), std::string::npos);
+        world.down();
     }
 
     ChildProcess& start(const std::string& unit, const std::string& program,
@@ -112,6 +92,7 @@ protected:
         EXPECT_NE(in_unit("rx1", "busybox ping -c1 -W2 192.168.168.1").find("1 packets received"), std::string::npos);
     }
 
+    World world;
     std::string name, board, dir;
     std::vector<std::unique_ptr<ChildProcess>> units;
 };
