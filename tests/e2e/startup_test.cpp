@@ -37,6 +37,19 @@ protected:
         EXPECT_NE(p, std::string::npos) << "missing: " << needle;
         return p;
     }
+    // Every line is there, each after the one before it.
+    static void expect_in_order(const std::string& text, std::initializer_list<std::string> lines) {
+        const std::string* before = nullptr;
+        size_t pos = 0;
+        for (const auto& line : lines) {
+            const size_t p = at(text, line);
+            if (before) {
+                EXPECT_LT(pos, p) << "\"" << *before << "\" before \"" << line << "\"";
+            }
+            before = &line;
+            pos = p;
+        }
+    }
 
     hdext::test::TempBoardRoot board;
     std::string bin;
@@ -48,26 +61,11 @@ TEST_F(Startup, TransmitterStartsInTheFixedOrder) {
     board.put("/home/tx", "");
     auto p = launch();
     ASSERT_TRUE(p->wait_for_output(kTxLastStep)) << p->output();
-    std::string out = p->output();
-    size_t main_line = at(out, "###### ###### main pid=");
-    size_t banner = at(out, kTxBanner);
-    size_t params = at(out, "Parameter module initialize ..............");
-    size_t params_done = at(out, "g_pParamConfig->Init finish");
-    size_t codec = at(out, "start-up: INTF_CodecInit");
-    size_t venc = at(out, "start-up: Quendor_Init_enVideo_Task");
-    size_t net = at(out, "start-up: Init_Network");
-    size_t hdmi = at(out, "start-up: Lt6911Create");
-    size_t sender = at(out, "start-up: CreateSender");
-    size_t sdi = at(out, kTxLastStep);
-    EXPECT_LT(main_line, banner);
-    EXPECT_LT(banner, params);
-    EXPECT_LT(params, params_done);
-    EXPECT_LT(params_done, codec) << "settings are loaded before the first media step";
-    EXPECT_LT(codec, venc);
-    EXPECT_LT(venc, net);
-    EXPECT_LT(net, hdmi) << "the network task exists before the HDMI detector starts";
-    EXPECT_LT(hdmi, sender);
-    EXPECT_LT(sender, sdi);
+    // Settings load before the first media step; the network task exists before the HDMI detector.
+    expect_in_order(p->output(), {"###### ###### main pid=", kTxBanner, "Parameter module initialize ..............",
+                                  "g_pParamConfig->Init finish", "start-up: INTF_CodecInit",
+                                  "start-up: Quendor_Init_enVideo_Task", "start-up: Init_Network",
+                                  "start-up: Lt6911Create", "start-up: CreateSender", kTxLastStep});
 
     // Settings created, unit named from its MAC.
     EXPECT_NE(board.get("/userdata/wifi.ini").find("ssid=QUENDOR_0A1B2C\n"), std::string::npos);
@@ -84,20 +82,10 @@ TEST_F(Startup, TransmitterStartsInTheFixedOrder) {
 TEST_F(Startup, ReceiverStartsInTheFixedOrder) {
     auto p = launch();
     ASSERT_TRUE(p->wait_for_output(kRxLastStep)) << p->output();
-    std::string out = p->output();
-    size_t params_done = at(out, "g_pParamConfig->Init finish");
-    size_t codec = at(out, "start-up: INTF_CodecInit");
-    size_t vdec = at(out, "start-up: Quendor_Init_deVideo_Task");
-    size_t adec = at(out, "start-up: Quendor_Init_deAudio_Task");
-    size_t osd = at(out, "start-up: app_osd_manager_init");
-    size_t net = at(out, "start-up: Init_Network");
-    size_t recv = at(out, kRxLastStep);
-    EXPECT_LT(params_done, codec);
-    EXPECT_LT(codec, vdec);
-    EXPECT_LT(vdec, adec);
-    EXPECT_LT(adec, osd);
-    EXPECT_LT(osd, net);
-    EXPECT_LT(net, recv) << "decode tasks are set up before the receiver is created";
+    // Decode tasks are set up before the receiver is created.
+    expect_in_order(p->output(), {"g_pParamConfig->Init finish", "start-up: INTF_CodecInit",
+                                  "start-up: Quendor_Init_deVideo_Task", "start-up: Quendor_Init_deAudio_Task",
+                                  "start-up: app_osd_manager_init", "start-up: Init_Network", kRxLastStep});
 
     EXPECT_NE(board.get("/userdata/wifi.ini").find("ssid=QUENDOR_DEFAULT\n"), std::string::npos);
     EXPECT_NE(board.get("/sim/gpio.log").find("/sys/class/gpio/gpio103/direction in\n"),
