@@ -14,6 +14,8 @@ int position(int ch) {
 }
 } // namespace
 
+bool channel_supported(int channel) { return position(channel) >= 0; }
+
 void CParamConfig::take_stepping_state() {
     if (m_stepTaken) return;
     m_stepTaken = true;

@@ -110,5 +110,9 @@ int CreateParamTask(CParamConfig* config);
 // False, with a message on standard error, when a text field could not be stored and read back.
 bool wifi_storable(const ABS_WIFI_AP_CONFIG_t& w);
 
+// True for a channel of the supported 5 GHz set (the stepping and calibration table): the
+// only channels the unit may store or move its link to. Any thread.
+bool channel_supported(int channel);
+
 // Quality step to bit rate in Mbit/s: 0 -> 12, 1 -> 8, 2 -> 6; -1 for any other value.
 int quality_to_bitrate(int quality);
