@@ -1,6 +1,7 @@
 // Heartbeat and control connection (port 9990): 108-byte messages once a second each way.
-// TX: the acceptor, a dispatcher per connection, a client thread per receiver or app.
-// RX: a sending and a receiving thread per link (started by the receiver).
+// TX: the acceptor, one dispatcher for the connections that owe their first message, a client
+// thread per receiver or app. RX: a sending and a receiving thread per link (started by the
+// receiver).
 #pragma once
 #include <atomic>
 #include <cstdint>
@@ -16,7 +17,9 @@ struct HB_CONN_ARG {
 };
 
 void* HB_ProcessTX(void* slots);
-void* judge_device_info(void* arg);
+// The dispatcher thread: reads the first message of every waiting connection (see
+// await_first_message) and judges each one complete.
+void* judge_device_info(void*);
 void* send_rx_info(void* arg);
 void* HB_RX_send_data(void* arg);
 void* HB_RX_recv_data(void* arg);
@@ -46,4 +49,30 @@ namespace hdext::stream {
 void fill_input_fields(uint8_t* msg);
 // Clears status byte 14 once a client thread has been started.
 void client_thread_started();
+
+// Hands a heartbeat connection that passed the acceptor's checks to the dispatcher, which
+// owns it from here: it is judged once its first message is in, and closed when the peer
+// closes it, when the whole message is not in within the first-message time, or when its
+// address already has kPendingPerAddress connections waiting. Past kPendingMax waiting the
+// oldest is closed. Acceptor thread.
+void await_first_message(int fd, uint32_t addr, CSender* slots);
+// The first message's step: a receiver gets a slot and its client thread, an app goes to the
+// app service, anything else is closed. Dispatcher thread.
+void judge_first_message(int fd, uint32_t addr, CSender* slots, const uint8_t* msg);
+// Starts a client thread for a registered slot; when it cannot start, the slot is released
+// and the socket closed. True when it started.
+bool start_client_thread(void* (*fn)(void*), HB_SLOT_ARG* client, const char* what);
+
+// What a TX client thread keeps between the messages of its receiver.
+struct RxClientState {
+    uint32_t addr;         // network order
+    int settings_channel;  // the stored channel last seen
+    int channel;           // the channel this receiver is told
+    int refused;           // the unsupported channel last refused (said once)
+};
+// Turns a receiver's message into the TX's reply, in place: a channel change is taken only
+// for a supported channel (then posted to the parameter store), the signal level goes into
+// the client table, the input fields, channel, client number and version are filled in.
+// Client thread.
+void answer_receiver(uint8_t* msg, RxClientState& st);
 } // namespace hdext::stream

@@ -119,6 +119,63 @@ TEST_F(TxTest, AppPairsByPinSlowerAfterEachWrongOneAndIsRememberedUntilTheListGo
     EXPECT_LT(Clock::now() - sent, 800ms);
 }
 
+TEST_F(TxTest, WrongPinsFromManyAddressesBrakeTheWholeTxAndAnAbandonedPairingEndsAtOnce) {
+    std::filesystem::create_directories(board().host("/etc"));
+    std::filesystem::remove(board().host("/etc/uuidList"));
+    const uint16_t port = hdext::stream::config().hb_port;
+    // Four pairings at most; a fifth app is turned away.
+    std::vector<int> apps;
+    for (int i = 0; i < 5; ++i) {
+        apps.push_back(keep(connect_from(("127.0.0.3" + std::to_string(i)).c_str(), port)));
+        ASSERT_TRUE(send_bytes(apps.back(), app_hello()));
+    }
+    EXPECT_TRUE(closed_by_peer(apps.back()));
+    apps.pop_back();
+    // Seven wrong PINs from four addresses: from the third on, each next one waits for the
+    // brake, 0.1 s doubling here. A judged PIN shows as the next pairing request.
+    std::vector<Clock::time_point> judged;
+    std::vector<pollfd> p;
+    for (int fd : apps) p.push_back(pollfd{fd, POLLIN, 0});
+    std::vector<bool> asked(apps.size());
+    while (judged.size() < 7) {
+        ASSERT_GT(poll(p.data(), p.size(), 10000), 0) << "no PIN judged after " << judged.size();
+        for (size_t i = 0; i < p.size(); ++i) {
+            if (!p[i].revents) continue;
+            ASSERT_TRUE(is_pair_request(next_message(p[i].fd)));
+            if (asked[i]) judged.push_back(Clock::now());
+            asked[i] = true;
+            send_bytes(p[i].fd, pin_reply(wrong_pin()));
+        }
+    }
+    std::sort(judged.begin(), judged.end());
+    for (int i = 3; i < 7; ++i) EXPECT_GE(judged[i] - judged[i - 1], 100ms * (1 << (i - 3)) * 9 / 10) << i;
+    for (int fd : apps) drop(fd);
+    ASSERT_TRUE(wait_until([] { return threads_named("app_pair_info") == 0; }));
+
+    // The brake now holds the next PIN 1.6 s: an app that leaves meanwhile frees its thread at once.
+    int app = keep(connect_from("127.0.0.40", port));
+    send_bytes(app, app_hello());
+    ASSERT_TRUE(is_pair_request(next_message(app)));
+    send_bytes(app, pin_reply(wrong_pin()));
+    ASSERT_TRUE(wait_until([] { return threads_named("app_pair_info") == 1; }));
+    drop(app);
+    EXPECT_TRUE(wait_until([] { return threads_named("app_pair_info") == 0; }, 800ms));
+    // The right PIN still pairs, and releases the brake.
+    app = keep(connect_from("127.0.0.41", port));
+    send_bytes(app, app_hello());
+    ASSERT_TRUE(is_pair_request(next_message(app)));
+    send_bytes(app, pin_reply(the_pin()));
+    EXPECT_EQ(hb::type(next_message(app).data()), hb::kTypeAppStatus);
+    std::filesystem::remove(board().host("/etc/uuidList"));
+    app = keep(connect_from("127.0.0.42", port));
+    send_bytes(app, app_hello());
+    ASSERT_TRUE(is_pair_request(next_message(app)));
+    send_bytes(app, pin_reply(wrong_pin()));
+    const auto sent = Clock::now();
+    ASSERT_TRUE(is_pair_request(next_message(app)));
+    EXPECT_LT(Clock::now() - sent, 100ms);
+}
+
 } // namespace
 
 namespace {

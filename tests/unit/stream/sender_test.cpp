@@ -12,14 +12,6 @@ using namespace stream_test;
 
 namespace {
 
-std::string stdout_of(const std::function<void()>& fn) {
-    std::fflush(stdout);
-    testing::internal::CaptureStdout();
-    fn();
-    std::fflush(stdout);
-    return testing::internal::GetCapturedStdout();
-}
-
 TEST_F(TxTest, RefusalsCloseTheConnectionAndSlotsFollowTheLink) {
     const uint16_t hb_port = hdext::stream::config().hb_port;
     std::string out = stdout_of([&] {

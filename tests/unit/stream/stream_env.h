@@ -9,12 +9,16 @@
 #include <unistd.h>
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <mutex>
 #include <random>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -95,6 +99,27 @@ inline uint16_t free_port() {
     }
 }
 
+// The thread whose start the stream code is told failed ("" for none).
+inline std::atomic<const char*>& refused_thread() {
+    static std::atomic<const char*> what{""};
+    return what;
+}
+
+// Threads of this process with the given name (pthread_setname_np), and open descriptors.
+inline int threads_named(const std::string& name) {
+    int n = 0;
+    for (const auto& t : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream comm(t.path() / "comm");
+        std::string c;
+        std::getline(comm, c);
+        n += c == name;
+    }
+    return n;
+}
+inline int open_fds() {
+    return static_cast<int>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}));
+}
+
 inline hdext::test::TempBoardRoot& board() {
     static auto* b = new hdext::test::TempBoardRoot; // threads use the board until exit
     return *b;
@@ -127,7 +152,13 @@ inline void stream_env() {
         c.wait_retry = 50ms;
         c.pin_wait_first = 100ms;
         c.pin_wait_max = 800ms;
+        c.pin_brake_first = 100ms;
+        c.pin_brake_max = 1600ms;
+        c.first_message = 1500ms;
         hdext::stream::set_config(c);
+        hdext::stream::StreamHooks h;
+        h.thread_refused = [](const char* what) { return refused_thread().load() == std::string_view(what); };
+        hdext::stream::set_hooks(h);
         register_task(kMidVideoDecode, nullptr, recorder_init, 0);
         register_task(kMidParam, nullptr, recorder_init, 0);
         return true;
