@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <mutex>
 #include <vector>
@@ -37,6 +38,7 @@ struct Waiting {
 // Connections handed over by the acceptor, not yet taken by the dispatcher.
 struct Inbox {
     std::mutex lock;
+    std::condition_variable taken;
     std::vector<HB_CONN_ARG> items;
     int wake = -1; // eventfd
     bool running = false;
@@ -97,8 +99,12 @@ void await_first_message(int fd, uint32_t addr, CSender* slots) {
     static LogBrake busy;
     Inbox& in = inbox();
     {
-        std::lock_guard<std::mutex> g(in.lock);
-        if (dispatcher_running(in) && static_cast<int>(in.items.size()) < kPendingMax) {
+        // A dispatcher behind with its work holds the acceptor back (the kernel's backlog
+        // takes the rest) for a while, not for ever.
+        std::unique_lock<std::mutex> g(in.lock);
+        if (dispatcher_running(in) && in.taken.wait_for(g, std::chrono::seconds(1), [&] {
+                return static_cast<int>(in.items.size()) < kPendingMax;
+            })) {
             in.items.push_back(HB_CONN_ARG{fd, addr, slots});
             const uint64_t one = 1;
             if (write(in.wake, &one, sizeof one) < 0) {
@@ -157,6 +163,7 @@ void* judge_device_info(void*) {
             }
             std::lock_guard<std::mutex> g(in.lock);
             arrived.swap(in.items);
+            in.taken.notify_one();
         }
         for (const HB_CONN_ARG& c : arrived) admit(waiting, c);
         arrived.clear();

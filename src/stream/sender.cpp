@@ -89,14 +89,13 @@ int CSender::SendAud() {
     }
     frame_buff* a = frame_dequeue(m_pAudioList);
     if (!a) return kSendIdle;
-    static hdext::stream::Episode oversize;
-    int ret;
+    int ret = 0;
     if (a->total > static_cast<uint32_t>(kStreamChunk)) {
         // One packet carries a whole audio frame; a larger one is lost, not the connection.
-        if (oversize.begin()) std::printf("audio frame of %u bytes dropped: more than one packet holds\n", a->total);
-        ret = 0;
+        if (!m_audioTooLarge) std::printf("audio frame of %u bytes dropped: more than one packet holds\n", a->total);
+        m_audioTooLarge = true;
     } else {
-        oversize.end();
+        m_audioTooLarge = false;
         ret = !m_pProtocol ? -1 : m_pProtocol->Send_Framebuff(m_sock, static_cast<int>(a->len), FU_ENTIRE, a);
     }
     free_audio_frame(a);
@@ -243,8 +242,8 @@ void* AcceptClientProc(void* arg) {
         frame_buff_head* audio = g_pAEncoder ? g_pAEncoder->GetFrameHead() : nullptr;
         if (audio) std::printf("get AEnc framehead success\n");
         if (!video || !audio) {
-            give_back(slot, gen, fd, video, audio);
             lists_brake.say([] { std::printf("can not get frame head\n"); });
+            give_back(slot, gen, fd, video, audio);
             continue;
         }
         std::printf("new socket : %d\n", fd);

@@ -46,6 +46,7 @@ public:
     frame_buff_head* m_pAudioList = nullptr;
     // Registration number: a thread acts on the slot only while it is still its registration.
     uint32_t m_gen = 0;
+    bool m_audioTooLarge = false; // an oversize audio frame was reported (until a good one)
 
     static int32_t m_numClient; // live heartbeat connections (receivers and apps)
 };

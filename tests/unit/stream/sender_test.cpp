@@ -2,6 +2,7 @@
 // clients changes, reply contents, streaming with a stalled receiver.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <thread>
 
 #include "decode/audio_decoder.h"
@@ -97,24 +98,30 @@ TEST_F(TxTest, ClientsAreNumberedInJoiningOrderAndMoveUpWhenOneLeaves) {
 }
 
 TEST_F(TxTest, ChangingTheSupportedClientsEndsEveryClientAndLimitsTheNext) {
+    const uint16_t port = hdext::stream::config().hb_port;
     const int a = register_rx("127.0.0.2");
-    const int b = register_rx("127.0.0.3");
-    const int c = register_rx("127.0.0.4");
+    const int sa = open_stream("127.0.0.2");
+    ASSERT_TRUE(wait_until([] { return slot_states()[0] == SENDER_STATE_STREAMING; }));
     set_supported(2);
-    for (int fd : {a, b, c}) {
-        send_bytes(fd, hb_message(hb::kTypeRx));
-        EXPECT_TRUE(closed_by_peer(fd));
-    }
-    ASSERT_TRUE(wait_until([] { return live_clients() == 0; }));
-    register_rx("127.0.0.2");
+    // The next client takes the freed slot with nothing of the old registration in it: the
+    // old stream is over, and its descriptor is not the slot's to shut down any more.
     register_rx("127.0.0.3");
+    {
+        std::lock_guard<std::mutex> g(g_mutex);
+        EXPECT_EQ(g_pSenderSlots[0].m_sock, 0);
+        EXPECT_EQ(g_pSenderSlots[0].m_streamConnected, 0);
+    }
+    EXPECT_TRUE(closed_by_peer(sa));
+    send_bytes(a, hb_message(hb::kTypeRx));
+    EXPECT_TRUE(closed_by_peer(a));
+    register_rx("127.0.0.4");
     EXPECT_EQ(slot_states(), (std::vector<int>{1, 1, 3}));
-    EXPECT_TRUE(closed_by_peer(keep(connect_from("127.0.0.4", hdext::stream::config().hb_port))));
+    EXPECT_TRUE(closed_by_peer(keep(connect_from("127.0.0.5", port))));
     for (int fd : fds) close(fd);
     fds.clear();
     ASSERT_TRUE(wait_until([] { return live_clients() == 0; }));
     set_supported(0);
-    EXPECT_TRUE(closed_by_peer(keep(connect_from("127.0.0.2", hdext::stream::config().hb_port))));
+    EXPECT_TRUE(closed_by_peer(keep(connect_from("127.0.0.2", port))));
     set_supported(3);
     register_rx("127.0.0.2");
     EXPECT_EQ(slot_states(), (std::vector<int>{1, 0, 0}));
@@ -167,6 +174,20 @@ TEST_F(TxTest, RepliesCarryTheInputChannelAndVersionAndTakeChannelChanges) {
     EXPECT_EQ(seen[0].msg_id, 8196u);
     EXPECT_EQ(seen[0].data, std::string("\x95\0\0\0", 4));
 
+    // A channel outside the supported set changes nothing and is refused once.
+    out = stdout_of([&] {
+        for (int bogus : {200, 200, 0, 165}) {
+            msg[hb::kChannel] = static_cast<uint8_t>(bogus);
+            EXPECT_EQ(exchange(a, msg)[hb::kChannel], 149);
+        }
+    });
+    EXPECT_EQ(lines_with(out, "refused channel 200 from 127.0.0.2"), 1) << out;
+    EXPECT_EQ(lines_with(out, "refused channel 0 from 127.0.0.2"), 1) << out;
+    EXPECT_EQ(lines_with(out, "refused channel 165 from 127.0.0.2"), 1) << out;
+    EXPECT_EQ(lines_with(out, "recv channel"), 0) << out;
+    EXPECT_EQ(app_status[31].load(), 149);
+    EXPECT_EQ(messages(kMidParam).size(), 1u);
+
     // Once the store holds the new channel, every other receiver is told too.
     const int b = register_rx("127.0.0.3");
     EXPECT_EQ(exchange(b, hb_message(hb::kTypeRx))[hb::kChannel], old);
@@ -195,6 +216,59 @@ struct Reader {
     std::thread t;
 };
 
+frame_buff* audio_frame(uint32_t size, uint64_t pts) {
+    frame_buff* au = alloc_audio_frame(size);
+    au->kind = kFrameKindAudio;
+    au->pts = pts;
+    frame_copy_data(au, std::vector<uint8_t>(size, 1).data(), size);
+    return au;
+}
+
+// Both sending threads read the chunks of the same frames at once (TSan watches this one).
+TEST_F(TxTest, TwoReceiversGetFramesOfSeveralPacketsWholeAndAnOversizeAudioFrameIsDropped) {
+    decode_lists();
+    register_rx("127.0.0.2");
+    const int sa = open_stream("127.0.0.2");
+    register_rx("127.0.0.3");
+    const int sb = open_stream("127.0.0.3");
+    ASSERT_TRUE(wait_until([] { return slot_states() == std::vector<int>{2, 2, 0}; }));
+    std::this_thread::sleep_for(50ms); // both sending threads have cleared their lists
+    std::string out;
+    {
+        Reader ra(sa), rb(sb);
+        out = stdout_of([&] {
+            for (uint64_t n = 1; n <= 10; ++n) {
+                frame_buff* f = numbered_frame(150000, n);
+                g_pTaskVENC->PutStreamToList(f);
+                free_frame(f);
+                frame_buff* au = audio_frame(n == 5 ? 150000 : 160, n);
+                g_pAEncoder->DispatchFrame(au);
+                free_audio_frame(au);
+            }
+            ASSERT_TRUE(wait_until([] { return frame_queue_count(g_pDecoder->m_pList) == 20; }));
+            ASSERT_TRUE(wait_until([] { return frame_queue_count(g_pADecoder->m_pList) == 18; }));
+        });
+        shutdown(sa, SHUT_RDWR);
+        shutdown(sb, SHUT_RDWR);
+    }
+    std::map<uint64_t, int> seen;
+    while (frame_buff* f = frame_dequeue(g_pDecoder->m_pList)) {
+        std::vector<uint8_t> bytes(f->total);
+        frame_gather(f, bytes.data(), f->total);
+        EXPECT_EQ(f->total, 150000u);
+        EXPECT_EQ(bytes.back(), static_cast<uint8_t>(f->pts));
+        ++seen[f->pts];
+        free_frame(f);
+    }
+    EXPECT_EQ(seen.size(), 10u);
+    for (auto& [pts, n] : seen) EXPECT_EQ(n, 2) << pts;
+    while (frame_buff* au = frame_dequeue(g_pADecoder->m_pList)) {
+        EXPECT_NE(au->pts, 5u);
+        free_audio_frame(au);
+    }
+    EXPECT_EQ(lines_with(out, "audio frame of 150000 bytes dropped"), 2) << out; // once per receiver
+}
+
 TEST_F(TxTest, AStalledReceiverCostsOnlyItsOwnListAndNeverGetsOldFrames) {
     decode_lists();
     const MEMPOOL_STATS base = pool(kFrameKindVideo, true);
@@ -212,10 +286,7 @@ TEST_F(TxTest, AStalledReceiverCostsOnlyItsOwnListAndNeverGetsOldFrames) {
             g_pTaskVENC->PutStreamToList(f);
             free_frame(f);
             if (n % 10 == 0) {
-                frame_buff* au = alloc_audio_frame(160);
-                au->kind = kFrameKindAudio;
-                au->pts = n;
-                frame_copy_data(au, std::vector<uint8_t>(160, 1).data(), 160);
+                frame_buff* au = audio_frame(160, n);
                 g_pAEncoder->DispatchFrame(au);
                 free_audio_frame(au);
             }
