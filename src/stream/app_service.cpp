@@ -63,10 +63,10 @@ void longer(PinGuard& p, std::chrono::milliseconds first, std::chrono::milliseco
     p.next = now + p.wait;
 }
 
-// Judges a PIN once both its address's wait and the brake allow: the verdict, or nothing and
-// `until` set to when to ask again. Checking and recording in one step, PINs arriving together
-// are still judged one after the other.
-std::optional<bool> judge_pin(uint32_t addr, const uint8_t* pin, const char* right_pin, Clock::time_point* until) {
+} // namespace
+
+std::optional<bool> hdext::stream::judge_pin(uint32_t addr, const uint8_t* pin, const char* right_pin,
+                                            Clock::time_point* until) {
     PinState& ps = pins();
     std::lock_guard<std::mutex> g(ps.lock);
     const Clock::time_point now = Clock::now();
@@ -93,6 +93,8 @@ std::optional<bool> judge_pin(uint32_t addr, const uint8_t* pin, const char* rig
     }
     return false;
 }
+
+namespace {
 
 // Counts a pairing thread in, within its caps; false when it may not start.
 bool pairing_enter(uint32_t addr) {
@@ -197,7 +199,7 @@ void* app_pair_info(void* arg) {
         std::optional<bool> verdict;
         Clock::time_point until;
         // An app that gives up during its wait ends the thread at once.
-        while (!(verdict = judge_pin(conn->addr, reply + hb::kPin, sys.pincode, &until)) &&
+        while (!(verdict = hdext::stream::judge_pin(conn->addr, reply + hb::kPin, sys.pincode, &until)) &&
                hdext::stream::wait_watching(conn->fd, until)) {
         }
         if (!verdict) break;

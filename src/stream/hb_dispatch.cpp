@@ -44,6 +44,10 @@ struct Inbox {
     bool running = false;
 };
 
+// Handed over but not yet taken: past this the acceptor waits (the kernel's backlog holds the
+// rest), so descriptors stay within kPendingMax plus this.
+constexpr size_t kInboxMax = 16;
+
 Inbox& inbox() {
     static auto* in = new Inbox; // used by the detached dispatcher until exit
     return *in;
@@ -103,7 +107,7 @@ void await_first_message(int fd, uint32_t addr, CSender* slots) {
         // takes the rest) for a while, not for ever.
         std::unique_lock<std::mutex> g(in.lock);
         if (dispatcher_running(in) && in.taken.wait_for(g, std::chrono::seconds(1), [&] {
-                return static_cast<int>(in.items.size()) < kPendingMax;
+                return in.items.size() < kInboxMax;
             })) {
             in.items.push_back(HB_CONN_ARG{fd, addr, slots});
             const uint64_t one = 1;

@@ -4,8 +4,10 @@
 // receiver).
 #pragma once
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 
 class CSender;
 
@@ -75,4 +77,15 @@ struct RxClientState {
 // the client table, the input fields, channel, client number and version are filled in.
 // Client thread.
 void answer_receiver(uint8_t* msg, RxClientState& st);
+
+// Judges the PIN of an app's pairing reply once the address's own wait and the brake across
+// all addresses allow: the verdict, or nothing and `until` set to when to ask again. Checked
+// and recorded in one step, so PINs that arrive together are judged one after the other.
+std::optional<bool> judge_pin(uint32_t addr, const uint8_t* pin, const char* right_pin,
+                              std::chrono::steady_clock::time_point* until);
+
+// RX: takes one message of the TX (status bytes, channel, format variables, decode-task
+// messages, the first link). `present_seen`: the input-present value last told, -1 at first.
+// Receiving thread.
+void rx_take_heartbeat(const uint8_t* msg, int& present_seen);
 } // namespace hdext::stream

@@ -237,15 +237,16 @@ TEST_F(TxTest, TwoReceiversGetFramesOfSeveralPacketsWholeAndAnOversizeAudioFrame
     {
         Reader ra(sa), rb(sb);
         out = stdout_of([&] {
-            for (uint64_t n = 1; n <= 10; ++n) {
-                frame_buff* f = numbered_frame(150000, n);
-                g_pTaskVENC->PutStreamToList(f);
-                free_frame(f);
+            // One at a time: both sending threads wait, and take each frame at the same moment.
+            for (int n = 1; n <= 10; ++n) {
                 frame_buff* au = audio_frame(n == 5 ? 150000 : 160, n);
                 g_pAEncoder->DispatchFrame(au);
                 free_audio_frame(au);
+                frame_buff* f = numbered_frame(150000, n);
+                g_pTaskVENC->PutStreamToList(f);
+                free_frame(f);
+                ASSERT_TRUE(wait_until([&] { return frame_queue_count(g_pDecoder->m_pList) == 2 * n; }));
             }
-            ASSERT_TRUE(wait_until([] { return frame_queue_count(g_pDecoder->m_pList) == 20; }));
             ASSERT_TRUE(wait_until([] { return frame_queue_count(g_pADecoder->m_pList) == 18; }));
         });
         shutdown(sa, SHUT_RDWR);
