@@ -25,6 +25,7 @@
 #include "stream/receiver.h"
 #include "stream/sender.h"
 #include "stream/stream_config.h"
+#include "stream/stream_net.h"
 
 namespace {
 

@@ -73,7 +73,7 @@ int Acceptor::next(sockaddr_in* peer) {
         }
         const int err = errno;
         if (transient(err)) {
-            if (err != EAGAIN && err != EINTR) m_transient.say([&] { m_sayError(err); });
+            if (err != EAGAIN && err != EINTR && m_transient.pass()) m_sayError(err);
             continue;
         }
         if (m_exhausted.begin()) {

@@ -63,9 +63,7 @@ bool dispatcher_running(Inbox& in) {
 }
 
 void close_waiting(const Waiting& w, LogBrake& brake, const char* why) {
-    brake.say([&] {
-        std::printf("hb connection of %s closed: %s\n", address_text(w.addr).c_str(), why);
-    });
+    if (brake.pass()) std::printf("hb connection of %s closed: %s\n", address_text(w.addr).c_str(), why);
     t_socket_shutdown(w.fd, SHUT_RDWR);
 }
 

@@ -128,7 +128,7 @@ void* HB_ProcessTX(void* arg) {
         char host[NI_MAXHOST] = {}, serv[NI_MAXSERV] = {};
         getnameinfo(reinterpret_cast<sockaddr*>(&peer), sizeof peer, host, sizeof host, serv, sizeof serv,
                     NI_NUMERICHOST | NI_NUMERICSERV);
-        new_brake.say([&] { DUMP(3, "new HB connection: %s :  %s\n", host, serv); });
+        if (new_brake.pass()) DUMP(3, "new HB connection: %s :  %s\n", host, serv);
         if (!hdext::stream::in_network(host)) {
             refuse(fd, outside_brake, "hb connect ip:  Does not belong to the network segment \n");
             continue;
@@ -158,7 +158,7 @@ void judge_first_message(int fd, uint32_t addr, CSender* slots, const uint8_t* m
         return;
     }
     if (type != hb::kTypeRx) {
-        odd_brake.say([] { DUMP(3, "msg_type error\n"); });
+        if (odd_brake.pass()) DUMP(3, "msg_type error\n");
         t_socket_shutdown(fd, SHUT_RDWR);
         return;
     }
@@ -169,7 +169,7 @@ void judge_first_message(int fd, uint32_t addr, CSender* slots, const uint8_t* m
         if (i >= 0) client = new HB_SLOT_ARG{&slots[i], slots[i].m_gen, fd, addr};
     }
     if (!client) {
-        full_brake.say([] { DUMP(3, "rx client number error\n"); });
+        if (full_brake.pass()) DUMP(3, "rx client number error\n");
         t_socket_shutdown(fd, SHUT_RDWR);
         return;
     }

@@ -11,7 +11,7 @@
 
 namespace hdext::stream {
 
-void LogBrake::say(const std::function<void()>& print) {
+bool LogBrake::pass() {
     unsigned held;
     {
         std::lock_guard<std::mutex> g(m_lock);
@@ -22,14 +22,14 @@ void LogBrake::say(const std::function<void()>& print) {
         m_last = now;
         if (m_tokens < 1) {
             ++m_held;
-            return;
+            return false;
         }
         m_tokens -= 1;
         held = m_held;
         m_held = 0;
     }
     if (held) std::printf("(%u more lines like the next one held back)\n", held);
-    print();
+    return true;
 }
 
 bool start_thread_or(void* (*fn)(void*), void* arg, const char* what, const std::function<void()>& undo) {

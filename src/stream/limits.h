@@ -23,8 +23,8 @@ class LogBrake {
 public:
     explicit LogBrake(int burst = 5, std::chrono::milliseconds every = std::chrono::seconds(1))
         : m_burst(burst), m_every(every), m_tokens(burst) {}
-    // Prints through `print` when a line may go out now.
-    void say(const std::function<void()>& print);
+    // True when a line may go out now (the count held back, if any, is printed first).
+    bool pass();
 
 private:
     std::mutex m_lock;

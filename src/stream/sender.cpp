@@ -214,7 +214,7 @@ void* AcceptClientProc(void* arg) {
         char host[NI_MAXHOST] = {}, serv[NI_MAXSERV] = {};
         getnameinfo(reinterpret_cast<sockaddr*>(&peer), sizeof peer, host, sizeof host, serv, sizeof serv,
                     NI_NUMERICHOST | NI_NUMERICSERV);
-        new_brake.say([&] { DUMP(3, "new tambo connection: %s :  %s\n", host, serv); });
+        if (new_brake.pass()) DUMP(3, "new tambo connection: %s :  %s\n", host, serv);
         if (!hdext::stream::in_network(host)) {
             hdext::stream::refuse(fd, outside_brake, "connect ip:  Does not belong to the network segment \n");
             continue;
@@ -242,7 +242,7 @@ void* AcceptClientProc(void* arg) {
         frame_buff_head* audio = g_pAEncoder ? g_pAEncoder->GetFrameHead() : nullptr;
         if (audio) std::printf("get AEnc framehead success\n");
         if (!video || !audio) {
-            lists_brake.say([] { std::printf("can not get frame head\n"); });
+            if (lists_brake.pass()) std::printf("can not get frame head\n");
             give_back(slot, gen, fd, video, audio);
             continue;
         }

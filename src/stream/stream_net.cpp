@@ -157,7 +157,7 @@ bool wait_watching(int fd, std::chrono::steady_clock::time_point until) {
 }
 
 void refuse(int fd, LogBrake& brake, const char* line) {
-    brake.say([&] { std::fputs(line, stdout); });
+    if (brake.pass()) std::fputs(line, stdout);
     t_socket_shutdown(fd, SHUT_RDWR);
 }
 
