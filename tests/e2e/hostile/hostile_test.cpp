@@ -15,7 +15,6 @@
 #include <sstream>
 #include <thread>
 
-#include "support/board_root.h"
 #include "support/child_process.h"
 #include "support/world.h"
 
@@ -137,9 +136,10 @@ TEST_F(Hostile, TransmitterHoldsItsLimitsAndKeepsServing) {
 
     const int tx = pid_of("tx");
     ASSERT_GT(tx, 0);
+    const auto fds = [&] { return entries("/proc/" + std::to_string(tx) + "/fd"); };
+    const auto threads = [&] { return entries("/proc/" + std::to_string(tx) + "/task"); };
     std::this_thread::sleep_for(3s);
-    const int fds0 = entries("/proc/" + std::to_string(tx) + "/fd");
-    const int threads0 = entries("/proc/" + std::to_string(tx) + "/task");
+    const int fds0 = fds(), threads0 = threads();
     const auto log0 = fs::file_size(tx_log);
     const std::vector<std::string> acceptors = {"HB_ProcessTX", "AcceptClient", "judge_device"};
     const double cpu0 = threads_cpu_s(tx, acceptors);
@@ -154,8 +154,8 @@ TEST_F(Hostile, TransmitterHoldsItsLimitsAndKeepsServing) {
     long frames = shown();
     for (int s = 1; s <= 16; ++s) {
         std::this_thread::sleep_for(1s);
-        fds_max = std::max(fds_max, entries("/proc/" + std::to_string(tx) + "/fd"));
-        threads_max = std::max(threads_max, entries("/proc/" + std::to_string(tx) + "/task"));
+        fds_max = std::max(fds_max, fds());
+        threads_max = std::max(threads_max, threads());
         if (s % 4 == 0) {
             EXPECT_GT(shown(), frames) << "the receiver's picture stood still around second " << s;
             frames = shown();
@@ -192,11 +192,8 @@ TEST_F(Hostile, TransmitterHoldsItsLimitsAndKeepsServing) {
 
     // Back near the baseline within the receive time-out once the attackers are gone.
     const auto back = Clock::now();
-    EXPECT_TRUE(wait_until([&] {
-        return entries("/proc/" + std::to_string(tx) + "/fd") <= fds0 + 2 &&
-               entries("/proc/" + std::to_string(tx) + "/task") <= threads0 + 1;
-    }, 60s)) << entries("/proc/" + std::to_string(tx) + "/fd") << " descriptors, "
-             << entries("/proc/" + std::to_string(tx) + "/task") << " threads";
+    EXPECT_TRUE(wait_until([&] { return fds() <= fds0 + 2 && threads() <= threads0 + 1; }, 60s))
+        << fds() << " descriptors, " << threads() << " threads";
     std::printf("figure: descriptors and threads back to the baseline %.1f s after the attacks ended\n",
                 std::chrono::duration<double>(Clock::now() - back).count());
     std::fflush(stdout); // before the next child is forked
@@ -211,32 +208,6 @@ TEST_F(Hostile, TransmitterHoldsItsLimitsAndKeepsServing) {
     auto& app = run("rx2", "app", {board, "app", "--addr", "192.168.168.1", "--pin", pin, "--count", "1"});
     EXPECT_EQ(app.wait_exit(90), 0) << app.output();
     EXPECT_NE(app.output().find("app: status"), std::string::npos) << app.output();
-}
-
-// A TX started before its Wi-Fi interface exists listens on both ports once it appears.
-TEST(LateInterface, TransmitterListensOnceWlan0Exists) {
-    TempBoardRoot root;
-    fs::create_directories(root.host("/userdata"));
-    root.put("/home/tx", "");
-    root.put("/sys/class/net/wlan0/address", "02:00:5e:0a:1b:2c\n");
-    const std::string bin = root.host("/standins");
-    ASSERT_EQ(std::system(("bash " + source_dir() + "/scripts/make-standins.sh " + bin).c_str()), 0);
-    auto p = launch_unit("hdext", root.dir(), bin, root.host("/out.log"));
-    ASSERT_TRUE(p->wait_for_output("stream: port 9000 not listening yet")) << p->output();
-    ASSERT_TRUE(p->wait_for_output("heartbeat: port 9990 not listening yet")) << p->output();
-    std::this_thread::sleep_for(3s); // a few more attempts, said once
-    const std::string net = "nsenter --net=/proc/" + std::to_string(p->pid()) + "/ns/net ";
-    ASSERT_EQ(capture_output(net + "ip link add wlan0 type veth peer name wlan0p 2>&1; " + net + "ip link set wlan0 up 2>&1"), "");
-    ASSERT_TRUE(p->wait_for_output("stream: listening on port 9000")) << p->output();
-    ASSERT_TRUE(p->wait_for_output("heartbeat: listening on port 9990")) << p->output();
-    std::istringstream out(p->output());
-    int said = 0;
-    for (std::string line; std::getline(out, line);) said += line.find(" bind socket error: No such device") != std::string::npos;
-    EXPECT_EQ(said, 1);
-    // Listening sockets of the unit's network (state 0A) on 9000 (2328) and 9990 (2706).
-    const std::string tcp = read_file("/proc/" + std::to_string(p->pid()) + "/net/tcp");
-    EXPECT_NE(tcp.find(":2328 00000000:0000 0A"), std::string::npos) << tcp;
-    EXPECT_NE(tcp.find(":2706 00000000:0000 0A"), std::string::npos) << tcp;
 }
 
 } // namespace
