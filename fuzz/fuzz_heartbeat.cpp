@@ -15,12 +15,9 @@
 #include <fstream>
 #include <string>
 
-#include "board/board.h"
-#include "board/role.h"
-#include "board/shell.h"
 #include "core/mempool.h"
 #include "core/task.h"
-#include "settings/param_config.h"
+#include "fuzz/fuzz_board.h"
 #include "stream/heartbeat.h"
 #include "stream/receiver.h"
 #include "stream/sender.h"
@@ -30,28 +27,13 @@
 namespace {
 
 struct Unit {
-    std::string root;
+    FuzzBoard board{EQUIPMENT_MODEL_TX};
     CSender slots[kSenderSlots];
     Unit() {
-        char shm[] = "/dev/shm/fuzz-hb-XXXXXX";
-        char tmp[] = "/tmp/fuzz-hb-XXXXXX";
-        const char* d = mkdtemp(shm);
-        if (!d) d = mkdtemp(tmp);
-        if (!d) abort();
-        root = d;
-        std::filesystem::create_directories(root + "/userdata");
-        std::filesystem::create_directories(root + "/etc");
-        std::filesystem::create_directories(root + "/sys/class/net/wlan0");
-        std::ofstream(root + "/sys/class/net/wlan0/address") << "02:00:5e:0a:1b:2c\n";
-        std::ofstream(root + "/etc/uuidList") << std::string(36, 'k') << "\n";
-        setenv("HDEXT_BOARD_ROOT", root.c_str(), 1);
-        hdext::board::reload_root();
-        hdext::board::set_shell(std::make_shared<hdext::board::RecordingShell>());
+        std::filesystem::create_directories(board.root + "/etc");
+        std::ofstream(board.root + "/etc/uuidList") << std::string(36, 'k') << "\n";
         mempool_init();
         init_msg_mgr(64);
-        CParamConfig::Instance()->SetTiming(ParamTiming{std::chrono::milliseconds(0), std::chrono::milliseconds(0)});
-        g_EquipmentModel = EQUIPMENT_MODEL_TX;
-        CParamConfig::Instance()->Init();
         hdext::stream::StreamConfig c;
         c.pin_wait_first = c.pin_wait_max = c.pin_brake_first = c.pin_brake_max = std::chrono::milliseconds(0);
         hdext::stream::set_config(c);
@@ -60,10 +42,6 @@ struct Unit {
         hdext::stream::set_hooks(h);
         pReceiver = new CReceiver(); // link count 0: a first link asks for no stream connection
         pReceiver->Init();
-    }
-    ~Unit() {
-        std::error_code ec;
-        std::filesystem::remove_all(root, ec);
     }
 };
 

@@ -141,11 +141,10 @@ void* judge_device_info(void*) {
                 0, std::chrono::ceil<std::chrono::milliseconds>(first - Clock::now()).count()));
         if (poll(fds.data(), fds.size(), wait_ms) < 0 && errno != EINTR) sleep_for(std::chrono::milliseconds(10));
         const Clock::time_point now = Clock::now();
-        // The connections polled are the first fds.size() - 1 of `waiting`, in order.
         size_t keep = 0;
         for (size_t i = 0; i < waiting.size(); ++i) {
             Waiting& w = waiting[i];
-            const bool owes = i + 1 < fds.size() && fds[i + 1].revents ? read_some(w) : true;
+            const bool owes = fds[i + 1].revents ? read_some(w) : true;
             if (w.got == hb::kLen) {
                 judge_first_message(w.fd, w.addr, w.slots, w.msg);
             } else if (!owes) {
