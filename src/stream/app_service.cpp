@@ -114,8 +114,8 @@ void pairing_leave(uint32_t addr) {
 }
 
 // Registers the app in the first free slot and starts its status thread; closes the socket
-// when none is free or the thread cannot start.
-void register_app(HB_CONN_ARG* conn, const char* refusal) {
+// when none is free or the thread cannot start. True when the thread runs.
+bool register_app(HB_CONN_ARG* conn, const char* refusal) {
     HB_SLOT_ARG* client = nullptr;
     {
         std::lock_guard<std::mutex> g(g_mutex);
@@ -125,9 +125,9 @@ void register_app(HB_CONN_ARG* conn, const char* refusal) {
     if (!client) {
         DUMP(3, "%s", refusal);
         t_socket_shutdown(conn->fd, SHUT_RDWR);
-        return;
+        return false;
     }
-    hdext::stream::start_client_thread(send_app_info, client, "send_app_info");
+    return hdext::stream::start_client_thread(send_app_info, client, "send_app_info");
 }
 
 bool known_app(const uint8_t* first, bool* found) {
@@ -156,7 +156,7 @@ void app_connection(HB_CONN_ARG* conn, const uint8_t* first) {
         return;
     }
     if (found) {
-        register_app(conn, "app client number error\n");
+        if (!register_app(conn, "app client number error\n")) return;
     } else if (!pairing_enter(conn->addr)) {
         hdext::stream::refuse(conn->fd, busy, "app pairing refused: as many pairings run as may\n");
         return;
