@@ -47,9 +47,10 @@ TEST_F(TxTest, UsedUpDescriptorsPauseBothAcceptorsOnceAndWaitingConnectionsAreCl
     int spare[2];
     ASSERT_EQ(pipe(spare), 0);
     const int hb = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0), st = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const auto connect_to = [](int fd, uint16_t port) {
+        const sockaddr_in to = ipv4("127.0.0.1", port);
+        return connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    };
     rlimit old{};
     getrlimit(RLIMIT_NOFILE, &old);
     const std::string out = stdout_of([&] {
@@ -64,14 +65,11 @@ TEST_F(TxTest, UsedUpDescriptorsPauseBothAcceptorsOnceAndWaitingConnectionsAreCl
             }
         };
         // One port at a time: the other acceptor could take the descriptor a spare frees.
-        fill();
-        to.sin_port = htons(hdext::stream::config().hb_port);
-        EXPECT_EQ(connect(hb, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
-        EXPECT_TRUE(closed_by_peer(hb));
-        fill();
-        to.sin_port = htons(hdext::stream::config().stream_port);
-        EXPECT_EQ(connect(st, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
-        EXPECT_TRUE(closed_by_peer(st));
+        for (auto [fd, port] : {std::pair{hb, hdext::stream::config().hb_port}, {st, hdext::stream::config().stream_port}}) {
+            fill();
+            EXPECT_EQ(connect_to(fd, port), 0);
+            EXPECT_TRUE(closed_by_peer(fd));
+        }
         std::this_thread::sleep_for(300ms); // a spinning acceptor would fill the log here
         for (int fd : filler) close(fd);
         setrlimit(RLIMIT_NOFILE, &old);

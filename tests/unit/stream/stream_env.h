@@ -62,16 +62,25 @@ inline void record(THR_TASK* t, MQ_LIST* m) {
 }
 inline void recorder_init(THR_TASK* t) { register_msg_handler(t, record); }
 
+// An IPv4 address and port as sockets take them.
+inline sockaddr_in ipv4(const char* addr, uint16_t port) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    inet_pton(AF_INET, addr, &a.sin_addr);
+    a.sin_port = htons(port);
+    return a;
+}
+inline int bind_to(int fd, const char* addr, uint16_t port) {
+    const sockaddr_in a = ipv4(addr, port);
+    return bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a);
+}
+
 // A listening socket on 127.0.0.1 at any free port, and that port.
 inline int listen_loopback(uint16_t port = 0) {
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int one = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(port);
-    EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    EXPECT_EQ(bind_to(fd, "127.0.0.1", port), 0);
     listen(fd, 4);
     return fd;
 }
@@ -89,11 +98,7 @@ inline uint16_t free_port() {
     for (;;) {
         const auto p = static_cast<uint16_t>(std::uniform_int_distribution<int>(10000, 30000)(gen));
         const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_ANY);
-        a.sin_port = htons(p);
-        const bool free = bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+        const bool free = bind_to(fd, "0.0.0.0", p) == 0;
         close(fd);
         if (free) return p;
     }
@@ -188,14 +193,8 @@ inline bool wait_until(const std::function<bool()>& pred, std::chrono::milliseco
 // A TCP connection from a chosen loopback address (each fake unit has its own).
 inline int connect_from(const char* from, uint16_t port) {
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    inet_pton(AF_INET, from, &a.sin_addr);
-    if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
-        a.sin_port = htons(port);
-        inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
-        if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return fd;
-    }
+    const sockaddr_in to = ipv4("127.0.0.1", port);
+    if (bind_to(fd, from, 0) == 0 && connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0) return fd;
     close(fd);
     return -1;
 }
