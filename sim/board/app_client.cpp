@@ -1,8 +1,5 @@
 // A companion phone app for people and tests: connects to a TX's heartbeat port, pairs with
 // the PINs given (one per pairing request, in order) and prints the status messages it gets.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,7 +11,7 @@
 #include <vector>
 
 #include "sim/board/command.h"
-#include "stream/stream_net.h"
+#include "sim/board/peer.h"
 
 namespace hdext::sim {
 namespace {
@@ -30,20 +27,6 @@ struct Options {
     std::vector<std::string> pins;
     int count = 3;
 };
-
-bool read_message(int fd, uint8_t* m) {
-    size_t got = 0;
-    while (got < static_cast<size_t>(hb::kLen)) {
-        ssize_t r = recv(fd, m + got, hb::kLen - got, 0);
-        if (r <= 0) return false;
-        got += static_cast<size_t>(r);
-    }
-    return true;
-}
-
-bool send_message(int fd, const uint8_t* m) {
-    return send(fd, m, hb::kLen, MSG_NOSIGNAL) == hb::kLen;
-}
 
 std::string field(const uint8_t* m, int off, int len) {
     std::string s(reinterpret_cast<const char*>(m + off), static_cast<size_t>(len));
@@ -75,14 +58,9 @@ int run(int argc, char** argv) {
             std::fprintf(stderr, "%s: a PIN has 4 characters: '%s'\n", argv[0], p.c_str());
             return 2;
         }
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(o.port));
-    if (inet_pton(AF_INET, o.addr.c_str(), &a.sin_addr) != 1 ||
-        connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) < 0) {
+    const int fd = connect_to(o.addr, o.port);
+    if (fd < 0) {
         std::printf("app: cannot connect to %s:%d: %s\n", o.addr.c_str(), o.port, std::strerror(errno));
-        close(fd);
         return 1;
     }
     std::printf("app: connected to %s:%d as %s\n", o.addr.c_str(), o.port, o.uuid.c_str());

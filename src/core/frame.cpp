@@ -245,6 +245,15 @@ int frame_copy_data(frame_buff* frame, const void* src, uint32_t length) {
     return static_cast<int>(done);
 }
 
+void frame_stamp_chunks(frame_buff* frame) {
+    if (!frame || !frame->data) return;
+    uint32_t n = 0;
+    for (frame_buff* c = frame_ctl_of(frame)->chain; c; c = frame_ctl_of(c)->chain) {
+        c->index = ++n;
+        c->pts = frame->pts;
+    }
+}
+
 frame_buff* frame_clone(frame_buff* frame) {
     if (!frame) return nullptr;
     if (!frame->data) return nullptr;

@@ -74,6 +74,9 @@ frame_buff* alloc_audio_frame(uint32_t size);
 // Appends bytes; returns length, a short count when the chunks ran out, or -1 (nothing
 // stored) when length exceeds the size given at allocation. Producer only, before cloning.
 int frame_copy_data(frame_buff* frame, const void* src, uint32_t length);
+// Numbers a frame's chunks in payload order (1, 2, ...) and gives them the frame's pts.
+// Producer only, once the pts is set and before the first clone: clones share the chunks.
+void frame_stamp_chunks(frame_buff* frame);
 // A new record sharing the payload (one more reference), owned by the caller; or nullptr.
 frame_buff* frame_clone(frame_buff* frame);
 // Drops one reference; the last one returns the payload. Video or audio by kind. Any thread.

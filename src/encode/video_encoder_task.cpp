@@ -81,6 +81,7 @@ void CVideoEncoderTask::ReleaseFrameHead(frame_buff_head* list) {
 
 int CVideoEncoderTask::PutStreamToList(frame_buff* frame) {
     const int limit = GetListLimit();
+    frame_stamp_chunks(frame);
     for (int i = 0; i < 3; ++i)
         if (relaxed(m_inUse[i])) frame_fan_out(&m_lists[i], frame, limit);
     return 0;

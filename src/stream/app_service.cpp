@@ -9,8 +9,8 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <string>
-#include <thread>
 #include <cerrno>
 
 #include "app/version.h"
@@ -20,6 +20,7 @@
 #include "periph/input_state.h"
 #include "settings/param_config.h"
 #include "stream/heartbeat.h"
+#include "stream/limits.h"
 #include "stream/sender.h"
 #include "stream/stream_config.h"
 #include "stream/stream_net.h"
@@ -28,80 +29,147 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using hdext::stream::config;
+using hdext::stream::kPairingMax;
+using hdext::stream::kPairingPerAddress;
+using hdext::stream::kPinBrakeAfter;
 
 constexpr const char* kUuidList = "/etc/uuidList";
 constexpr int kUuidRecord = 37;
 
 // Wrong PINs slow their sender down: each address waits before its next PIN is looked at,
-// 1 s after the first miss, doubling up to 8 s; a right PIN clears the wait.
+// 1 s after the first miss, doubling up to 8 s; a right PIN clears the wait. Across all
+// addresses a brake does the same for the whole TX once kPinBrakeAfter wrong PINs came in a
+// row, so many addresses cannot try codes faster than one address.
 struct PinGuard {
     Clock::time_point next{};
     std::chrono::milliseconds wait{0};
 };
-std::mutex g_pinLock;
-std::map<uint32_t, PinGuard>& pin_guards() {
-    static auto* m = new std::map<uint32_t, PinGuard>; // used by detached threads until exit
-    return *m;
+struct PinState {
+    std::mutex lock;
+    std::map<uint32_t, PinGuard> by_address;
+    PinGuard brake;
+    int misses = 0; // wrong PINs in a row, any address
+    // Pairing threads running, in all and per address.
+    int pairing = 0;
+    std::map<uint32_t, int> pairing_of;
+};
+PinState& pins() {
+    static auto* p = new PinState; // used by detached threads until exit
+    return *p;
 }
 
-// When this address's next PIN may be looked at; reserves that turn, so parallel connections
-// from one address are spaced too.
-Clock::time_point pin_turn(uint32_t addr) {
-    std::lock_guard<std::mutex> g(g_pinLock);
-    PinGuard& p = pin_guards()[addr];
-    const Clock::time_point t = std::max(Clock::now(), p.next);
-    p.next = t + p.wait;
-    return t;
+void longer(PinGuard& p, std::chrono::milliseconds first, std::chrono::milliseconds max, Clock::time_point now) {
+    p.wait = p.wait.count() == 0 ? first : std::min(p.wait * 2, max);
+    p.next = now + p.wait;
 }
 
-void pin_result(uint32_t addr, bool right) {
-    std::lock_guard<std::mutex> g(g_pinLock);
-    PinGuard& p = pin_guards()[addr];
-    if (right) {
+} // namespace
+
+std::optional<bool> hdext::stream::judge_pin(uint32_t addr, const uint8_t* pin, const char* right_pin,
+                                            Clock::time_point* until) {
+    PinState& ps = pins();
+    std::lock_guard<std::mutex> g(ps.lock);
+    const Clock::time_point now = Clock::now();
+    // Addresses whose wait ran out long ago need no entry; the map stays small.
+    if (ps.by_address.size() > 256)
+        std::erase_if(ps.by_address, [&](const auto& e) { return e.second.next + config().pin_wait_max < now; });
+    PinGuard& p = ps.by_address[addr];
+    *until = std::max(p.next, ps.brake.next);
+    if (now < *until) return std::nullopt;
+    if (std::memcmp(pin, right_pin, hb::kPinLen) == 0) {
+        if (ps.brake.wait.count()) std::printf("PIN brake released: a right PIN\n");
         p = PinGuard{};
-        return;
+        ps.brake = PinGuard{};
+        ps.misses = 0;
+        return true;
     }
-    p.wait = p.wait.count() == 0 ? config().pin_wait_first : std::min(p.wait * 2, config().pin_wait_max);
-    p.next = std::max(p.next, Clock::now() + p.wait);
+    longer(p, config().pin_wait_first, config().pin_wait_max, now);
+    if (++ps.misses >= kPinBrakeAfter) {
+        const auto before = ps.brake.wait;
+        longer(ps.brake, config().pin_brake_first, config().pin_brake_max, now);
+        if (ps.brake.wait != before)
+            std::printf("PIN brake: %d wrong PINs in a row, one PIN judged every %lld ms\n", ps.misses,
+                        static_cast<long long>(ps.brake.wait.count()));
+    }
+    return false;
+}
+
+namespace {
+
+// Counts a pairing thread in, within its caps; false when it may not start.
+bool pairing_enter(uint32_t addr) {
+    PinState& ps = pins();
+    std::lock_guard<std::mutex> g(ps.lock);
+    if (ps.pairing >= kPairingMax || ps.pairing_of[addr] >= kPairingPerAddress) return false;
+    ++ps.pairing;
+    ++ps.pairing_of[addr];
+    return true;
+}
+
+void pairing_leave(uint32_t addr) {
+    PinState& ps = pins();
+    std::lock_guard<std::mutex> g(ps.lock);
+    --ps.pairing;
+    if (--ps.pairing_of[addr] == 0) ps.pairing_of.erase(addr);
 }
 
 // Registers the app in the first free slot and starts its status thread; closes the socket
-// when none is free. Under g_mutex.
+// when none is free or the thread cannot start. True when the thread runs.
 bool register_app(HB_CONN_ARG* conn, const char* refusal) {
-    const int i = t_set_csender_info(conn->slots, conn->fd, conn->addr);
-    if (i < 0) {
+    HB_SLOT_ARG* client = nullptr;
+    {
+        std::lock_guard<std::mutex> g(g_mutex);
+        const int i = t_set_csender_info(conn->slots, conn->fd, conn->addr);
+        if (i >= 0) client = new HB_SLOT_ARG{&conn->slots[i], conn->slots[i].m_gen, conn->fd, conn->addr};
+    }
+    if (!client) {
         DUMP(3, "%s", refusal);
+        t_socket_shutdown(conn->fd, SHUT_RDWR);
         return false;
     }
-    hdext::stream::start_thread(send_app_info, new HB_SLOT_ARG{&conn->slots[i], conn->slots[i].m_gen, conn->fd, conn->addr});
+    return hdext::stream::start_client_thread(send_app_info, client, "send_app_info");
+}
+
+bool known_app(const uint8_t* first, bool* found) {
+    std::lock_guard<std::mutex> g(g_mutex);
+    const std::string file = hdext::board::path(kUuidList);
+    const int fd = open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        DUMP(3, "OPEN FILE %s FAIL", file.c_str());
+        return false;
+    }
+    char rec[kUuidRecord];
+    *found = false;
+    while (!*found && read(fd, rec, kUuidRecord) == kUuidRecord)
+        *found = std::memcmp(rec, first + hb::kUuid, hb::kUuidLen) == 0;
+    close(fd);
     return true;
 }
 
 } // namespace
 
 void app_connection(HB_CONN_ARG* conn, const uint8_t* first) {
-    bool found = false;
-    {
-        std::lock_guard<std::mutex> g(g_mutex);
-        const std::string file = hdext::board::path(kUuidList);
-        const int fd = open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-        if (fd < 0) {
-            DUMP(3, "OPEN FILE %s FAIL", file.c_str());
-            t_socket_shutdown(conn->fd, SHUT_RDWR);
-            return;
-        }
-        char rec[kUuidRecord];
-        while (!found && read(fd, rec, kUuidRecord) == kUuidRecord)
-            found = std::memcmp(rec, first + hb::kUuid, hb::kUuidLen) == 0;
-        close(fd);
-        if (found) {
-            if (!register_app(conn, "app client number error\n")) {
-                t_socket_shutdown(conn->fd, SHUT_RDWR);
-                return;
-            }
-        }
+    static hdext::stream::LogBrake busy;
+    bool found;
+    if (!known_app(first, &found)) {
+        t_socket_shutdown(conn->fd, SHUT_RDWR);
+        return;
     }
-    if (!found) hdext::stream::start_thread(app_pair_info, new HB_CONN_ARG(*conn));
+    if (found) {
+        if (!register_app(conn, "app client number error\n")) return;
+    } else if (!pairing_enter(conn->addr)) {
+        hdext::stream::refuse(conn->fd, busy, "app pairing refused: as many pairings run as may\n");
+        return;
+    } else {
+        const uint32_t addr = conn->addr;
+        auto* arg = new HB_CONN_ARG(*conn);
+        if (!hdext::stream::start_thread_or(app_pair_info, arg, "app_pair_info", [arg, addr] {
+                t_socket_shutdown(arg->fd, SHUT_RDWR);
+                delete arg;
+                pairing_leave(addr);
+            }))
+            return;
+    }
     hdext::stream::client_thread_started();
 }
 
@@ -112,46 +180,50 @@ void* app_pair_info(void* arg) {
     DUMP(3, "app pair_deal sockfd: %d\n", conn->fd);
     uint8_t req[hb::kLen];
     uint8_t reply[hb::kLen];
-    for (;;) {
+    bool right = false;
+    while (!right) {
         std::memset(req, 0, sizeof req);
         hb::put_type(req, hb::kTypePairRequest);
         if (hdext::stream::send_all(conn->fd, req, hb::kLen) != hb::kLen) {
             DUMP(3, "HB send failed: %d\n", conn->fd);
-            t_socket_shutdown(conn->fd, SHUT_RDWR);
-            delete conn;
-            return nullptr;
+            break;
         }
-        if (Recv_HB_Data(conn->fd, reply, hb::kLen) != hb::kLen) {
-            t_socket_shutdown(conn->fd, SHUT_RDWR);
-            delete conn;
-            return nullptr;
-        }
-        std::this_thread::sleep_until(pin_turn(conn->addr));
+        // The whole reply within the receive time-out, however it is cut up.
+        if (hdext::stream::recv_until(conn->fd, reply, hb::kLen, Clock::now() + config().hb_timeout) != hb::kLen)
+            break;
         ABS_SYS_INFO_CONFIG sys{};
         {
             std::lock_guard<std::mutex> g(g_mutex);
             CParamConfig::Instance()->GetSystemInfo(&sys);
         }
-        const bool right = std::memcmp(reply + hb::kPin, sys.pincode, hb::kPinLen) == 0;
-        pin_result(conn->addr, right);
-        if (right) break;
-    }
-    char record[kUuidRecord] = {};
-    std::strncpy(record, reinterpret_cast<const char*>(reply + hb::kUuid), hb::kUuidLen);
-    record[hb::kUuidLen] = '\n';
-    bool registered;
-    {
-        std::lock_guard<std::mutex> g(g_mutex);
-        const std::string file = hdext::board::path(kUuidList);
-        if (FILE* f = std::fopen(file.c_str(), "a")) {
-            std::fwrite(record, 1, kUuidRecord, f);
-            std::fclose(f);
-        } else {
-            std::printf("open %s failed\n", file.c_str());
+        std::optional<bool> verdict;
+        Clock::time_point until;
+        // An app that gives up during its wait ends the thread at once.
+        while (!(verdict = hdext::stream::judge_pin(conn->addr, reply + hb::kPin, sys.pincode, &until)) &&
+               hdext::stream::wait_watching(conn->fd, until)) {
         }
-        registered = register_app(conn, "app pair client number error\n");
+        if (!verdict) break;
+        right = *verdict;
     }
-    if (!registered) t_socket_shutdown(conn->fd, SHUT_RDWR);
+    pairing_leave(conn->addr);
+    if (right) {
+        char record[kUuidRecord] = {};
+        std::strncpy(record, reinterpret_cast<const char*>(reply + hb::kUuid), hb::kUuidLen);
+        record[hb::kUuidLen] = '\n';
+        {
+            std::lock_guard<std::mutex> g(g_mutex);
+            const std::string file = hdext::board::path(kUuidList);
+            if (FILE* f = std::fopen(file.c_str(), "a")) {
+                std::fwrite(record, 1, kUuidRecord, f);
+                std::fclose(f);
+            } else {
+                std::printf("open %s failed\n", file.c_str());
+            }
+        }
+        register_app(conn, "app pair client number error\n");
+    } else {
+        t_socket_shutdown(conn->fd, SHUT_RDWR);
+    }
     delete conn;
     return nullptr;
 }

@@ -35,11 +35,27 @@ void CloseClientNum(int index) {
     if (index >= 0 && index < kSenderSlots) ClientNum[index] = 0;
 }
 
+namespace {
+// Forgets everything a slot held for a registration (not its state).
+void slot_clear(CSender& s) {
+    s.m_streamConnected = 0;
+    s.m_hbConnected = 0;
+    s.m_addr = 0;
+    s.m_sock = 0;
+    s.m_hbSock = 0;
+    s.m_pProtocol = nullptr;
+    s.m_pVenc = nullptr;
+    s.m_pAenc = nullptr;
+    s.SetFrameHead(nullptr, nullptr);
+}
+} // namespace
+
 int t_set_csender_info(CSender* slots, int hb_sock, uint32_t addr) {
     if (!slots) return -1;
     for (int i = 0; i < kSenderSlots; ++i) {
         CSender& s = slots[i];
         if (s.m_state != SENDER_STATE_FREE) continue;
+        slot_clear(s);
         s.m_state = SENDER_STATE_REGISTERED;
         s.m_hbConnected = 1;
         s.m_hbSock = hb_sock;
@@ -104,19 +120,18 @@ int client_thread_begin(uint32_t addr) {
     return supported_clients();
 }
 
+void slot_release(CSender& s) {
+    wake_socket(s.m_sock); // its sending thread closes it
+    slot_clear(s);
+    ++s.m_gen;
+    if (s.m_state != SENDER_STATE_DISABLED) s.m_state = SENDER_STATE_FREE;
+}
+
 int client_thread_end(CSender* slot, uint32_t gen, int hb_sock, uint32_t addr) {
     int before;
     {
         std::lock_guard<std::mutex> g(g_mutex);
-        if (slot->m_gen == gen) {
-            wake_socket(slot->m_sock); // its sending thread closes it
-            slot->m_sock = 0;
-            slot->m_streamConnected = 0;
-            slot->m_hbSock = 0;
-            slot->m_hbConnected = 0;
-            if (slot->m_state != SENDER_STATE_DISABLED) slot->m_state = SENDER_STATE_FREE;
-            slot->m_addr = 0;
-        }
+        if (slot->m_gen == gen) slot_release(*slot);
         client_leave(addr);
         before = CSender::m_numClient--;
         status_add(7, -1);

@@ -1,10 +1,13 @@
 // Heartbeat and control connection (port 9990): 108-byte messages once a second each way.
-// TX: the acceptor, a dispatcher per connection, a client thread per receiver or app.
-// RX: a sending and a receiving thread per link (started by the receiver).
+// TX: the acceptor, one dispatcher for the connections that owe their first message, a client
+// thread per receiver or app. RX: a sending and a receiving thread per link (started by the
+// receiver).
 #pragma once
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 
 class CSender;
 
@@ -16,7 +19,9 @@ struct HB_CONN_ARG {
 };
 
 void* HB_ProcessTX(void* slots);
-void* judge_device_info(void* arg);
+// The dispatcher thread: reads the first message of every waiting connection (see
+// await_first_message) and judges each one complete.
+void* judge_device_info(void*);
 void* send_rx_info(void* arg);
 void* HB_RX_send_data(void* arg);
 void* HB_RX_recv_data(void* arg);
@@ -46,4 +51,41 @@ namespace hdext::stream {
 void fill_input_fields(uint8_t* msg);
 // Clears status byte 14 once a client thread has been started.
 void client_thread_started();
+
+// Hands a heartbeat connection that passed the acceptor's checks to the dispatcher, which
+// owns it from here: it is judged once its first message is in, and closed when the peer
+// closes it, when the whole message is not in within the first-message time, or when its
+// address already has kPendingPerAddress connections waiting. Past kPendingMax waiting the
+// oldest is closed. Acceptor thread.
+void await_first_message(int fd, uint32_t addr, CSender* slots);
+// The first message's step: a receiver gets a slot and its client thread, an app goes to the
+// app service, anything else is closed. Dispatcher thread.
+void judge_first_message(int fd, uint32_t addr, CSender* slots, const uint8_t* msg);
+// Starts a client thread for a registered slot; when it cannot start, the slot is released
+// and the socket closed. True when it started.
+bool start_client_thread(void* (*fn)(void*), HB_SLOT_ARG* client, const char* what);
+
+// What a TX client thread keeps between the messages of its receiver.
+struct RxClientState {
+    uint32_t addr;         // network order
+    int settings_channel;  // the stored channel last seen
+    int channel;           // the channel this receiver is told
+    int refused;           // the unsupported channel last refused (said once)
+};
+// Turns a receiver's message into the TX's reply, in place: a channel change is taken only
+// for a supported channel (then posted to the parameter store), the signal level goes into
+// the client table, the input fields, channel, client number and version are filled in.
+// Client thread.
+void answer_receiver(uint8_t* msg, RxClientState& st);
+
+// Judges the PIN of an app's pairing reply once the address's own wait and the brake across
+// all addresses allow: the verdict, or nothing and `until` set to when to ask again. Checked
+// and recorded in one step, so PINs that arrive together are judged one after the other.
+std::optional<bool> judge_pin(uint32_t addr, const uint8_t* pin, const char* right_pin,
+                              std::chrono::steady_clock::time_point* until);
+
+// RX: takes one message of the TX (status bytes, channel, format variables, decode-task
+// messages, the first link). `present_seen`: the input-present value last told, -1 at first.
+// Receiving thread.
+void rx_take_heartbeat(const uint8_t* msg, int& present_seen);
 } // namespace hdext::stream

@@ -87,6 +87,75 @@ void* HB_RX_send_data(void*) {
     return nullptr;
 }
 
+namespace hdext::stream {
+
+void rx_take_heartbeat(const uint8_t* msg, int& present_seen) {
+    app_status[14].store(0, std::memory_order_relaxed);
+    app_status[16].store(msg[hb::kClient], std::memory_order_relaxed);
+    app_status[2].store(msg[hb::kTiming], std::memory_order_relaxed);
+
+    const int channel = msg[hb::kChannel];
+    bool moved = false;
+    if (channel) {
+        std::lock_guard<std::mutex> g(HB_mutex);
+        if (channel != sync_channel) {
+            std::printf("recv channel: %d, old channel: %d\n", channel, sync_channel);
+            sync_channel = channel;
+            moved = true;
+        }
+    }
+    if (moved) {
+        const int32_t data[2] = {channel, 0};
+        MSG_INFO m{kMidReceiver, kMidParam, kMsgParamStoreChannel, sizeof data, data};
+        send_msg(&m);
+    }
+
+    const int timing = static_cast<int>(hb::get32(msg, hb::kTiming));
+    const int audio = static_cast<int>(hb::get32(msg, hb::kAudio));
+    const int present = msg[hb::kPresent];
+    MaxW_ATT.store(static_cast<int>(hb::get32(msg, hb::kWidth)), std::memory_order_relaxed);
+    MaxH_ATT.store(static_cast<int>(hb::get32(msg, hb::kHeight)), std::memory_order_relaxed);
+    FrameRate.store(static_cast<int>(hb::get32(msg, hb::kRate)), std::memory_order_relaxed);
+    VO_SYNC_ATT.store(timing, std::memory_order_relaxed);
+
+    if (timing != hb::kNoTiming) {
+        switch (FirstLink.load(std::memory_order_relaxed)) {
+        case 0:
+            g_CurrResolution.store(timing, std::memory_order_relaxed);
+            AudioSampling.store(audio, std::memory_order_relaxed);
+            FirstLink.store(1, std::memory_order_relaxed);
+            if (hooks().start_media) hooks().start_media(1);
+            StartReceiver();
+            break;
+        case 2:
+            FirstLink.store(1, std::memory_order_relaxed);
+            StartReceiver();
+            break;
+        default:
+            break;
+        }
+    }
+    if (timing == hb::kNoTiming || present != 1) {
+        if (present != present_seen) tell_decoder(kMsgDecodeShowPicture, kDecodeNoInput, true);
+        present_seen = present;
+        return;
+    }
+    if (present_seen != 1) {
+        tell_decoder(kMsgDecodeStartVideo, 0, true);
+        g_CurrResolution.store(timing, std::memory_order_relaxed);
+    } else if (g_CurrResolution.load(std::memory_order_relaxed) != timing) {
+        g_CurrResolution.store(timing, std::memory_order_relaxed);
+        tell_decoder(kMsgDecodeRestart, 0, false);
+    }
+    if (audio != AudioSampling.load(std::memory_order_relaxed) && audio != static_cast<int>(hb::kNoAudio)) {
+        AudioSampling.store(audio, std::memory_order_relaxed);
+        tell_decoder(kMsgDecodeSampling, audio, true);
+    }
+    present_seen = 1;
+}
+
+} // namespace hdext::stream
+
 void* HB_RX_recv_data(void*) {
     pthread_setname_np(pthread_self(), "HB_RX_recv");
     std::printf("###### ###### HB_RX_recv_data\n");
@@ -97,70 +166,7 @@ void* HB_RX_recv_data(void*) {
     }
     int present_seen = -1;
     uint8_t msg[hb::kLen];
-    while (Recv_HB_Data(fd, msg, hb::kLen) == hb::kLen) {
-        app_status[14].store(0, std::memory_order_relaxed);
-        app_status[16].store(msg[hb::kClient], std::memory_order_relaxed);
-        app_status[2].store(msg[hb::kTiming], std::memory_order_relaxed);
-
-        const int channel = msg[hb::kChannel];
-        bool moved = false;
-        if (channel) {
-            std::lock_guard<std::mutex> g(HB_mutex);
-            if (channel != sync_channel) {
-                std::printf("recv channel: %d, old channel: %d\n", channel, sync_channel);
-                sync_channel = channel;
-                moved = true;
-            }
-        }
-        if (moved) {
-            const int32_t data[2] = {channel, 0};
-            MSG_INFO m{kMidReceiver, kMidParam, kMsgParamStoreChannel, sizeof data, data};
-            send_msg(&m);
-        }
-
-        const int timing = static_cast<int>(hb::get32(msg, hb::kTiming));
-        const int audio = static_cast<int>(hb::get32(msg, hb::kAudio));
-        const int present = msg[hb::kPresent];
-        MaxW_ATT.store(static_cast<int>(hb::get32(msg, hb::kWidth)), std::memory_order_relaxed);
-        MaxH_ATT.store(static_cast<int>(hb::get32(msg, hb::kHeight)), std::memory_order_relaxed);
-        FrameRate.store(static_cast<int>(hb::get32(msg, hb::kRate)), std::memory_order_relaxed);
-        VO_SYNC_ATT.store(timing, std::memory_order_relaxed);
-
-        if (timing != hb::kNoTiming) {
-            switch (FirstLink.load(std::memory_order_relaxed)) {
-            case 0:
-                g_CurrResolution.store(timing, std::memory_order_relaxed);
-                AudioSampling.store(audio, std::memory_order_relaxed);
-                FirstLink.store(1, std::memory_order_relaxed);
-                if (hdext::stream::hooks().start_media) hdext::stream::hooks().start_media(1);
-                StartReceiver();
-                break;
-            case 2:
-                FirstLink.store(1, std::memory_order_relaxed);
-                StartReceiver();
-                break;
-            default:
-                break;
-            }
-        }
-        if (timing == hb::kNoTiming || present != 1) {
-            if (present != present_seen) tell_decoder(kMsgDecodeShowPicture, kDecodeNoInput, true);
-            present_seen = present;
-            continue;
-        }
-        if (present_seen != 1) {
-            tell_decoder(kMsgDecodeStartVideo, 0, true);
-            g_CurrResolution.store(timing, std::memory_order_relaxed);
-        } else if (g_CurrResolution.load(std::memory_order_relaxed) != timing) {
-            g_CurrResolution.store(timing, std::memory_order_relaxed);
-            tell_decoder(kMsgDecodeRestart, 0, false);
-        }
-        if (audio != AudioSampling.load(std::memory_order_relaxed) && audio != static_cast<int>(hb::kNoAudio)) {
-            AudioSampling.store(audio, std::memory_order_relaxed);
-            tell_decoder(kMsgDecodeSampling, audio, true);
-        }
-        present_seen = 1;
-    }
+    while (Recv_HB_Data(fd, msg, hb::kLen) == hb::kLen) hdext::stream::rx_take_heartbeat(msg, present_seen);
     hdext::stream::link_thread_end("222 recv HB data exit, link= %d \n");
     return nullptr;
 }

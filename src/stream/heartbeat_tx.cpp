@@ -15,7 +15,9 @@
 #include "periph/app_status.h"
 #include "periph/input_state.h"
 #include "settings/param_config.h"
+#include "stream/acceptor.h"
 #include "stream/heartbeat.h"
+#include "stream/limits.h"
 #include "stream/sender.h"
 #include "stream/stream_config.h"
 #include "stream/stream_net.h"
@@ -26,10 +28,15 @@ using hdext::stream::config;
 
 constexpr uint32_t kParamChannelSource = 4096;
 
-// Applies a supported-clients change to the slots: below it free, from it up disabled.
+// Applies a supported-clients change to the slots: below it free, from it up disabled. A
+// registration they held is over (its threads end at their next step).
 void apply_supported(CSender* slots, int value, int& seen) {
     if (value == seen) return;
-    for (int i = 0; i < kSenderSlots; ++i) slots[i].m_state = i < value ? SENDER_STATE_FREE : SENDER_STATE_DISABLED;
+    for (int i = 0; i < kSenderSlots; ++i) {
+        CSender& s = slots[i];
+        if (s.m_state == SENDER_STATE_REGISTERED || s.m_state == SENDER_STATE_STREAMING) hdext::stream::slot_release(s);
+        s.m_state = i < value ? SENDER_STATE_FREE : SENDER_STATE_DISABLED;
+    }
     seen = value;
 }
 
@@ -69,28 +76,32 @@ void client_thread_started() { app_status[14].store(0, std::memory_order_relaxed
 
 } // namespace hdext::stream
 
+namespace {
+
+void say_hb_step(const char* step, int) {
+    if (!std::strcmp(step, "socket")) DUMP(3, "socket Faild");
+    else if (!std::strcmp(step, "reuseaddr")) DUMP(3, "setsockopt reuseaddr faild ");
+    else if (!std::strcmp(step, "linger")) DUMP(3, "setsockopt m_linger faild ");
+    else DUMP(3, "bind %d Faild ", config().hb_port);
+}
+
+void say_hb_accept_error(int err) { DUMP(3, "HB accept error: %s\n", strerror(err)); }
+
+} // namespace
+
 void* HB_ProcessTX(void* arg) {
+    using hdext::stream::LogBrake;
+    using hdext::stream::refuse;
     auto* slots = static_cast<CSender*>(arg);
     pthread_setname_np(pthread_self(), "HB_ProcessTX");
     std::printf("###### ###### HB_ProcessTX thread PID=%lX.\n", hdext::stream::thread_id());
-    const char* step = "";
-    const int lfd = hdext::stream::listen_any(config().hb_port, &step);
-    if (lfd < 0) {
-        if (!std::strcmp(step, "socket")) DUMP(3, "socket Faild");
-        else if (!std::strcmp(step, "reuseaddr")) DUMP(3, "setsockopt reuseaddr faild ");
-        else if (!std::strcmp(step, "linger")) DUMP(3, "setsockopt m_linger faild ");
-        else DUMP(3, "bind %d Faild ", config().hb_port);
-        return nullptr;
-    }
+    hdext::stream::Acceptor acceptor("heartbeat", config().hb_port, say_hb_step, say_hb_accept_error);
+    acceptor.open();
+    LogBrake pairing_brake, over_brake, outside_brake, exists_brake, new_brake;
     int seen_supported = 0;
     for (;;) {
         sockaddr_in peer{};
-        socklen_t plen = sizeof peer;
-        const int fd = accept4(lfd, reinterpret_cast<sockaddr*>(&peer), &plen, SOCK_CLOEXEC);
-        if (fd < 0) {
-            DUMP(3, "HB accept error: %s\n", strerror(errno));
-            continue;
-        }
+        const int fd = acceptor.next(&peer);
         if (hdext::stream::set_time_out(fd, SO_RCVTIMEO, config().hb_timeout) < 0) {
             std::printf("setsockopt rcvtimeout faild\n");
             close(fd);
@@ -99,8 +110,7 @@ void* HB_ProcessTX(void* arg) {
         // A peer that stops reading must not hold its client thread beyond the time-out.
         hdext::stream::set_time_out(fd, SO_SNDTIMEO, config().hb_timeout);
         if (CNetworkTask::GetPairingStatus() == PAIRING_STATUS_STARTING) {
-            std::printf("GetPairingStatus==PAIRING_STATUS_STARTING\n");
-            t_socket_shutdown(fd, SHUT_RDWR);
+            refuse(fd, pairing_brake, "GetPairingStatus==PAIRING_STATUS_STARTING\n");
             continue;
         }
         int supported;
@@ -112,17 +122,15 @@ void* HB_ProcessTX(void* arg) {
             over = CSender::m_numClient >= supported;
         }
         if (over) {
-            std::printf("################# HB can not connect , over number ####################\n");
-            t_socket_shutdown(fd, SHUT_RDWR);
+            refuse(fd, over_brake, "################# HB can not connect , over number ####################\n");
             continue;
         }
         char host[NI_MAXHOST] = {}, serv[NI_MAXSERV] = {};
-        getnameinfo(reinterpret_cast<sockaddr*>(&peer), plen, host, sizeof host, serv, sizeof serv,
+        getnameinfo(reinterpret_cast<sockaddr*>(&peer), sizeof peer, host, sizeof host, serv, sizeof serv,
                     NI_NUMERICHOST | NI_NUMERICSERV);
-        DUMP(3, "new HB connection: %s :  %s\n", host, serv);
+        if (new_brake.pass()) DUMP(3, "new HB connection: %s :  %s\n", host, serv);
         if (!hdext::stream::in_network(host)) {
-            std::printf("hb connect ip:  Does not belong to the network segment \n");
-            t_socket_shutdown(fd, SHUT_RDWR);
+            refuse(fd, outside_brake, "hb connect ip:  Does not belong to the network segment \n");
             continue;
         }
         bool exists = false;
@@ -132,57 +140,97 @@ void* HB_ProcessTX(void* arg) {
                 if (slots[i].m_addr == peer.sin_addr.s_addr) exists = true;
         }
         if (exists) {
-            std::printf("\n !!! ip address already exist, exit\n");
-            t_socket_shutdown(fd, SHUT_RDWR);
+            refuse(fd, exists_brake, "\n !!! ip address already exist, exit\n");
             continue;
         }
-        hdext::stream::start_thread(judge_device_info, new HB_CONN_ARG{fd, peer.sin_addr.s_addr, slots});
+        hdext::stream::await_first_message(fd, peer.sin_addr.s_addr, slots);
     }
 }
 
-void* judge_device_info(void* arg) {
-    auto* conn = static_cast<HB_CONN_ARG*>(arg);
-    pthread_setname_np(pthread_self(), "judge_device");
-    std::printf("###### ###### start judge_device_info thread PID=%lX.\n", hdext::stream::thread_id());
-    uint8_t msg[hb::kLen];
-    if (Recv_HB_Data(conn->fd, msg, hb::kLen) != hb::kLen) {
-        t_socket_shutdown(conn->fd, SHUT_RDWR);
-        delete conn;
-        return nullptr;
-    }
+namespace hdext::stream {
+
+void judge_first_message(int fd, uint32_t addr, CSender* slots, const uint8_t* msg) {
+    static LogBrake odd_brake, full_brake;
     const uint16_t type = hb::type(msg);
-    if (type == hb::kTypeRx) {
-        HB_SLOT_ARG* client = nullptr;
+    if (type == hb::kTypeApp) {
+        HB_CONN_ARG conn{fd, addr, slots};
+        app_connection(&conn, msg);
+        return;
+    }
+    if (type != hb::kTypeRx) {
+        if (odd_brake.pass()) DUMP(3, "msg_type error\n");
+        t_socket_shutdown(fd, SHUT_RDWR);
+        return;
+    }
+    HB_SLOT_ARG* client = nullptr;
+    {
+        std::lock_guard<std::mutex> g(g_mutex);
+        const int i = t_set_csender_info(slots, fd, addr);
+        if (i >= 0) client = new HB_SLOT_ARG{&slots[i], slots[i].m_gen, fd, addr};
+    }
+    if (!client) {
+        if (full_brake.pass()) DUMP(3, "rx client number error\n");
+        t_socket_shutdown(fd, SHUT_RDWR);
+        return;
+    }
+    if (start_client_thread(send_rx_info, client, "send_rx_info")) client_thread_started();
+}
+
+bool start_client_thread(void* (*fn)(void*), HB_SLOT_ARG* client, const char* what) {
+    return start_thread_or(fn, client, what, [client] {
         {
             std::lock_guard<std::mutex> g(g_mutex);
-            const int i = t_set_csender_info(conn->slots, conn->fd, conn->addr);
-            if (i >= 0) client = new HB_SLOT_ARG{&conn->slots[i], conn->slots[i].m_gen, conn->fd, conn->addr};
+            if (client->slot->m_gen == client->gen) slot_release(*client->slot);
         }
-        if (client) {
-            hdext::stream::start_thread(send_rx_info, client);
-            hdext::stream::client_thread_started();
-        } else {
-            DUMP(3, "rx client number error\n");
-            t_socket_shutdown(conn->fd, SHUT_RDWR);
-        }
-    } else if (type == hb::kTypeApp) {
-        app_connection(conn, msg);
-    } else {
-        DUMP(3, "msg_type error\n");
-        t_socket_shutdown(conn->fd, SHUT_RDWR);
-    }
-    delete conn;
-    return nullptr;
+        t_socket_shutdown(client->fd, SHUT_RDWR);
+        delete client;
+    });
 }
+
+void answer_receiver(uint8_t* msg, RxClientState& st) {
+    // A channel stored by another road (menu, calibration, another receiver) is what every
+    // receiver must be told from now on.
+    const int stored = CParamConfig::Instance()->GetWifiChn();
+    if (stored != st.settings_channel) {
+        st.settings_channel = stored;
+        st.channel = stored;
+    }
+    const int asked = msg[hb::kChanged] ? msg[hb::kChannel] : st.channel;
+    if (asked != st.channel && !channel_supported(asked)) {
+        // Only once per channel asked for: a receiver repeats its request every second.
+        if (asked != st.refused) std::printf("refused channel %d from %s\n", asked, address_text(st.addr).c_str());
+        st.refused = asked;
+    } else if (asked != st.channel) {
+        std::printf("recv channel: %d, old channel: %d\n", asked, st.channel);
+        st.channel = asked;
+        app_status[31].store(static_cast<uint8_t>(asked), std::memory_order_relaxed);
+        const int32_t data = asked;
+        CParamConfig::ParamNotify(kParamChannelSource, LOCAL_MSG_CHANGE_WIFI_CHANNEL, &data, sizeof data);
+    }
+    {
+        std::lock_guard<std::mutex> g(g_mutex);
+        for (THD_INFO& e : g_thdInfo) {
+            if (!e.used || e.addr != st.addr) continue;
+            e.signal = msg[hb::kSignal];
+            msg[hb::kClient] = e.number;
+            break;
+        }
+    }
+    fill_input_fields(msg);
+    msg[hb::kChannel] = static_cast<uint8_t>(st.channel);
+    std::memset(msg + hb::kVersion, 0, hb::kVersionLen);
+    std::memcpy(msg + hb::kVersion, g_SystemVersion, sizeof g_SystemVersion);
+}
+
+} // namespace hdext::stream
 
 void* send_rx_info(void* arg) {
     const HB_SLOT_ARG me = *static_cast<HB_SLOT_ARG*>(arg);
     delete static_cast<HB_SLOT_ARG*>(arg);
     pthread_setname_np(pthread_self(), "send_rx_info");
     DUMP(3, "###### ###### thread PID=%lX.\n", hdext::stream::thread_id());
-    CParamConfig* param = CParamConfig::Instance();
-    int settings_channel = param->GetWifiChn();
-    int channel = settings_channel;
+    const int channel = CParamConfig::Instance()->GetWifiChn();
+    hdext::stream::RxClientState st{me.addr, channel, channel, 0};
     const int supported = hdext::stream::client_thread_begin(me.addr);
     uint8_t msg[hb::kLen];
     for (;;) {
@@ -201,33 +249,7 @@ void* send_rx_info(void* arg) {
             }
         }
         if (changed_setting) break;
-        // A channel stored by another road (menu, calibration, another receiver) is what every
-        // receiver must be told from now on.
-        const int stored = param->GetWifiChn();
-        if (stored != settings_channel) {
-            settings_channel = stored;
-            channel = stored;
-        }
-        if (msg[hb::kChanged] && msg[hb::kChannel] != channel) {
-            std::printf("recv channel: %d, old channel: %d\n", msg[hb::kChannel], channel);
-            channel = msg[hb::kChannel];
-            app_status[31].store(static_cast<uint8_t>(channel), std::memory_order_relaxed);
-            const int32_t data = channel;
-            CParamConfig::ParamNotify(kParamChannelSource, LOCAL_MSG_CHANGE_WIFI_CHANNEL, &data, sizeof data);
-        }
-        {
-            std::lock_guard<std::mutex> g(g_mutex);
-            for (THD_INFO& e : g_thdInfo) {
-                if (!e.used || e.addr != me.addr) continue;
-                e.signal = msg[hb::kSignal];
-                msg[hb::kClient] = e.number;
-                break;
-            }
-        }
-        hdext::stream::fill_input_fields(msg);
-        msg[hb::kChannel] = static_cast<uint8_t>(channel);
-        std::memset(msg + hb::kVersion, 0, hb::kVersionLen);
-        std::memcpy(msg + hb::kVersion, g_SystemVersion, sizeof g_SystemVersion);
+        hdext::stream::answer_receiver(msg, st);
         if (hdext::stream::send_all(me.fd, msg, hb::kLen) != hb::kLen) {
             std::printf("222222 HB send failed. fd: %d\n", me.fd);
             break;

@@ -18,6 +18,7 @@
 #include "encode/audio_encoder_task.h"
 #include "encode/video_encoder_task.h"
 #include "net/network_task.h"
+#include "stream/acceptor.h"
 #include "stream/heartbeat.h"
 #include "stream/stream_config.h"
 #include "stream/stream_net.h"
@@ -61,11 +62,11 @@ int CSender::Send() {
         ret = m_pProtocol->Send_Framebuff(m_sock, static_cast<int>(f->len), FU_ENTIRE, f);
     } else {
         ret = m_pProtocol->Send_Framebuff(m_sock, static_cast<int>(f->total), FU_START, f);
+        // The chunks carry their number and the frame's pts since before the fan-out: every
+        // receiver's clone shares them, so nothing here writes to them.
         uint32_t count = 0;
         for (frame_buff* c = frame_ctl_of(f)->chain; ret == 0 && c; c = frame_ctl_of(c)->chain) {
             ++count;
-            c->pts = f->pts;
-            c->index = count;
             // The chunk that completes the total ends the frame; a spare empty chunk after it
             // (a frame of an exact multiple of the block size) is not sent.
             const bool end = c->len + static_cast<uint64_t>(count) * f->cap == f->total;
@@ -88,7 +89,15 @@ int CSender::SendAud() {
     }
     frame_buff* a = frame_dequeue(m_pAudioList);
     if (!a) return kSendIdle;
-    int ret = !m_pProtocol ? -1 : m_pProtocol->Send_Framebuff(m_sock, static_cast<int>(a->len), FU_ENTIRE, a);
+    int ret = 0;
+    if (a->total > static_cast<uint32_t>(kStreamChunk)) {
+        // One packet carries a whole audio frame; a larger one is lost, not the connection.
+        if (!m_audioTooLarge) std::printf("audio frame of %u bytes dropped: more than one packet holds\n", a->total);
+        m_audioTooLarge = true;
+    } else {
+        m_audioTooLarge = false;
+        ret = !m_pProtocol ? -1 : m_pProtocol->Send_Framebuff(m_sock, static_cast<int>(a->len), FU_ENTIRE, a);
+    }
     free_audio_frame(a);
     return ret;
 }
@@ -133,33 +142,53 @@ int CreateSender() {
         std::memset(g_thdInfo, 0, sizeof g_thdInfo);
         std::memset(ClientNum, 0, sizeof ClientNum);
     }
-    hdext::stream::start_thread(AcceptClientProc, g_pSenderSlots);
-    hdext::stream::start_thread(HB_ProcessTX, g_pSenderSlots);
+    hdext::stream::start_thread_or(AcceptClientProc, g_pSenderSlots, "AcceptClient", [] {});
+    hdext::stream::start_thread_or(HB_ProcessTX, g_pSenderSlots, "HB_ProcessTX", [] {});
     return 0;
 }
 
+namespace {
+
+void say_stream_step(const char* step, int err) {
+    if (!std::strcmp(step, "socket")) std::printf(" create socket error: %s (errno :%d)\n", strerror(err), err);
+    else if (!std::strcmp(step, "reuseaddr")) DUMP(3, "setsockopt reuseaddr faild ");
+    else if (!std::strcmp(step, "linger")) DUMP(3, "setsockopt m_linger faild ");
+    else if (!std::strcmp(step, "bind")) std::printf(" bind socket error: %s (errno :%d)\n", strerror(err), err);
+    else std::printf(" listen socket error: %s (errno :%d)\n", strerror(err), err);
+}
+
+void say_stream_accept_error(int err) { std::printf(" accpt socket error: %s (errno :%d)\n", strerror(err), err); }
+
+// A stream connection that will not be served: its lists go back to the encoders, the slot
+// forgets it (still its registration), the socket is closed.
+void give_back(CSender* slot, uint32_t gen, int fd, frame_buff_head* video, frame_buff_head* audio) {
+    if (video) g_pTaskVENC->ReleaseFrameHead(video);
+    if (audio) g_pAEncoder->ReleaseFrameHead(audio);
+    {
+        std::lock_guard<std::mutex> g(g_mutex);
+        if (slot->m_gen == gen && slot->m_sock == fd) {
+            slot->m_sock = 0;
+            slot->m_streamConnected = 0;
+            slot->m_pProtocol = nullptr;
+            slot->SetFrameHead(nullptr, nullptr);
+        }
+    }
+    t_socket_shutdown(fd, SHUT_RDWR);
+}
+
+} // namespace
+
 void* AcceptClientProc(void* arg) {
+    using hdext::stream::LogBrake;
     auto* slots = static_cast<CSender*>(arg);
     pthread_setname_np(pthread_self(), "AcceptClient");
     std::printf("###### ###### AcceptClient thread PID=%lX.\n", hdext::stream::thread_id());
-    const char* step = "";
-    const int lfd = hdext::stream::listen_any(config().stream_port, &step);
-    if (lfd < 0) {
-        if (!std::strcmp(step, "socket")) std::printf(" create socket error: %s (errno :%d)\n", strerror(errno), errno);
-        else if (!std::strcmp(step, "reuseaddr")) DUMP(3, "setsockopt reuseaddr faild ");
-        else if (!std::strcmp(step, "linger")) DUMP(3, "setsockopt m_linger faild ");
-        else if (!std::strcmp(step, "bind")) std::printf(" bind socket error: %s (errno :%d)\n", strerror(errno), errno);
-        else std::printf(" listen socket error: %s (errno :%d)\n", strerror(errno), errno);
-        return nullptr;
-    }
+    hdext::stream::Acceptor acceptor("stream", config().stream_port, say_stream_step, say_stream_accept_error);
+    acceptor.open();
+    LogBrake pairing_brake, over_brake, outside_brake, new_brake, lists_brake;
     for (;;) {
         sockaddr_in peer{};
-        socklen_t plen = sizeof peer;
-        const int fd = accept4(lfd, reinterpret_cast<sockaddr*>(&peer), &plen, SOCK_CLOEXEC);
-        if (fd < 0) {
-            std::printf(" accpt socket error: %s (errno :%d)\n", strerror(errno), errno);
-            continue;
-        }
+        const int fd = acceptor.next(&peer);
         if (hdext::stream::set_time_out(fd, SO_SNDTIMEO, config().hb_timeout) < 0) {
             DUMP(3, "setsockopt sndtimeout faild ");
             close(fd);
@@ -169,25 +198,25 @@ void* AcceptClientProc(void* arg) {
         const int one = 1;
         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         if (CNetworkTask::GetPairingStatus() == PAIRING_STATUS_STARTING) {
-            std::printf("GetPairingStatus==PAIRING_STATUS_STARTING\n");
-            t_socket_shutdown(fd, SHUT_RDWR);
+            hdext::stream::refuse(fd, pairing_brake, "GetPairingStatus==PAIRING_STATUS_STARTING\n");
             continue;
         }
+        bool over;
         {
             std::lock_guard<std::mutex> g(g_mutex);
-            if (CSender::m_numClient > hdext::stream::supported_clients()) {
-                std::printf("################# Sender can not connect , over number ####################\n");
-                t_socket_shutdown(fd, SHUT_RDWR);
-                continue;
-            }
+            over = CSender::m_numClient > hdext::stream::supported_clients();
+        }
+        if (over) {
+            hdext::stream::refuse(
+                fd, over_brake, "################# Sender can not connect , over number ####################\n");
+            continue;
         }
         char host[NI_MAXHOST] = {}, serv[NI_MAXSERV] = {};
-        getnameinfo(reinterpret_cast<sockaddr*>(&peer), plen, host, sizeof host, serv, sizeof serv,
+        getnameinfo(reinterpret_cast<sockaddr*>(&peer), sizeof peer, host, sizeof host, serv, sizeof serv,
                     NI_NUMERICHOST | NI_NUMERICSERV);
-        DUMP(3, "new tambo connection: %s :  %s\n", host, serv);
+        if (new_brake.pass()) DUMP(3, "new tambo connection: %s :  %s\n", host, serv);
         if (!hdext::stream::in_network(host)) {
-            std::printf("connect ip:  Does not belong to the network segment \n");
-            t_socket_shutdown(fd, SHUT_RDWR);
+            hdext::stream::refuse(fd, outside_brake, "connect ip:  Does not belong to the network segment \n");
             continue;
         }
         CSender* slot = nullptr;
@@ -213,22 +242,13 @@ void* AcceptClientProc(void* arg) {
         frame_buff_head* audio = g_pAEncoder ? g_pAEncoder->GetFrameHead() : nullptr;
         if (audio) std::printf("get AEnc framehead success\n");
         if (!video || !audio) {
-            if (video) g_pTaskVENC->ReleaseFrameHead(video);
-            if (audio) g_pAEncoder->ReleaseFrameHead(audio);
-            {
-                std::lock_guard<std::mutex> g(g_mutex);
-                if (slot->m_gen == gen && slot->m_sock == fd) {
-                    slot->m_sock = 0;
-                    slot->m_streamConnected = 0;
-                }
-            }
-            std::printf("can not get frame head\n");
-            t_socket_shutdown(fd, SHUT_RDWR);
+            if (lists_brake.pass()) std::printf("can not get frame head\n");
+            give_back(slot, gen, fd, video, audio);
             continue;
         }
         std::printf("new socket : %d\n", fd);
-        auto* arg = new SendArg{slot, gen, CSender{}};
-        CSender& conn = arg->conn;
+        auto* sa = new SendArg{slot, gen, CSender{}};
+        CSender& conn = sa->conn;
         conn.m_sock = fd;
         conn.SetFrameHead(video, audio);
         conn.SetEncoderInstance(g_pTaskVENC, g_pAEncoder);
@@ -241,7 +261,11 @@ void* AcceptClientProc(void* arg) {
                 slot->m_pProtocol = conn.m_pProtocol;
             }
         }
-        hdext::stream::start_thread(thdSendStream, arg);
+        hdext::stream::start_thread_or(thdSendStream, sa, "SendStream", [&] {
+            give_back(slot, gen, fd, video, audio);
+            delete sa->conn.m_pProtocol;
+            delete sa;
+        });
     }
 }
 

@@ -46,6 +46,7 @@ public:
     frame_buff_head* m_pAudioList = nullptr;
     // Registration number: a thread acts on the slot only while it is still its registration.
     uint32_t m_gen = 0;
+    bool m_audioTooLarge = false; // an oversize audio frame was reported (until a good one)
 
     static int32_t m_numClient; // live heartbeat connections (receivers and apps)
 };
@@ -84,6 +85,10 @@ int supported_clients();
 // later entries up. Under g_mutex.
 void client_enter(uint32_t addr);
 void client_leave(uint32_t addr);
+// Ends the slot's registration: wakes its stream connection (whose sending thread closes it),
+// forgets what the slot held, gives it a new registration number (threads of the old one leave
+// it alone) and frees it unless disabled. Under g_mutex.
+void slot_release(CSender& slot);
 // Ends a heartbeat client's hold on its slot: wakes the stream connection, frees the slot when
 // it is still registration `gen`, leaves the client table, counts down. Then closes hb_sock.
 // Takes g_mutex; returns the count before.

@@ -7,9 +7,6 @@ StreamConfig g_config;
 StreamHooks g_hooks;
 } // namespace
 
-std::atomic<int> bound_stream_port{0};
-std::atomic<int> bound_hb_port{0};
-
 void set_config(const StreamConfig& cfg) { g_config = cfg; }
 const StreamConfig& config() { return g_config; }
 void set_hooks(const StreamHooks& h) { g_hooks = h; }

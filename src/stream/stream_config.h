@@ -17,21 +17,31 @@ struct StreamConfig {
     // Both units meet only on the Wi-Fi link: the TX listens and the RX connects through this
     // interface alone (empty: any interface, for tests on loopback).
     std::string link_interface = "wlan0";
-    uint16_t stream_port = 9000;              // 0: any free port (see bound_*_port)
+    uint16_t stream_port = 9000;
     uint16_t hb_port = 9990;
     milliseconds hb_period{1000};      // one heartbeat message each way
     milliseconds hb_timeout{12000};    // send/receive time-out of both connections
+    milliseconds first_message{12000}; // TX: for the whole first message of a connection
     milliseconds app_timeout{5000};    // receive time-out of a paired app's socket
     milliseconds wait_stopped{2000};   // RX: while the Wi-Fi is stopped or pairing runs
     milliseconds wait_retry{1000};     // RX: after a failed connect, before a reconnect
     milliseconds pin_wait_first{1000}; // app: hold-off after a wrong PIN, doubled each time
     milliseconds pin_wait_max{8000};
+    // app: after a few wrong PINs in a row from any addresses, one PIN judged per wait for the
+    // whole TX, doubled at each further wrong one, cleared by a right one.
+    milliseconds pin_brake_first{1000};
+    milliseconds pin_brake_max{16000};
+    milliseconds listen_retry{1000};   // TX: between attempts to set up a listening socket
+    milliseconds accept_pause_first{100}; // TX: accept failing for want of descriptors,
+    milliseconds accept_pause_max{1000};  // doubled while it lasts
 };
 
 // Calls into the rest of the unit that the RX heartbeat makes. Null entries do nothing.
 struct StreamHooks {
     int (*start_media)(int) = nullptr;    // StartMedia: decode tasks on the first link
     int (*signal_level)() = nullptr;      // Wi-Fi signal level 1..5 of the RX
+    // Tests: true makes the start of that thread fail as when the system has none left.
+    bool (*thread_refused)(const char* what) = nullptr;
 };
 
 // Set before the sender or receiver starts; read by their threads afterwards.
@@ -39,9 +49,5 @@ void set_config(const StreamConfig& cfg);
 const StreamConfig& config();
 void set_hooks(const StreamHooks& hooks);
 const StreamHooks& hooks();
-
-// Ports actually listened on (differ from the configured ones only when those are 0).
-extern std::atomic<int> bound_stream_port;
-extern std::atomic<int> bound_hb_port;
 
 } // namespace hdext::stream

@@ -1,11 +1,13 @@
 #include "stream/stream_net.h"
 
 #include <arpa/inet.h>
+#include <poll.h>
 #include <pthread.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <thread>
 
 #include "core/dump_print.h"
@@ -124,6 +126,39 @@ int send_all(int fd, const void* data, int length) {
         done += static_cast<int>(r);
     }
     return length;
+}
+
+int recv_until(int fd, uint8_t* buffer, int length, std::chrono::steady_clock::time_point deadline) {
+    int got = 0;
+    while (got < length) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return -1;
+        pollfd p{fd, POLLIN, 0};
+        const int n = poll(&p, 1, static_cast<int>(left.count()));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return -1;
+        const ssize_t r = recv(fd, buffer + got, static_cast<size_t>(length - got), MSG_DONTWAIT);
+        if (r < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+        if (r < 1) return -1;
+        got += static_cast<int>(r);
+    }
+    return got;
+}
+
+bool wait_watching(int fd, std::chrono::steady_clock::time_point until) {
+    for (;;) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return true;
+        // Only a hang-up wakes this wait: data that arrives early does not make it spin.
+        pollfd p{fd, POLLRDHUP, 0};
+        const int n = poll(&p, 1, static_cast<int>(left.count()));
+        if (n > 0) return false;
+    }
+}
+
+void refuse(int fd, LogBrake& brake, const char* line) {
+    if (brake.pass()) std::fputs(line, stdout);
+    t_socket_shutdown(fd, SHUT_RDWR);
 }
 
 } // namespace hdext::stream

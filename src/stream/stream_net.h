@@ -7,6 +7,8 @@
 #include <cstring>
 #include <string>
 
+#include "stream/limits.h"
+
 // TX side: for fd > 0, shutdown then close; the close result, -1 for fd < 1.
 int t_socket_shutdown(int fd, int how);
 // RX side: the same with the receiver's log texts.
@@ -38,6 +40,14 @@ unsigned long thread_id();
 void sleep_for(std::chrono::milliseconds t);
 // Sends all of the buffer without raising SIGPIPE; the count or the failing result.
 int send_all(int fd, const void* data, int length);
+// Reads exactly length bytes unless `deadline` passes first (a peer that trickles gets no
+// more time): the count, or -1 on time-out, error or close. Blocks.
+int recv_until(int fd, uint8_t* buffer, int length, std::chrono::steady_clock::time_point deadline);
+// Waits until `until` while watching the peer: false as soon as it has closed (data it sends
+// meanwhile stays queued). Blocks.
+bool wait_watching(int fd, std::chrono::steady_clock::time_point until);
+// Closes a refused connection; its line goes through the brake (a flood must not flood the log).
+void refuse(int fd, LogBrake& brake, const char* line);
 
 } // namespace hdext::stream
 

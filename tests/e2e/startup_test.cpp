@@ -4,6 +4,8 @@
 #include <signal.h>
 
 #include <filesystem>
+#include <sstream>
+#include <thread>
 
 #include "support/board_root.h"
 #include "support/child_process.h"
@@ -119,4 +121,28 @@ TEST_F(Startup, BuildWithoutRestreamStartsAReceiverToo) {
     auto p = launch("hdext_nortsp");
     ASSERT_TRUE(p->wait_for_output(kRxLastStep)) << p->output();
     EXPECT_NE(p->output().find(kRxBanner), std::string::npos);
+}
+
+// A TX started before its Wi-Fi interface exists listens on both ports once it appears.
+TEST_F(Startup, TransmitterListensOnceItsWifiInterfaceExists) {
+    board.put("/home/tx", "");
+    auto p = launch();
+    ASSERT_TRUE(p->wait_for_output("stream: port 9000 not listening yet")) << p->output();
+    ASSERT_TRUE(p->wait_for_output("heartbeat: port 9990 not listening yet")) << p->output();
+    std::this_thread::sleep_for(std::chrono::seconds(3)); // a few more attempts, said once
+    const std::string net = "nsenter --net=/proc/" + std::to_string(p->pid()) + "/ns/net ";
+    ASSERT_EQ(hdext::test::capture_output(net + "ip link add wlan0 type veth peer name wlan0p 2>&1; " + net +
+                                          "ip link set wlan0 up 2>&1"),
+              "");
+    ASSERT_TRUE(p->wait_for_output("stream: listening on port 9000")) << p->output();
+    ASSERT_TRUE(p->wait_for_output("heartbeat: listening on port 9990")) << p->output();
+    std::istringstream out(p->output());
+    int said = 0;
+    for (std::string line; std::getline(out, line);) said += line.find(" bind socket error: No such device") != std::string::npos;
+    EXPECT_EQ(said, 1);
+    // Listening sockets of the unit's network (state 0A) on 9000 (2328) and 9990 (2706).
+    std::ifstream in("/proc/" + std::to_string(p->pid()) + "/net/tcp");
+    const std::string tcp((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(tcp.find(":2328 00000000:0000 0A"), std::string::npos) << tcp;
+    EXPECT_NE(tcp.find(":2706 00000000:0000 0A"), std::string::npos) << tcp;
 }

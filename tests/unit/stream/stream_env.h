@@ -9,12 +9,16 @@
 #include <unistd.h>
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <mutex>
 #include <random>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -58,16 +62,25 @@ inline void record(THR_TASK* t, MQ_LIST* m) {
 }
 inline void recorder_init(THR_TASK* t) { register_msg_handler(t, record); }
 
+// An IPv4 address and port as sockets take them.
+inline sockaddr_in ipv4(const char* addr, uint16_t port) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    inet_pton(AF_INET, addr, &a.sin_addr);
+    a.sin_port = htons(port);
+    return a;
+}
+inline int bind_to(int fd, const char* addr, uint16_t port) {
+    const sockaddr_in a = ipv4(addr, port);
+    return bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a);
+}
+
 // A listening socket on 127.0.0.1 at any free port, and that port.
 inline int listen_loopback(uint16_t port = 0) {
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int one = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(port);
-    EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    EXPECT_EQ(bind_to(fd, "127.0.0.1", port), 0);
     listen(fd, 4);
     return fd;
 }
@@ -85,14 +98,31 @@ inline uint16_t free_port() {
     for (;;) {
         const auto p = static_cast<uint16_t>(std::uniform_int_distribution<int>(10000, 30000)(gen));
         const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_ANY);
-        a.sin_port = htons(p);
-        const bool free = bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+        const bool free = bind_to(fd, "0.0.0.0", p) == 0;
         close(fd);
         if (free) return p;
     }
+}
+
+// The thread whose start the stream code is told failed ("" for none).
+inline std::atomic<const char*>& refused_thread() {
+    static std::atomic<const char*> what{""};
+    return what;
+}
+
+// Threads of this process with the given name (pthread_setname_np), and open descriptors.
+inline int threads_named(const std::string& name) {
+    int n = 0;
+    for (const auto& t : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream comm(t.path() / "comm");
+        std::string c;
+        std::getline(comm, c);
+        n += c == name;
+    }
+    return n;
+}
+inline int open_fds() {
+    return static_cast<int>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}));
 }
 
 inline hdext::test::TempBoardRoot& board() {
@@ -127,7 +157,13 @@ inline void stream_env() {
         c.wait_retry = 50ms;
         c.pin_wait_first = 100ms;
         c.pin_wait_max = 800ms;
+        c.pin_brake_first = 100ms;
+        c.pin_brake_max = 1600ms;
+        c.first_message = 1500ms;
         hdext::stream::set_config(c);
+        hdext::stream::StreamHooks h;
+        h.thread_refused = [](const char* what) { return refused_thread().load() == std::string_view(what); };
+        hdext::stream::set_hooks(h);
         register_task(kMidVideoDecode, nullptr, recorder_init, 0);
         register_task(kMidParam, nullptr, recorder_init, 0);
         return true;
@@ -157,14 +193,8 @@ inline bool wait_until(const std::function<bool()>& pred, std::chrono::milliseco
 // A TCP connection from a chosen loopback address (each fake unit has its own).
 inline int connect_from(const char* from, uint16_t port) {
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    inet_pton(AF_INET, from, &a.sin_addr);
-    if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
-        a.sin_port = htons(port);
-        inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
-        if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return fd;
-    }
+    const sockaddr_in to = ipv4("127.0.0.1", port);
+    if (bind_to(fd, from, 0) == 0 && connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0) return fd;
     close(fd);
     return -1;
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <sstream>
 #include <vector>
 
 #include "encode/audio_encoder_task.h"
@@ -43,6 +44,23 @@ inline std::vector<std::pair<std::string, int>> client_table() {
     for (const THD_INFO& e : g_thdInfo)
         if (e.used) v.emplace_back(hdext::stream::address_text(e.addr), e.number);
     return v;
+}
+
+// What fn printed on standard output.
+inline std::string stdout_of(const std::function<void()>& fn) {
+    std::fflush(stdout);
+    testing::internal::CaptureStdout();
+    fn();
+    std::fflush(stdout);
+    return testing::internal::GetCapturedStdout();
+}
+
+// Lines of text holding needle.
+inline int lines_with(const std::string& text, const std::string& needle) {
+    std::istringstream in(text);
+    int n = 0;
+    for (std::string line; std::getline(in, line);) n += line.find(needle) != std::string::npos;
+    return n;
 }
 
 class TxTest : public ::testing::Test {

@@ -1,0 +1,229 @@
+// A hostile or broken station on a TX's network, for tests: "hdext-board hostile MODE" opens
+// connections to the heartbeat port from a range of source addresses (given to the station's
+// interface beforehand) and misbehaves in one way. Each mode prints one summary line.
+#include <poll.h>
+#include <sys/resource.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sim/board/command.h"
+#include "sim/board/peer.h"
+
+namespace hdext::sim {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+struct Options {
+    std::string to = "192.168.168.1";
+    int port = 9990;
+    std::string net = "192.168.168."; // --from N-M: source addresses net.N to net.M
+    int from = 20, last = 20;
+    int count = 100;
+    int rate = 100;    // flood: connections a second
+    int seconds = 10;
+    int channel = 200;
+};
+
+std::string source(const Options& o, int i) { return o.net + std::to_string(o.from + i % (o.last - o.from + 1)); }
+
+// True once the TX has closed the connection (what it sent meanwhile is dropped).
+bool closed(int fd) {
+    uint8_t buf[256];
+    for (;;) {
+        const ssize_t r = recv(fd, buf, sizeof buf, MSG_DONTWAIT);
+        if (r == 0 || (r < 0 && errno != EAGAIN && errno != EINTR)) return true;
+        if (r < 0) return false;
+    }
+}
+
+// Closes and forgets the connections the TX has closed; how many.
+int reap(std::vector<int>& fds) {
+    int n = 0;
+    std::erase_if(fds, [&](int fd) {
+        if (!closed(fd)) return false;
+        close(fd);
+        ++n;
+        return true;
+    });
+    return n;
+}
+
+std::vector<uint8_t> message(uint16_t type) {
+    std::vector<uint8_t> m(hb::kLen, 0);
+    hb::put_type(m.data(), type);
+    return m;
+}
+
+std::vector<uint8_t> app_hello(int i) {
+    std::vector<uint8_t> m = message(hb::kTypeApp);
+    char uuid[40];
+    std::snprintf(uuid, sizeof uuid, "badc0ffe-0000-4000-8000-%012d", i);
+    std::memcpy(m.data() + hb::kUuid, uuid, hb::kUuidLen);
+    return m;
+}
+
+// Connections that send one byte now and then and never a whole first message.
+int trickle(const Options& o) {
+    std::vector<int> fds;
+    int opened = 0, dropped = 0;
+    for (int i = 0; i < o.count; ++i) {
+        const int fd = connect_to(o.to, o.port, source(o, i));
+        if (fd >= 0) fds.push_back(fd), ++opened;
+    }
+    for (auto end = Clock::now() + std::chrono::seconds(o.seconds); Clock::now() < end;) {
+        dropped += reap(fds);
+        for (int fd : fds) send(fd, "\xDD", 1, MSG_NOSIGNAL);
+        std::this_thread::sleep_for(2s);
+    }
+    dropped += reap(fds);
+    std::printf("hostile trickle: %d opened, %d closed by the TX, %zu still open\n", opened, dropped, fds.size());
+    for (int fd : fds) close(fd);
+    return 0;
+}
+
+// Connections as fast as --rate allows, each held until the TX closes it.
+int flood(const Options& o) {
+    std::vector<int> fds;
+    int opened = 0, failed = 0, dropped = 0;
+    const auto step = std::chrono::microseconds(1000000 / std::max(1, o.rate));
+    auto next = Clock::now();
+    for (auto end = next + std::chrono::seconds(o.seconds); Clock::now() < end; next += step) {
+        std::this_thread::sleep_until(next);
+        const int fd = connect_to(o.to, o.port, source(o, opened + failed));
+        if (fd < 0) ++failed;
+        else fds.push_back(fd), ++opened;
+        if ((opened + failed) % 50 == 0) dropped += reap(fds);
+    }
+    dropped += reap(fds);
+    std::printf("hostile flood: %d opened, %d failed, %d closed by the TX, %zu still open\n", opened, failed, dropped,
+                fds.size());
+    for (int fd : fds) close(fd);
+    return 0;
+}
+
+// Apps that answer every pairing request with the next wrong PIN, one per address.
+int pins(const Options& o) {
+    const int n = o.last - o.from + 1;
+    std::vector<int> fds(n, -1);
+    int sent = 0, refused = 0;
+    for (auto end = Clock::now() + std::chrono::seconds(o.seconds); Clock::now() < end;) {
+        std::vector<pollfd> p;
+        for (int i = 0; i < n; ++i) {
+            if (fds[i] < 0 && (fds[i] = connect_to(o.to, o.port, source(o, i))) >= 0 &&
+                !send_message(fds[i], app_hello(o.from + i).data())) {
+                close(fds[i]);
+                fds[i] = -1;
+            }
+            p.push_back(pollfd{fds[i], POLLIN, 0});
+        }
+        poll(p.data(), p.size(), 500);
+        for (int i = 0; i < n; ++i) {
+            if (fds[i] < 0 || !p[i].revents) continue;
+            uint8_t m[hb::kLen];
+            std::vector<uint8_t> r = app_hello(o.from + i);
+            const std::string pin = std::to_string(10000 + sent % 10000).substr(1);
+            std::memcpy(r.data() + hb::kPin, pin.data(), hb::kPinLen);
+            if (!read_message(fds[i], m) || hb::type(m) != hb::kTypePairRequest || !send_message(fds[i], r.data())) {
+                close(fds[i]);
+                fds[i] = -1;
+                ++refused;
+                continue;
+            }
+            ++sent;
+        }
+    }
+    std::printf("hostile pins: %d wrong PINs sent, %d connections ended by the TX\n", sent, refused);
+    for (int fd : fds)
+        if (fd >= 0) close(fd);
+    return 0;
+}
+
+// Apps that start pairing, send one wrong PIN and leave at once.
+int abandon(const Options& o) {
+    int done = 0;
+    for (int i = 0; i < o.count; ++i) {
+        const int fd = connect_to(o.to, o.port, source(o, i));
+        if (fd < 0) continue;
+        uint8_t m[hb::kLen];
+        std::vector<uint8_t> r = app_hello(1000 + i);
+        std::memcpy(r.data() + hb::kPin, "0000", 4);
+        if (send_message(fd, app_hello(1000 + i).data()) && read_message(fd, m) && send_message(fd, r.data())) ++done;
+        close(fd);
+    }
+    std::printf("hostile abandon: %d pairings left after a wrong PIN\n", done);
+    return 0;
+}
+
+// A receiver that registers and announces a channel change to --channel; with --count 0 it
+// only registers and says which client number it got. (The TX answers from the second
+// message on: the first one registers.)
+int receiver(const Options& o) {
+    const int fd = connect_to(o.to, o.port, source(o, 0));
+    std::vector<uint8_t> m = message(hb::kTypeRx);
+    uint8_t reply[hb::kLen];
+    if (fd < 0 || !send_message(fd, m.data()) || !send_message(fd, m.data()) || !read_message(fd, reply)) {
+        std::printf("hostile receiver: not registered\n");
+        return 1;
+    }
+    std::printf("hostile receiver: registered as client %d, channel %d\n", reply[hb::kClient], reply[hb::kChannel]);
+    m[hb::kChanged] = 1;
+    m[hb::kChannel] = static_cast<uint8_t>(o.channel);
+    for (int i = 0; i < o.count && send_message(fd, m.data()) && read_message(fd, reply); ++i)
+        std::printf("hostile receiver: asked for channel %d, told channel %d\n", o.channel, reply[hb::kChannel]);
+    close(fd);
+    return 0;
+}
+
+int run(int argc, char** argv) {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: hdext-board hostile trickle|flood|pins|abandon|receiver [--to IP] [--port N] "
+                             "[--from N[-M]] [--count N] [--rate N] [--seconds N] [--channel N]\n");
+        return 2;
+    }
+    Options o;
+    for (int i = 2; i + 1 < argc; i += 2) {
+        const std::string k = argv[i], v = argv[i + 1];
+        if (k == "--to") o.to = v;
+        else if (k == "--port") o.port = std::atoi(v.c_str());
+        else if (k == "--from") {
+            const size_t dash = v.find('-');
+            o.from = std::atoi(v.c_str());
+            o.last = dash == std::string::npos ? o.from : std::atoi(v.c_str() + dash + 1);
+        }
+        else if (k == "--count") o.count = std::atoi(v.c_str());
+        else if (k == "--rate") o.rate = std::atoi(v.c_str());
+        else if (k == "--seconds") o.seconds = std::atoi(v.c_str());
+        else if (k == "--channel") o.channel = std::atoi(v.c_str());
+    }
+    o.net = o.to.substr(0, o.to.rfind('.') + 1);
+    // As many connections as the host allows: the TX's limits are what is under test.
+    rlimit r{};
+    getrlimit(RLIMIT_NOFILE, &r);
+    r.rlim_cur = r.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &r);
+    const std::string mode = argv[1];
+    if (mode == "trickle") return trickle(o);
+    if (mode == "flood") return flood(o);
+    if (mode == "pins") return pins(o);
+    if (mode == "abandon") return abandon(o);
+    if (mode == "receiver") return receiver(o);
+    std::fprintf(stderr, "hostile: unknown mode '%s'\n", mode.c_str());
+    return 2;
+}
+
+const CommandRegistration reg("hostile",
+                              "trickle|flood|pins|abandon|receiver [--to IP] [--from N[-M]] ...: misbehave "
+                              "towards a TX's heartbeat port (tests)",
+                              run);
+
+} // namespace
+} // namespace hdext::sim
