@@ -149,7 +149,10 @@ TEST_F(Air, BestChannelSearchAvoidsTheNeighbours) {
     EXPECT_EQ(wifi("tx", "channel"), "153");
 }
 
+// Name and passphrase fill the whole 32 bytes of their fields in the pairing reply.
 TEST_F(Air, PairingOnBothUnitsLinksTheReceiver) {
+    std::ofstream(dir + "/tx/userdata/wifi.ini")
+        << "[AP]\nssid=KIT_WITH_A_NAME_OF_32_CHARACTERS\npassword=a-passphrase-of-32-characters-xy\nchannel=36\n";
     auto& tx = driver("tx");
     auto& rx = driver("rx1");
     ASSERT_TRUE(rx.wait_for_output("need to be paired at first\n"));
