@@ -29,7 +29,7 @@ bool refuse(const char* why) {
 
 PairingRequest pairing_parse_request(const uint8_t* data, size_t n) {
     uint8_t m[kPairingRequestLen] = {};
-    memcpy(m, data, n < sizeof m ? n : sizeof m);
+    if (n) memcpy(m, data, n < sizeof m ? n : sizeof m);
     PairingRequest r;
     r.kind = m[0];
     r.type = be16(m + 6);
