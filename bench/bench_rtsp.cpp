@@ -54,7 +54,6 @@ struct Bench {
         units = hdext::test::encode_h264(1920, 1080, kFps, kFrames, 2 * kFps, 12000000);
         RtspServerOptions o;
         o.address = "127.0.0.1";
-        o.announce_host = "127.0.0.1";
         for (port = 18554; port < 18600; ++port) {
             o.port = port;
             o.video_list = &video;

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
@@ -18,6 +19,7 @@ namespace hdext::board {
 namespace {
 
 std::mutex g_log_lock;
+std::atomic<unsigned long> g_edge_wakeups{0};
 
 void log_write(std::string_view board_path, std::string_view text) {
     std::string line(board_path);
@@ -109,8 +111,11 @@ EdgeWatch::~EdgeWatch() {
     if (m_fd >= 0) ::close(m_fd);
 }
 
+unsigned long edge_wakeups() { return g_edge_wakeups.load(std::memory_order_relaxed); }
+
 int EdgeWatch::open() {
     m_fd = ::open(path(line_path(m_line) + "/value").c_str(), O_RDWR | O_CLOEXEC);
+    m_signalled = m_fd >= 0;
     return m_fd;
 }
 
@@ -118,6 +123,7 @@ int EdgeWatch::level() {
     char buf[10] = {};
     ssize_t r = ::pread(m_fd, buf, sizeof buf, 0);
     ::lseek(m_fd, 0, SEEK_SET);
+    m_signalled = false;
     if (r < 1 || (buf[0] != '0' && buf[0] != '1')) return -1;
     return buf[0] - '0';
 }
@@ -139,16 +145,23 @@ int EdgeWatch::arm() {
 }
 
 int EdgeWatch::wait(int timeout_ms) {
+    int r;
     if (simulated()) {
-        pollfd p{m_wait_fd, POLLIN, 0};
-        int r = ::poll(&p, 1, timeout_ms);
-        if (r <= 0) return r < 0 && errno != EINTR ? -1 : 0;
-        alignas(inotify_event) char buf[4096];
-        return ::read(m_wait_fd, buf, sizeof buf) > 0 ? 1 : -1;
+        if (!m_signalled) {
+            pollfd p{m_wait_fd, POLLIN, 0};
+            r = ::poll(&p, 1, timeout_ms);
+            if (r <= 0) return r < 0 && errno != EINTR ? -1 : 0;
+            alignas(inotify_event) char buf[4096];
+            if (::read(m_wait_fd, buf, sizeof buf) <= 0) return -1;
+            m_signalled = true;
+        }
+        r = 1;
+    } else {
+        epoll_event ev{};
+        r = epoll_wait(m_wait_fd, &ev, 1, timeout_ms);
+        if (r < 0) return errno == EINTR ? 0 : -1;
     }
-    epoll_event ev{};
-    int r = epoll_wait(m_wait_fd, &ev, 1, timeout_ms);
-    if (r < 0) return errno == EINTR ? 0 : -1;
+    if (r > 0) g_edge_wakeups.fetch_add(1, std::memory_order_relaxed);
     return r;
 }
 

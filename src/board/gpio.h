@@ -29,7 +29,9 @@ bool exported(int n);
 
 // Edges of an input line whose edge mode is set. On a unit the value file is watched with
 // epoll (EPOLLPRI); on a simulated board, where it is a plain file, with inotify (a close after
-// a write is one edge). One waiting thread per watch.
+// a write is one edge). Either way, as the kernel does, the watch stays signalled from the open
+// and from each edge until level() has read the value: a waiter that reads the line any other
+// way wakes up again at once. One thread per watch (open, level, arm and wait).
 class EdgeWatch {
 public:
     explicit EdgeWatch(int n) : m_line(n) {}
@@ -51,7 +53,11 @@ private:
     int m_line;
     int m_fd = -1;
     int m_wait_fd = -1;
+    bool m_signalled = false;  // simulated board: an edge not yet read
 };
+
+// Edges reported by EdgeWatch::wait in this process, for tests that look for a spinning waiter.
+unsigned long edge_wakeups();
 
 } // namespace gpio
 

@@ -31,13 +31,6 @@ constexpr uint8_t kScoreChannels[44] = {36,  38,  40,  42,  44,  46,  48,  50,  
                                         58,  60,  62,  64,  100, 102, 104, 106, 108, 110, 112,
                                         114, 116, 118, 120, 122, 124, 126, 128, 132, 134, 136,
                                         138, 140, 142, 144, 149, 151, 153, 155, 157, 159, 161};
-constexpr int kSupported[] = {36, 40, 44, 48, 149, 153, 157, 161};
-
-bool supported(int ch) {
-    for (int s : kSupported)
-        if (s == ch) return true;
-    return false;
-}
 
 int index_of(int ch) {
     for (int i = 0; i < 44; ++i)
@@ -118,7 +111,7 @@ int CNetworkTask::WirelessCalibration() {
     fclose(f);
     print_scores(table);
     int at = choose(table);
-    while (!supported(table[at].channel)) {
+    while (!channel_supported(table[at].channel)) {
         printf("Found the best channel is:%d, but we can not support this channel\n", table[at].channel);
         table[at].score = 65535;
         at = choose(table);
@@ -132,6 +125,10 @@ int CNetworkTask::WirelessCalibration() {
 int CNetworkTask::ChangeChn() {
     const ABS_WIFI_AP_CONFIG_t w = stored_wifi();
     printf("sizeof(ch_fre)/sizeof(channel_freq): %d, info.channel: %d\n", kChFreCount, w.channel);
+    if (!channel_supported(w.channel)) {
+        report_unsupported_channel(w.channel, "the access point keeps its channel");
+        return -1;
+    }
     int i = 0;
     while (i < kChFreCount && ch_fre[i].channel != w.channel) ++i;
     if (i == kChFreCount) return -1;

@@ -90,6 +90,13 @@ void write_wpa2(ConfFile& f, const char* pass) {
     f.line("wpa_pairwise=CCMP\n\n");
 }
 
+// hostapd only ever gets a supported channel, whatever the record holds.
+int ap_channel(int stored) {
+    if (channel_supported(stored)) return stored;
+    report_unsupported_channel(stored, "the access point file takes the default channel 36");
+    return kDefaultChannel;
+}
+
 } // namespace
 
 int CNetworkTask::create_hostapd_ac_conf(WIRELESS_FREQUENCY_TYPE band, bool, int) {
@@ -100,12 +107,13 @@ int CNetworkTask::create_hostapd_ac_conf(WIRELESS_FREQUENCY_TYPE band, bool, int
         return -1;
     }
     const ABS_WIFI_AP_CONFIG_t w = stored_wifi();
+    const int channel = ap_channel(w.channel);
     write_hostapd_head(f, w.ssid);
     f.line("beacon_int=100\n");
     f.line(band == WIRELESS_FREQUENCY_5G ? "hw_mode=a\n" : "hw_mode=g\n");
-    f.line("channel=%d\n", w.channel);
+    f.line("channel=%d\n", channel);
     f.line("auth_algs=1\n");
-    if (w.channel >= 52 && w.channel <= 140) {
+    if (channel >= 52 && channel <= 140) {
         f.line("### DFS\n");
         f.line("country_code=%s\n", "CN");
         f.line("ieee80211d=1\n");
@@ -149,7 +157,7 @@ int CNetworkTask::create_hostapd_pairing_conf() {
     write_hostapd_head(f, kPairingSsid);
     f.line("ignore_broadcast_ssid=0\n");
     f.line("hw_mode=a\n");
-    f.line("channel=%d\n", w.channel);
+    f.line("channel=%d\n", ap_channel(w.channel));
     f.line("auth_algs=3\n\n");
     write_wpa2(f, kPairingPassphrase);
     return 0;

@@ -16,23 +16,13 @@
 #include "core/mempool.h"
 #include "net/dhcp_client.h"
 #include "net/network_task.h"
+#include "net/pairing_messages.h"
 #include "settings/param_config.h"
 
 std::atomic<uint32_t> g_pairing_accept_id{0};
 std::atomic<uint32_t> g_pairing_timeout_id{0};
 
 namespace {
-
-constexpr size_t kRequestLen = 46;
-constexpr size_t kReplyLen = 69;
-constexpr uint8_t kKindRequest = 0xDD;
-constexpr uint8_t kKindDone = 0xEE;
-constexpr uint16_t kTypePairing = 0x1002;
-constexpr uint16_t kSubCode = 0x1003;
-constexpr uint16_t kSubCredentials = 0x1004;
-constexpr size_t kSsidOff = 5;
-constexpr size_t kPassOff = 37;
-constexpr size_t kFieldLen = 32;
 
 std::mutex g_hooks_lock;
 NetHooks g_hooks;
@@ -47,15 +37,15 @@ void notify_self(uint32_t msgid) {
 }
 
 uint8_t* new_message(uint8_t kind, uint16_t sub) {
-    auto* m = static_cast<uint8_t*>(mempool_alloc(kRequestLen));
+    auto* m = static_cast<uint8_t*>(mempool_alloc(kPairingRequestLen));
     if (!m) {
         printf("can not malloc\n");
         return nullptr;
     }
-    memset(m, 0, kRequestLen);
+    memset(m, 0, kPairingRequestLen);
     m[0] = kind;
-    m[6] = kTypePairing >> 8;
-    m[7] = kTypePairing & 0xFF;
+    m[6] = kPairingType >> 8;
+    m[7] = kPairingType & 0xFF;
     m[8] = static_cast<uint8_t>(sub >> 8);
     m[9] = static_cast<uint8_t>(sub & 0xFF);
     return m;
@@ -73,7 +63,7 @@ void on_TX_pairing_timeout(THR_TASK* task, EVENT_HANDLER* h) {
 
 void on_TX_pairing_read(int fd, THR_TASK* task, EVENT_HANDLER* h) {
     const ABS_WIFI_AP_CONFIG_t w = stored_wifi();
-    uint8_t msg[kRequestLen] = {};
+    uint8_t msg[kPairingRequestLen];
     ssize_t n = recv(fd, msg, sizeof msg, 0);
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
     if (n < 1) {
@@ -81,13 +71,12 @@ void on_TX_pairing_read(int fd, THR_TASK* task, EVENT_HANDLER* h) {
         unregister_event_list(task, h);
         return;
     }
-    const uint16_t type = static_cast<uint16_t>(msg[6] << 8 | msg[7]);
-    const uint16_t sub = static_cast<uint16_t>(msg[8] << 8 | msg[9]);
-    DUMP(3, "Get a msg from RX : 0x%04X", type);
-    DUMP(3, "Get a pin msg from RX : 0x%04X", sub);
-    DUMP(3, "Get app uuid : %.36s", reinterpret_cast<const char*>(msg + 10));
-    if (type != kTypePairing) return;
-    if (msg[0] == kKindDone) {
+    const PairingRequest req = pairing_parse_request(msg, static_cast<size_t>(n));
+    DUMP(3, "Get a msg from RX : 0x%04X", req.type);
+    DUMP(3, "Get a pin msg from RX : 0x%04X", req.sub);
+    DUMP(3, "Get app uuid : %s", req.uuid);
+    if (req.type != kPairingType) return;
+    if (req.kind == kPairingKindDone) {
         CNetworkTask::SetGuiPairingStatus(GUI_PAIRING_STATUS_SUCCESS);
         notify_self(LOCAL_MSG_NETWORK_RECONNECT);
         notify_self(LOCAL_MSG_NETWORK_PAIR_ACK_WRITE);
@@ -95,17 +84,8 @@ void on_TX_pairing_read(int fd, THR_TASK* task, EVENT_HANDLER* h) {
         settle();
         return;
     }
-    uint8_t reply[kReplyLen] = {};
-    if (sub == kSubCode) {
-        reply[1] = 0x30;
-    } else if (sub == kSubCredentials) {
-        if (msg[0] == kKindRequest) {
-            strncpy(reinterpret_cast<char*>(reply + kSsidOff), w.ssid, kFieldLen);
-            strncpy(reinterpret_cast<char*>(reply + kPassOff), w.password, kFieldLen);
-        }
-    } else {
-        return;
-    }
+    uint8_t reply[kPairingReplyLen];
+    if (!pairing_build_reply(req, w.ssid, w.password, reply)) return;
     if (send(fd, reply, sizeof reply, MSG_NOSIGNAL) < 0) perror("send");
 }
 
@@ -162,7 +142,7 @@ void on_RX_pairing_connected(int fd, THR_TASK* task, EVENT_HANDLER* h) {
     }
     remove_event_handler_list(task, h, EV_CONNECT);
     DUMP(3, "connect to TX successful fd = %d", fd);
-    uint8_t* m = new_message(kKindRequest, kSubCredentials);
+    uint8_t* m = new_message(kPairingKindRequest, kPairingSubCredentials);
     if (!m) return;
     h->user_data = m;
     add_event_handler_list(task, h, EV_WRITE);
@@ -174,10 +154,10 @@ void on_RX_pairing_write(int fd, THR_TASK* task, EVENT_HANDLER* h) {
         printf("NULL\n");
         return;
     }
-    ssize_t ret = send(fd, m, kRequestLen, MSG_NOSIGNAL);
+    ssize_t ret = send(fd, m, kPairingRequestLen, MSG_NOSIGNAL);
     printf("send pairing msg to TX, ret = %zd\n", ret);
     remove_event_handler_list(task, h, EV_WRITE);
-    if (m[0] == kKindDone) {
+    if (m[0] == kPairingKindDone) {
         CNetworkTask::SetGuiPairingStatus(GUI_PAIRING_STATUS_SUCCESS);
         unregister_event_list(task, h);
         notify_self(LOCAL_MSG_NETWORK_RECONNECT);
@@ -189,25 +169,21 @@ void on_RX_pairing_write(int fd, THR_TASK* task, EVENT_HANDLER* h) {
     h->user_data = nullptr;
 }
 
-// A field the TX filled to its last byte may be a cut-off name: it is not stored.
-bool terminated(const uint8_t* field) { return memchr(field, 0, kFieldLen) != nullptr; }
-
 void on_RX_pairing_read(int fd, THR_TASK* task, EVENT_HANDLER* h) {
-    uint8_t reply[kReplyLen + 1] = {};
-    ssize_t ret = recv(fd, reply, kReplyLen, MSG_DONTWAIT);
+    // One byte more than a reply, so that an overlong one is seen.
+    uint8_t reply[kPairingReplyLen + 1];
+    ssize_t ret = recv(fd, reply, sizeof reply, MSG_DONTWAIT);
     if (ret < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
-    if (ret != static_cast<ssize_t>(kReplyLen) || !terminated(reply + kSsidOff) ||
-        !terminated(reply + kPassOff)) {
-        // Short, closed or cut off: nothing is stored and the exchange ends here.
+    PairingCredentials c;
+    if (ret <= 0 || !pairing_parse_reply(reply, static_cast<size_t>(ret), &c)) {
+        // Short, closed, overlong or unusable: nothing is stored and the exchange ends here.
         printf("Receive from TX, ret = %zd, reply not usable, pairing exchange ended\n", ret);
         unregister_event_list(task, h);
         return;
     }
-    printf("Receive from TX, ret = %zd, TX formal SSID : %s, PASS: %s\n", ret,
-           reinterpret_cast<const char*>(reply + kSsidOff),
-           reinterpret_cast<const char*>(reply + kPassOff));
-    CParamConfig::ParamNotify(kMidNetwork, kMsgParamWifiCredentials, reply, kReplyLen);
-    uint8_t* m = new_message(kKindDone, 0);
+    printf("Receive from TX, ret = %zd, TX formal SSID : %s, PASS: %s\n", ret, c.ssid, c.password);
+    CParamConfig::ParamNotify(kMidNetwork, kMsgParamWifiCredentials, reply, kPairingReplyLen);
+    uint8_t* m = new_message(kPairingKindDone, 0);
     if (!m) return;
     if (h->user_data) mempool_free(h->user_data);
     h->user_data = m;

@@ -1,6 +1,5 @@
 #include "periph/battery.h"
 
-#include <fcntl.h>
 #include <pthread.h>
 #include <unistd.h>
 
@@ -62,12 +61,6 @@ int accept(int reading, int level) {
     g_last_level = level;
     g_change_count = 0;
     return level;
-}
-
-int read_dc_value(int fd) {
-    char buf[11] = {0};
-    const ssize_t n = pread(fd, buf, 10, 0);
-    return n > 0 ? std::atoi(buf) : -1;
 }
 
 } // namespace
@@ -154,15 +147,15 @@ int app_gpio_dc_detection_unexport() {
     return hdext::board::write_file("/sys/class/gpio/unexport", std::to_string(dc_line()));
 }
 
-void* monitor_gpio_dc_detection_level_handler(void*) {
-    pthread_setname_np(pthread_self(), "dc_detect");
+// Reads go through the watch itself: the edge event stays pending until its own descriptor is
+// read, so reading the line any other way would turn the wait into a busy loop.
+int hdext::periph::dc_detection(const std::atomic<bool>* stop) {
     app_gpio_dc_detection_export();
-    const int line = dc_line();
-    const std::string file = hdext::board::path(hdext::board::gpio::line_path(line) + "/value");
-    const int fd = open(file.c_str(), O_RDWR | O_CLOEXEC);
+    hdext::board::gpio::EdgeWatch line(dc_line());
+    const int fd = line.open();
     if (fd < 0) {
-        std::printf("%s open failure. fd=%d\n", __func__, fd);
-        return nullptr;
+        std::printf("%s open failure. fd=%d\n", "monitor_gpio_dc_detection_level_handler", fd);
+        return -1;
     }
     bool was_zero = false;
     auto apply = [&](int v) {
@@ -174,26 +167,31 @@ void* monitor_gpio_dc_detection_level_handler(void*) {
             was_zero = true;
         }
     };
-    const int first = read_dc_value(fd);
+    const int first = line.level();
     if (first == 1) dc_detection_level_state.store(1, std::memory_order_relaxed);
     if (first == 0) {
         dc_detection_level_state.store(0, std::memory_order_relaxed);
         was_zero = true;
     }
-    hdext::board::gpio::EdgeWatch waiter(line);
-    if (waiter.open() < 0 || waiter.arm() != 0) {
-        DUMP(1, "epoll_create dc detection error = %d\n", errno);
-        close(fd);
-        return nullptr;
-    }
-    for (;;) {
+    const int armed = line.arm();
+    if (armed == -1) DUMP(1, "epoll_create dc detection error = %d\n", errno);
+    if (armed == -2) DUMP(1, "epoll_ctl dc detection : add fd error = %d\n", errno);
+    if (armed != 0) return -1;
+    while (!stop || !stop->load(std::memory_order_relaxed)) {
         if (is_rx()) {
-            apply(read_dc_value(fd));
+            apply(line.level());
             usleep(static_cast<useconds_t>(g_dc_poll_ms.load(std::memory_order_relaxed)) * 1000);
-        } else if (waiter.wait(-1) >= 0) {
-            apply(read_dc_value(fd));
+        } else if (line.wait(stop ? 100 : -1) >= 0) {
+            apply(line.level());
         } else {
             usleep(100 * 1000);  // a failing wait must not spin
         }
     }
+    return 0;
+}
+
+void* monitor_gpio_dc_detection_level_handler(void*) {
+    pthread_setname_np(pthread_self(), "dc_detect");
+    hdext::periph::dc_detection(nullptr);
+    return nullptr;
 }

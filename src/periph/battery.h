@@ -26,4 +26,7 @@ int battery_level_for(int reading);
 void set_dc_poll_interval(std::chrono::milliseconds ms);
 // Starts the DC thread detached.
 void start_dc_detection_thread();
+// The DC thread's work: keeps dc_detection_level_state current. Returns -1 when the line cannot
+// be opened or watched; otherwise runs until *stop is set (tests; a TX then wakes every 100 ms).
+int dc_detection(const std::atomic<bool>* stop);
 } // namespace hdext::periph

@@ -16,7 +16,6 @@ namespace {
 
 constexpr const char* kCountCmd = "ifconfig -a | grep Ethernet  | wc -l";
 constexpr const char* kNamesCmd = "ifconfig -a | grep Ethernet  | awk '{print $1}'";
-constexpr const char* kWiredAddress = "192.168.0.1";
 
 } // namespace
 
@@ -48,7 +47,7 @@ bool CRtspCheck::configure() {
         pipe->close();
         return false;
     }
-    system_cmd(("ifconfig " + name + " " + kWiredAddress + " up").c_str(), 10);
+    system_cmd(("ifconfig " + name + " " + kRestreamAddress + " up").c_str(), 10);
     m_Opt.start_dhcpd(name.c_str());
     if (!m_ServerStarted) {
         pthread_t t;

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "decode/audio_decoder.h"
 #include "decode/video_decoder.h"
@@ -49,14 +50,77 @@ void on_new_session(GstRTSPClient*, GstRTSPSession* session, gpointer self) {
     gst_rtsp_session_set_timeout(session, static_cast<guint>(static_cast<Impl*>(self)->opt.session_timeout_s));
 }
 
-void on_client_connected(GstRTSPServer*, GstRTSPClient* client, gpointer self) {
+// When a client last held no session, in monotonic seconds (event loop only).
+GQuark idle_since_quark() {
+    static const GQuark q = g_quark_from_static_string("hdext-idle-since");
+    return q;
+}
+
+gint64 now_s() { return g_get_monotonic_time() / G_USEC_PER_SEC; }
+
+void set_idle_since(GstRTSPClient* client, gint64 t) {
+    g_object_set_qdata(G_OBJECT(client), idle_since_quark(), GSIZE_TO_POINTER(static_cast<gsize>(t)));
+}
+
+std::string peer_of(GstRTSPClient* client) {
+    GstRTSPConnection* conn = gst_rtsp_client_get_connection(client);
+    const gchar* ip = conn ? gst_rtsp_connection_get_ip(conn) : nullptr;
+    return ip ? ip : "?";
+}
+
+int client_count(GstRTSPServer* server) {
+    GList* all = gst_rtsp_server_client_filter(server, nullptr, nullptr);
+    const int n = static_cast<int>(g_list_length(all));
+    g_list_free_full(all, g_object_unref);
+    return n;
+}
+
+gboolean close_client(gpointer client) {
+    gst_rtsp_client_close(GST_RTSP_CLIENT(client));
+    return G_SOURCE_REMOVE;
+}
+
+// Emitted on the event loop before the server lists and attaches the new client, so the count
+// is of the others, and a refused one is closed once the loop has finished taking it in.
+void on_client_connected(GstRTSPServer* server, GstRTSPClient* client, gpointer self) {
+    auto* m = static_cast<Impl*>(self);
+    const int others = client_count(server);
+    if (others >= m->opt.max_clients) {
+        if (!m->full_said)
+            printf("RTSP: %d clients connected, the connection from %s and further ones are refused\n", others,
+                   peer_of(client).c_str());
+        m->full_said = true;
+        GSource* later = g_idle_source_new();
+        g_source_set_callback(later, close_client, g_object_ref(client), g_object_unref);
+        g_source_attach(later, m->context);
+        g_source_unref(later);
+        return;
+    }
+    m->full_said = false;
+    set_idle_since(client, now_s());
     g_signal_connect(client, "new-session", G_CALLBACK(on_new_session), self);
 }
 
+GstRTSPFilterResult close_if_idle(GstRTSPServer*, GstRTSPClient* client, gpointer self) {
+    auto* m = static_cast<Impl*>(self);
+    const gint64 now = now_s();
+    if (GList* sessions = gst_rtsp_client_session_filter(client, nullptr, nullptr)) {
+        g_list_free_full(sessions, g_object_unref);
+        set_idle_since(client, now);
+        return GST_RTSP_FILTER_KEEP;
+    }
+    const auto since = static_cast<gint64>(GPOINTER_TO_SIZE(g_object_get_qdata(G_OBJECT(client), idle_since_quark())));
+    if (since == 0 || now - since < m->opt.idle_timeout_s) return GST_RTSP_FILTER_KEEP;  // 0: refused, closing
+    printf("RTSP: connection from %s closed, no session for %d s\n", peer_of(client).c_str(), m->opt.idle_timeout_s);
+    return GST_RTSP_FILTER_REMOVE;
+}
+
 gboolean cleanup_sessions(gpointer self) {
-    GstRTSPSessionPool* pool = gst_rtsp_server_get_session_pool(static_cast<Impl*>(self)->server);
+    auto* m = static_cast<Impl*>(self);
+    GstRTSPSessionPool* pool = gst_rtsp_server_get_session_pool(m->server);
     gst_rtsp_session_pool_cleanup(pool);
     g_object_unref(pool);
+    gst_rtsp_server_client_filter(m->server, close_if_idle, m);
     return G_SOURCE_CONTINUE;
 }
 
@@ -130,6 +194,10 @@ bool RtspRestream::start(std::string* error) {
     m->server = gst_rtsp_server_new();
     gst_rtsp_server_set_address(m->server, m->opt.address.c_str());
     gst_rtsp_server_set_service(m->server, std::to_string(m->opt.port).c_str());
+    // Room for a player killed without ending its session, until the session is reclaimed.
+    GstRTSPSessionPool* sessions = gst_rtsp_server_get_session_pool(m->server);
+    gst_rtsp_session_pool_set_max_sessions(sessions, static_cast<guint>(2 * m->opt.max_clients));
+    g_object_unref(sessions);
 
     m->factory = gst_rtsp_media_factory_new();
     gst_rtsp_media_factory_set_launch(m->factory, launch_line(m->opt).c_str());
@@ -213,7 +281,7 @@ void RtspRestream::join() {
 }
 
 std::string RtspRestream::url() const {
-    return "rtsp://" + m->opt.announce_host + ":" + std::to_string(m->opt.port) + "/" + m->opt.session;
+    return "rtsp://" + m->opt.address + ":" + std::to_string(m->opt.port) + "/" + m->opt.session;
 }
 
 int RtspRestream::session_count() const {

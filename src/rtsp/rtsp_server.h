@@ -9,15 +9,23 @@
 
 #include "core/frame.h"
 
+// The USB Ethernet adapter's address: the only one the server listens on.
+inline constexpr const char* kRestreamAddress = "192.168.0.1";
 inline constexpr int kRtspPort = 8554;
 inline constexpr int kRtspSessionTimeoutS = 65;
+// A laptop on the adapter needs one or two connections; more are refused at once.
+inline constexpr int kRtspMaxClients = 4;
+// A connection that has held no session this long (never set one up, or its session ended or
+// was reclaimed) is closed.
+inline constexpr int kRtspIdleTimeoutS = 15;
 
 struct RtspServerOptions {
-    std::string address = "0.0.0.0";   // the unit's own namespace; tests use loopback
+    std::string address = kRestreamAddress;  // listened on, and announced; tests use loopback
     int port = kRtspPort;
     std::string session = "live";
-    std::string announce_host = "192.168.0.1";
     int session_timeout_s = kRtspSessionTimeoutS;
+    int max_clients = kRtspMaxClients;       // connections at once (sessions: twice as many)
+    int idle_timeout_s = kRtspIdleTimeoutS;
     int rtp_port_first = 6970;          // server-side RTP/RTCP ports of UDP clients, in pairs
     int rtp_port_last = 6999;
     int audio_rate = 44100;             // the rate value of the audio source (96001: 48000 Hz)

@@ -25,6 +25,7 @@ struct RtspRestream::Impl {
     std::thread audio_thread;
     std::atomic<bool> stopping{false};
     std::atomic<int> built{0};
+    bool full_said = false;  // event loop only: the refusals since the last accepted client were reported
 
     // The current pipeline's sources, held while it is prepared. The factory's callbacks
     // (event loop and media threads) and the feeding threads meet here.

@@ -16,6 +16,14 @@ int position(int ch) {
 
 bool channel_supported(int channel) { return position(channel) >= 0; }
 
+void report_unsupported_channel(int channel, const char* outcome) {
+    char list[64] = {};
+    size_t at = 0;
+    for (int i = 0; i < kCount && at < sizeof list; ++i)
+        at += static_cast<size_t>(snprintf(list + at, sizeof list - at, i ? " %d" : "%d", kChannels[i]));
+    printf("channel %d is not supported (supported: %s): %s\n", channel, list, outcome);
+}
+
 void CParamConfig::take_stepping_state() {
     if (m_stepTaken) return;
     m_stepTaken = true;

@@ -214,6 +214,20 @@ int CParamConfig::init_wifi_ap_info() {
         }
     }
     if (zelt) settle();
+    // A channel outside the supported set (a 2.4 GHz one, or one written by an older build)
+    // would keep the access point from ever starting: the unit comes back on the default.
+    bool unsupported;
+    {
+        std::lock_guard<std::recursive_mutex> g(m_lock);
+        ABS_WIFI_AP_CONFIG_t& w = m_block->wifi;
+        unsupported = !channel_supported(w.channel);
+        if (unsupported) {
+            report_unsupported_channel(w.channel, "falling back to the default channel 36");
+            w.channel = kDefaultChannel;
+            save_wifi_ap_to_file();
+        }
+    }
+    if (unsupported) settle();
 
     if (g_EquipmentModel.load(std::memory_order_relaxed) != EQUIPMENT_MODEL_TX) return 0;
     bool renamed = false;

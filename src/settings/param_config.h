@@ -113,6 +113,9 @@ bool wifi_storable(const ABS_WIFI_AP_CONFIG_t& w);
 // True for a channel of the supported 5 GHz set (the stepping and calibration table): the
 // only channels the unit may store or move its link to. Any thread.
 bool channel_supported(int channel);
+// Prints one line on standard output naming an unsupported channel, the supported set and
+// what happens instead (e.g. "refused, nothing changed"). Any thread.
+void report_unsupported_channel(int channel, const char* outcome);
 
 // Quality step to bit rate in Mbit/s: 0 -> 12, 1 -> 8, 2 -> 6; -1 for any other value.
 int quality_to_bitrate(int quality);

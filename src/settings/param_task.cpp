@@ -124,6 +124,10 @@ void CParamConfig::change_channel(const void* data, uint32_t len) {
         printf("the channel is invalid\n");
         return;
     }
+    if (!channel_supported(info.channel)) {
+        report_unsupported_channel(info.channel, "refused, nothing changed");
+        return;
+    }
     {
         std::lock_guard<std::recursive_mutex> g(m_lock);
         ABS_WIFI_AP_CONFIG_t& w = m_block->wifi;
@@ -145,6 +149,10 @@ void CParamConfig::change_channel(const void* data, uint32_t len) {
 }
 
 void CParamConfig::store_channel(uint8_t ch) {
+    if (!channel_supported(ch)) {
+        report_unsupported_channel(ch, "refused, nothing changed");
+        return;
+    }
     std::lock_guard<std::recursive_mutex> g(m_lock);
     m_block->wifi.channel = ch;
     app_status[31].store(ch, std::memory_order_relaxed);

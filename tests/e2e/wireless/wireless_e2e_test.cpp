@@ -97,10 +97,15 @@ protected:
     std::vector<std::unique_ptr<ChildProcess>> units;
 };
 
+// The TX's stored channel is a 2.4 GHz one: it starts on the default channel and says so.
 TEST_F(Air, TransmitterAndNeverPairedReceiverStart) {
+    std::ofstream(dir + "/tx/userdata/wifi.ini") << "[AP]\nssid=QUENDOR_DEFAULT\npassword=518T302B46\nchannel=6\n";
     auto& tx = program("tx");
     auto& rx = program("rx1");
     ASSERT_TRUE(wait_until([&] { return air().find("tx ap ssid=QUENDOR_") != std::string::npos; })) << tx.output();
+    EXPECT_NE(air().find(" channel=36\n"), std::string::npos) << air();
+    EXPECT_TRUE(tx.wait_for_output("channel 6 is not supported")) << tx.output();
+    EXPECT_EQ(wifi("tx", "channel"), "36");
     ASSERT_TRUE(rx.wait_for_output("need to be paired at first\n")) << rx.output();
     EXPECT_EQ(air().find("rx1 station"), std::string::npos);
     EXPECT_NE(in_unit("tx", "ps").find("udhcpd -f"), std::string::npos);
@@ -144,7 +149,10 @@ TEST_F(Air, BestChannelSearchAvoidsTheNeighbours) {
     EXPECT_EQ(wifi("tx", "channel"), "153");
 }
 
+// Name and passphrase fill the whole 32 bytes of their fields in the pairing reply.
 TEST_F(Air, PairingOnBothUnitsLinksTheReceiver) {
+    std::ofstream(dir + "/tx/userdata/wifi.ini")
+        << "[AP]\nssid=KIT_WITH_A_NAME_OF_32_CHARACTERS\npassword=a-passphrase-of-32-characters-xy\nchannel=36\n";
     auto& tx = driver("tx");
     auto& rx = driver("rx1");
     ASSERT_TRUE(rx.wait_for_output("need to be paired at first\n"));

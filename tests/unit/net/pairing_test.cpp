@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "net/dhcp_client.h"
+#include "net/pairing_messages.h"
 #include "net_env.h"
 #include "settings/param_config.h"
 #include "support/wait.h"
@@ -118,12 +119,14 @@ protected:
     }
 };
 
+// Name and passphrase fill their 32-byte fields, without a terminator.
 TEST_F(Pairing, RxStoresTheCredentialsAcknowledgesAndJoinsTheNewNetwork) {
     NEED_NETNS();
+    const std::string ssid = "KIT_A_WITH_A_NAME_OF_32_CHARS_XY", pass(32, 'p');
     int c = fake_tx_listener();
     std::string reply(69, '\0');
-    reply.replace(5, 5, "KIT_A");
-    reply.replace(37, 8, "pass1234");
+    reply.replace(5, 32, ssid);
+    reply.replace(37, 32, pass);
     ASSERT_EQ(send(c, reply.data(), reply.size(), 0), 69);
     EXPECT_EQ(read_n(c, 46), message(0xEE, 0x1002, 0));
     EXPECT_EQ(read_n(c, 1), "");  // and the RX closes
@@ -132,8 +135,8 @@ TEST_F(Pairing, RxStoresTheCredentialsAcknowledgesAndJoinsTheNewNetwork) {
     drain_tasks();
     ABS_WIFI_AP_CONFIG_t w{};
     CParamConfig::Instance()->GetWifiInfo(&w);
-    EXPECT_STREQ(w.ssid, "KIT_A");
-    EXPECT_STREQ(w.password, "pass1234");
+    EXPECT_EQ(w.ssid, ssid);
+    EXPECT_EQ(w.password, pass);
     EXPECT_EQ(CNetworkTask::GetGuiPairingStatus(), GUI_PAIRING_STATUS_SUCCESS);
     EXPECT_EQ(CNetworkTask::GetWirelessStatus(), WIRELESS_STATUS_STARTED);
     const auto cmds = shell->commands();
@@ -141,16 +144,16 @@ TEST_F(Pairing, RxStoresTheCredentialsAcknowledgesAndJoinsTheNewNetwork) {
     EXPECT_NE(std::find(cmds.begin(), cmds.end(),
                         "wpa_supplicant -D nl80211 -i wlan0 -c " + board->host(kWpaConf) + " -B"),
               cmds.end());
-    EXPECT_NE(board->get(kWpaConf).find("\tssid=\"KIT_A\"\n"), std::string::npos);
+    EXPECT_NE(board->get(kWpaConf).find("\tssid=\"" + ssid + "\"\n"), std::string::npos);
 }
 
-// A short reply, a peer closing mid-exchange and a cut-off name: nothing stored, no
+// A short reply, a peer closing mid-exchange and an overlong reply: nothing stored, no
 // acknowledgement, and the unit still obeys.
 TEST_F(Pairing, RxBadRepliesStoreNothing) {
     NEED_NETNS();
-    std::string shorter(40, '\0'), overlong(69, '\0');
+    std::string shorter(40, '\0'), overlong(70, '\0');
     shorter.replace(5, 5, "KIT_B");
-    overlong.replace(5, 32, std::string(32, 'S'));  // no terminator
+    overlong.replace(5, 5, "KIT_B");
     overlong.replace(37, 8, "pass1234");
     for (const std::string& reply : {shorter, std::string(), overlong}) {
         int c = fake_tx_listener();
@@ -161,6 +164,28 @@ TEST_F(Pairing, RxBadRepliesStoreNothing) {
         close(c);
         EXPECT_FALSE(stored_credentials()) << reply.size();
         expect_unit_still_working();
+    }
+}
+
+// What a TX put in the fields decides before anything is stored.
+TEST(PairingReply, FieldsAreCheckedBeforeAnythingIsStored) {
+    const struct {
+        std::string ssid, pass;
+        bool ok;
+    } cases[] = {{"KIT", "pass1234", true},         {std::string(32, 'S'), std::string(32, 'p'), true},
+                 {"", "pass1234", false},           {"KIT", "pass123", false},
+                 {"KIT\nap_isolate=0", "pass1234", false}, {"KIT", "pass\x01" "1234", false},
+                 {"K\xC3\xA9T", "pass1234", false},  {"KIT", "pass;1234", false}};
+    for (const auto& k : cases) {
+        std::string reply(69, '\0');
+        reply.replace(5, k.ssid.size(), k.ssid);
+        reply.replace(37, k.pass.size(), k.pass);
+        PairingCredentials c;
+        EXPECT_EQ(pairing_parse_reply(reinterpret_cast<const uint8_t*>(reply.data()), 69, &c), k.ok) << k.ssid << " " << k.pass;
+        if (k.ok) {
+            EXPECT_EQ(c.ssid + std::string("/") + c.password, k.ssid + "/" + k.pass);
+        }
+        EXPECT_FALSE(pairing_parse_reply(reinterpret_cast<const uint8_t*>(reply.data()), 68, &c));
     }
 }
 

@@ -24,8 +24,14 @@ protected:
     Recorders& rec = Recorders::get();
 };
 
+// A linked RX does nothing; an unlinked one shows the pairing picture, then asks the network task.
 TEST_F(ActionsTest, PairingOnAnUnlinkedRxShowsThePairingPictureThenAsksTheNetworkTask) {
     app_status[0] = 1;
+    CNetworkTask::SetWirelessStatus(WIRELESS_STATUS_STARTED);
+    EXPECT_EQ(app_start_pairing(), -1);
+    EXPECT_TRUE(rec.messages(kMidVideoDecode).empty());
+    EXPECT_TRUE(rec.messages(kMidNetwork).empty());
+    CNetworkTask::SetWirelessStatus(WIRELESS_STATUS_STOP);
     EXPECT_EQ(app_start_pairing(), 0);
     auto dec = rec.messages(kMidVideoDecode);
     ASSERT_EQ(dec.size(), 1u);
@@ -38,14 +44,6 @@ TEST_F(ActionsTest, PairingOnAnUnlinkedRxShowsThePairingPictureThenAsksTheNetwor
     EXPECT_EQ(net[0].msg_id, 0x3001u);
     EXPECT_EQ(net[0].len, 4u);
     EXPECT_EQ(net[0].int_payload(), 0);
-}
-
-TEST_F(ActionsTest, PairingOnALinkedRxDoesNothing) {
-    app_status[0] = 1;
-    CNetworkTask::SetWirelessStatus(WIRELESS_STATUS_STARTED);
-    EXPECT_EQ(app_start_pairing(), -1);
-    EXPECT_TRUE(rec.messages(kMidVideoDecode).empty());
-    EXPECT_TRUE(rec.messages(kMidNetwork).empty());
 }
 
 TEST_F(ActionsTest, QuitPairingResetRebootAndSavesSendTheirMessages) {

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <thread>
 
+#include "board/gpio.h"
 #include "board/role.h"
 #include "board/shell.h"
 #include "periph/app_actions.h"
@@ -10,6 +11,7 @@
 #include "periph/app_timer.h"
 #include "periph/battery.h"
 #include "support/board_root.h"
+#include "support/wait.h"
 
 namespace hdext::test {
 namespace {
@@ -82,6 +84,25 @@ TEST(WifiLevel, QualityNumbersMapToLevels) {
         EXPECT_EQ(out, level) << text;
     }
     hdext::board::set_shell(nullptr);
+}
+
+// A TX waits for edges of the DC line: one edge is one wake-up, and the level it brought is seen.
+TEST(DcDetection, OneEdgeWakesTheTransmitterOnce) {
+    TempBoardRoot root;
+    app_status_init(nullptr);
+    app_status[0] = 0;
+    dc_detection_level_state = -1;
+    const unsigned long before = hdext::board::gpio::edge_wakeups();
+    std::atomic<bool> stop{false};
+    std::thread t([&] { hdext::periph::dc_detection(&stop); });
+    EXPECT_TRUE(eventually([] { return dc_detection_level_state.load() == 0; }));
+    hdext::board::gpio::set_value(2, 1);
+    EXPECT_TRUE(eventually([] { return dc_detection_level_state.load() == 1; }));
+    // A window in which a waiter that never consumes the edge would wake thousands of times.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    stop = true;
+    t.join();
+    EXPECT_LE(hdext::board::gpio::edge_wakeups() - before, 2u);
 }
 
 std::atomic<int> g_setup{0}, g_ticks{0}, g_teardown{0}, g_other{0};

@@ -1,6 +1,7 @@
 // The re-stream as a client sees it: real FFmpeg clients against the server on loopback, fed
 // through the re-stream lists with H.264 from the software encoder and A-law audio.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -32,7 +33,6 @@ protected:
         units = encode_h264(320, 240, kFps, 60, 15);
         ASSERT_FALSE(units.empty()) << "no H.264 encoder";
         opt.address = "127.0.0.1";
-        opt.announce_host = "127.0.0.1";
         opt.port = free_port();
         opt.video_list = &video;
         opt.audio_list = &audio;
@@ -125,6 +125,29 @@ TEST_F(Restream, WithoutAudioTheClientReceivesAlawSilence) {
     EXPECT_EQ(st, 0) << out;
     ASSERT_GE(bytes.size(), 512u) << out;
     EXPECT_EQ(bytes.find_first_not_of('\xD5'), std::string::npos);
+}
+
+// Only on the re-stream's address; a client over the limit is closed at once while the others
+// stay; a connection that never sets up a session ends after the (here shortened) idle time.
+TEST_F(Restream, ListensOnItsAddressOnlyRefusesExtraClientsAndEndsIdleConnections) {
+    opt.address = RtspServerOptions{}.address;
+    opt.max_clients = 2;
+    start();
+    EXPECT_EQ(dial("127.0.0.1", opt.port), -1) << "reachable on another address";
+    const int a = dial(kRestreamAddress, opt.port), b = dial(kRestreamAddress, opt.port);
+    ASSERT_GE(a, 0);
+    ASSERT_GE(b, 0);
+    EXPECT_TRUE(closed_by_server(dial(kRestreamAddress, opt.port))) << "a third client was kept";
+    pollfd kept[2] = {{a, POLLIN, 0}, {b, POLLIN, 0}};
+    EXPECT_EQ(poll(kept, 2, 0), 0) << "an admitted client was closed";
+    close(a);
+    close(b);
+
+    server.reset();
+    opt.idle_timeout_s = 1;
+    opt.port = free_port();
+    start();
+    EXPECT_TRUE(closed_by_server(dial(kRestreamAddress, opt.port))) << "an idle connection was kept";
 }
 
 TEST_F(Restream, AVanishedClientIsReclaimedAndTheNextOneGetsAFreshPipeline) {

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sched.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -31,7 +32,7 @@ void env() {
         if (geteuid() != 0) return;
         // The server binds its ports in a namespace of this process only.
         if (unshare(CLONE_NEWNET) != 0) return;
-        if (system("ip link set lo up") != 0) return;
+        if (system("ip link set lo up && ip addr add 192.168.0.1/32 dev lo") != 0) return;
         mempool_init();
         init_frame_buff_mgr(512, 102400);
         init_audio_frame_buff_mgr(512, 8192);
@@ -105,6 +106,25 @@ int free_port() {
     getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
     close(fd);
     return ntohs(a.sin_port);
+}
+
+int dial(const char* ip, int port) {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    inet_pton(AF_INET, ip, &a.sin_addr);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return fd;
+    close(fd);
+    return -1;
+}
+
+bool closed_by_server(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    char c;
+    const bool closed = poll(&p, 1, 30000) == 1 && recv(fd, &c, 1, 0) <= 0;
+    close(fd);
+    return closed;
 }
 
 } // namespace rtsp_test

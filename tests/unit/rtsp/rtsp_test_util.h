@@ -12,8 +12,8 @@
 
 namespace rtsp_test {
 
-// Pools and a private network namespace with loopback up, once per process. Fails the
-// calling test when not root.
+// Pools and a private network namespace with loopback up (also holding the re-stream's own
+// address), once per process. Fails the calling test when not root.
 void env();
 
 using hdext::test::encode_h264;
@@ -38,5 +38,10 @@ std::string run(const std::string& cmd, int* status = nullptr);
 
 // A free TCP port on loopback.
 int free_port();
+
+// A TCP connection to ip:port: the descriptor, or -1 when refused.
+int dial(const char* ip, int port);
+// True once the server has closed the connection (a hang guard of 30 s); closes fd.
+bool closed_by_server(int fd);
 
 } // namespace rtsp_test

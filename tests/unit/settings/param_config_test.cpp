@@ -9,39 +9,26 @@
 
 using namespace hdext::test;
 
-TEST_F(ParamStoreTest, FirstTxStartWritesDefaultsAndNamesTheUnitFromItsMac) {
+// An RX keeps the unpaired name; a TX takes its MAC-derived one; the code is generated once.
+TEST_F(ParamStoreTest, FirstStartWritesDefaultsNamesOnlyATxFromItsMacAndKeepsThePin) {
     testing::internal::CaptureStdout();
-    start(EQUIPMENT_MODEL_TX, "02:00:5e:0a:1b:2c");
-    std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_NE(out.find("Parameter module initialize .............."), std::string::npos);
-
-    auto ini = parse_ini(board->get("/userdata/wifi.ini"));
-    EXPECT_EQ(ini["AP"]["ssid"], "QUENDOR_0A1B2C");
-    auto s = sys();
-    int pin = std::stoi(s["pincode"]);
-    EXPECT_GE(pin, 1000);
-    EXPECT_LE(pin, 9999);
+    start(EQUIPMENT_MODEL_RX, "02:00:5e:0a:1b:2c");
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("Parameter module initialize .............."),
+              std::string::npos);
+    EXPECT_EQ(wifi()["ssid"], "QUENDOR_DEFAULT");
+    EXPECT_STREQ(held_wifi().ssid, "QUENDOR_DEFAULT");
+    const std::string pin = sys()["pincode"];
+    EXPECT_GE(std::stoi(pin), 1000);
+    EXPECT_LE(std::stoi(pin), 9999);
     EXPECT_EQ(BitRate.load(), 6);
-
     EXPECT_EQ(board->get("/sys/class/gpio/gpio101/value"), "1\n") << "fan on";
-}
 
-TEST_F(ParamStoreTest, PinCodeIsGeneratedOnceAndKept) {
-    start(EQUIPMENT_MODEL_TX);
-    std::string pin = sys()["pincode"];
-    ASSERT_EQ(pin.size(), 4u);
-    start(EQUIPMENT_MODEL_TX);
+    start(EQUIPMENT_MODEL_TX, "02:00:5e:0a:1b:2c");
+    EXPECT_EQ(wifi()["ssid"], "QUENDOR_0A1B2C");
     EXPECT_EQ(sys()["pincode"], pin);
     ABS_SYS_INFO_CONFIG info{};
     CParamConfig::Instance()->GetSystemInfo(&info);
     EXPECT_EQ(std::string(info.pincode), pin);
-}
-
-TEST_F(ParamStoreTest, FirstRxStartKeepsTheUnpairedName) {
-    start(EQUIPMENT_MODEL_RX, "02:00:5e:0a:1b:2c");
-    EXPECT_EQ(wifi()["ssid"], "QUENDOR_DEFAULT");
-    const ABS_WIFI_AP_CONFIG_t w = held_wifi();
-    EXPECT_STREQ(w.ssid, "QUENDOR_DEFAULT");
 }
 
 TEST_F(ParamStoreTest, StoredSettingsAreLoadedNotOverwritten) {
@@ -81,17 +68,6 @@ TEST_F(ParamStoreTest, ZeltNameFallsBackToDefaultAndChannel36) {
     }
 }
 
-TEST_F(ParamStoreTest, TxWithoutMacReportsAndStillLeavesTheUnpairedName) {
-    board->put("/userdata/wifi.ini", "[AP]\nssid=QUENDOR_DEFAULT\nchannel=40\n");
-    board->put("/userdata/wifi.ini.tmp.77.3", "[AP]\nssid=QUEN"); // a save killed half-way
-    testing::internal::CaptureStderr();
-    start(EQUIPMENT_MODEL_TX, nullptr);
-    std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_NE(err.find("GetMac wlan0 failed"), std::string::npos);
-    EXPECT_EQ(wifi()["ssid"], "QUENDOR_000000");
-    EXPECT_FALSE(board->exists("/userdata/wifi.ini.tmp.77.3"));
-}
-
 TEST_F(ParamStoreTest, OutOfRangeStoredValuesAreBoundedAndOverlongTextIsCut) {
     board->put("/userdata/system.ini",
                "[sys_info]\npincode=1111\nquality=9\nmaxclie=7\nfanmode=1\nlanguage=5\n");
@@ -102,21 +78,38 @@ TEST_F(ParamStoreTest, OutOfRangeStoredValuesAreBoundedAndOverlongTextIsCut) {
     EXPECT_EQ(s["language"], "0");
     EXPECT_EQ(BitRate.load(), 6);
 
-    const std::string longname(80, 'N');  // overlong stored text is cut to the field
-    board->put("/userdata/wifi.ini", "[AP]\nssid=" + longname + "\npassword=" + longname + "\n");
+    // Overlong stored text is cut to the field; a channel outside the supported set (2.4 GHz,
+    // or written by an older build) falls back to the default, with a word why.
+    const std::string longname(80, 'N');
+    board->put("/userdata/wifi.ini", "[AP]\nssid=" + longname + "\npassword=" + longname + "\nchannel=200\n");
+    testing::internal::CaptureStdout();
     start(EQUIPMENT_MODEL_RX);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("channel 200 is not supported (supported: "), std::string::npos);
+    EXPECT_NE(out.find("): falling back to the default channel 36\n"), std::string::npos);
     const ABS_WIFI_AP_CONFIG_t w = held_wifi();
     EXPECT_EQ(std::string(w.ssid), std::string(35, 'N'));
     EXPECT_EQ(std::string(w.password), std::string(35, 'N'));
+    EXPECT_EQ(wifi()["channel"], "36");
+    EXPECT_EQ(app_status[31].load(), 36);
 }
 
-TEST_F(ParamStoreTest, UnwritableSettingsDirectoryKeepsDefaultsInMemory) {
+// Failures at start-up are reported and the unit still gets settings: no settings folder
+// (defaults kept in memory), no MAC (a TX still leaves the unpaired name), a half-done save.
+TEST_F(ParamStoreTest, StartUpFailuresAreReportedAndTheUnitStillGetsItsSettings) {
     std::filesystem::remove_all(board->host("/userdata"));
     testing::internal::CaptureStderr();
-    start(EQUIPMENT_MODEL_RX);
+    start(EQUIPMENT_MODEL_RX, nullptr);
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_NE(err.find("WriteIniFile : /userdata/system.ini FAILD"), std::string::npos);
     EXPECT_NE(err.find("WriteIniFile : /userdata/wifi.ini FAILD"), std::string::npos);
-    const ABS_WIFI_AP_CONFIG_t w = held_wifi();
-    EXPECT_STREQ(w.ssid, "QUENDOR_DEFAULT");
+    EXPECT_STREQ(held_wifi().ssid, "QUENDOR_DEFAULT");
+
+    board->put("/userdata/wifi.ini", "[AP]\nssid=QUENDOR_DEFAULT\nchannel=40\n");
+    board->put("/userdata/wifi.ini.tmp.77.3", "[AP]\nssid=QUEN"); // a save killed half-way
+    testing::internal::CaptureStderr();
+    start(EQUIPMENT_MODEL_TX, nullptr);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("GetMac wlan0 failed"), std::string::npos);
+    EXPECT_EQ(wifi()["ssid"], "QUENDOR_000000");
+    EXPECT_FALSE(board->exists("/userdata/wifi.ini.tmp.77.3"));
 }

@@ -35,7 +35,9 @@ protected:
     }
 };
 
-TEST_F(ParamMessages, CredentialsReplySetsNameAndPassphraseBoundedToTheirFields) {
+// Fields are bounded to 32 bytes; a short reply, or text that wifi.ini could not give back,
+// changes nothing.
+TEST_F(ParamMessages, CredentialsReplySetsNameAndPassphraseWhenTheyCanBeStored) {
     uint8_t reply[69] = {};
     memcpy(reply + 5, "QUENDOR_55AA01", 14);
     memcpy(reply + 37, "pass-from-tx", 12);
@@ -54,30 +56,20 @@ TEST_F(ParamMessages, CredentialsReplySetsNameAndPassphraseBoundedToTheirFields)
     EXPECT_EQ(wifi()["ssid"], std::string(32, 'x'));
     EXPECT_EQ(wifi()["password"], std::string(32, 'x'));
 
-    std::string before = board->get("/userdata/wifi.ini");
+    const std::string before = board->get("/userdata/wifi.ini");
     testing::internal::CaptureStderr();
     send(kMsgParamWifiCredentials, reply, 40);
-    testing::internal::GetCapturedStderr();
-    EXPECT_EQ(board->get("/userdata/wifi.ini"), before) << "a short reply is refused";
-}
-
-TEST_F(ParamMessages, CredentialsThatWouldNotReadBackAreRefusedAndTheStoredOnesKept) {
-    std::string before = board->get("/userdata/wifi.ini");
     for (const char* pass : {"abc;def", "[abc]"}) {
-        uint8_t reply[69] = {};
-        memcpy(reply + 5, "QUENDOR_55AA01", 14);
+        memset(reply + 37, 0, 32);
         memcpy(reply + 37, pass, strlen(pass));
-        testing::internal::CaptureStderr();
         send(kMsgParamWifiCredentials, reply, sizeof reply);
-        EXPECT_NE(testing::internal::GetCapturedStderr().find("passphrase holds ';'"),
-                  std::string::npos);
-        EXPECT_EQ(board->get("/userdata/wifi.ini"), before) << pass;
     }
-    const ABS_WIFI_AP_CONFIG_t w = held_wifi();
-    EXPECT_EQ(std::string(w.ssid), wifi()["ssid"]) << "nothing changed in memory either";
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("passphrase holds ';'"), std::string::npos);
+    EXPECT_EQ(board->get("/userdata/wifi.ini"), before);
+    EXPECT_EQ(std::string(held_wifi().ssid), wifi()["ssid"]) << "nothing changed in memory either";
 }
 
-TEST_F(ParamMessages, NewChannelIsStoredAndForwardedToTheNetworkTask) {
+TEST_F(ParamMessages, NewChannelIsStoredAndOnATxForwardedToTheNetworkTask) {
     ABS_WIFI_CHN_INFO_t info{149, 1};
     testing::internal::CaptureStdout();
     send(LOCAL_MSG_CHANGE_WIFI_CHANNEL, &info, sizeof info);
@@ -95,37 +87,47 @@ TEST_F(ParamMessages, NewChannelIsStoredAndForwardedToTheNetworkTask) {
     ASSERT_EQ(msgs.size(), 1u);
     EXPECT_EQ(msgs[0].src, kMidParam);
     EXPECT_EQ(msgs[0].msg_id, LOCAL_MSG_CHANGE_WIFI_CHANNEL);
-}
 
-TEST_F(ParamMessages, SameOrInvalidChannelWritesNothingAndSendsNothing) {
-    std::string f = board->host("/userdata/wifi.ini");
-    std::string before = board->get("/userdata/wifi.ini");
-    auto t0 = mtime_of(f);
-    uint32_t four_byte_channel = 36;  // an int payload: bandwidth reads as 0
-    ABS_WIFI_CHN_INFO_t below{35, 0};
-    testing::internal::CaptureStdout();
-    send(LOCAL_MSG_CHANGE_WIFI_CHANNEL, &four_byte_channel, 4);
-    send(LOCAL_MSG_CHANGE_WIFI_CHANNEL, &below, sizeof below);
-    std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_NE(out.find("the channel is same as before\n"), std::string::npos);
-    EXPECT_NE(out.find("the channel is invalid\n"), std::string::npos);
-    EXPECT_EQ(board->get("/userdata/wifi.ini"), before);
-    EXPECT_TRUE(same_time(mtime_of(f), t0));
-    EXPECT_EQ(CParamConfig::Instance()->GetWifiChn(), 36);
-    EXPECT_TRUE(network_messages().empty());
-}
-
-TEST_F(ParamMessages, RxAndHeartbeatChannelsAreStoredWithoutTellingTheNetworkTask) {
+    // An RX stores a change, and the channel its TX announces, without telling its network task.
+    clear_network_messages();
     g_EquipmentModel.store(EQUIPMENT_MODEL_RX);
-    ABS_WIFI_CHN_INFO_t info{44, 0};
+    info = {44, 0};
     testing::internal::CaptureStdout();
     send(LOCAL_MSG_CHANGE_WIFI_CHANNEL, &info, sizeof info);
     testing::internal::GetCapturedStdout();
     EXPECT_EQ(wifi()["channel"], "44");
-    uint8_t ch = 11; // from the heartbeat: stored without check
-    send(kMsgParamStoreChannel, &ch, 1);
-    EXPECT_EQ(wifi()["channel"], "11");
-    EXPECT_EQ(app_status[31].load(), 11);
+    const uint8_t heard = 157;
+    send(kMsgParamStoreChannel, &heard, 1);
+    EXPECT_EQ(wifi()["channel"], "157");
+    EXPECT_EQ(app_status[31].load(), 157);
+    EXPECT_TRUE(network_messages().empty());
+}
+
+// Below 36 is invalid; anything else outside the supported set (a DFS channel, nonsense from
+// a heartbeat) is refused the same way from the menus, calibration and the heartbeat.
+TEST_F(ParamMessages, SameInvalidOrUnsupportedChannelChangesNothing) {
+    std::string f = board->host("/userdata/wifi.ini");
+    std::string before = board->get("/userdata/wifi.ini");
+    auto t0 = mtime_of(f);
+    uint32_t four_byte_channel = 36;  // an int payload: bandwidth reads as 0
+    testing::internal::CaptureStdout();
+    send(LOCAL_MSG_CHANGE_WIFI_CHANNEL, &four_byte_channel, 4);
+    for (uint8_t ch : {35, 52, 200}) {
+        ABS_WIFI_CHN_INFO_t info{ch, 0};
+        send(LOCAL_MSG_CHANGE_WIFI_CHANNEL, &info, sizeof info);
+    }
+    for (uint8_t ch : {11, 200}) send(kMsgParamStoreChannel, &ch, 1);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("the channel is same as before\n"), std::string::npos);
+    EXPECT_NE(out.find("the channel is invalid\n"), std::string::npos);
+    for (const char* refused : {"channel 52 is not", "channel 200 is not", "channel 11 is not"})
+        EXPECT_NE(out.find(refused), std::string::npos) << refused;
+    EXPECT_NE(out.find("(supported: 36 40 44 48 149 153 157 161): refused, nothing changed\n"), std::string::npos);
+    EXPECT_EQ(board->get("/userdata/wifi.ini"), before);
+    EXPECT_TRUE(same_time(mtime_of(f), t0));
+    EXPECT_EQ(CParamConfig::Instance()->GetWifiChn(), 36);
+    EXPECT_EQ(held_wifi().channel_in_use, 36);
+    EXPECT_EQ(app_status[31].load(), 36);
     EXPECT_TRUE(network_messages().empty());
 }
 
