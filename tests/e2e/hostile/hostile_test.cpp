@@ -172,10 +172,12 @@ TEST_F(Hostile, TransmitterHoldsItsLimitsAndKeepsServing) {
     ASSERT_TRUE(procs.count("pins")) << "the abandoned pairings took the whole attack";
     for (const char* a : {"trickle", "flood1", "flood19", "pins", "abandon", "channel"})
         EXPECT_EQ(procs[a]->wait_exit(60), 0) << a << ": " << procs[a]->output();
-    // Each pairing that was left ended with its peer, so the next ones found a place.
+    // Each pairing that was left ended with its peer, so the next ones found a place: far more
+    // than the four places would hold if each waited out its PIN turn (how many more depends on
+    // how much of the machine the flood leaves to the sender).
     int abandoned = 0;
     std::sscanf(procs["abandon"]->output().c_str(), "hostile abandon: %d", &abandoned);
-    EXPECT_GE(abandoned, 30) << procs["abandon"]->output();
+    EXPECT_GE(abandoned, 16) << procs["abandon"]->output();
     const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
     const double cpu = (threads_cpu_s(tx, acceptors) - cpu0) / wall;
     const auto grew = fs::file_size(tx_log) - log0;
