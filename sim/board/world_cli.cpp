@@ -13,6 +13,7 @@
 
 #include "sim/board/air_state.h"
 #include "sim/board/command.h"
+#include "sim/board/kit_report.h"
 #include "sim/board/world.h"
 
 // "world run" ends outside the /proc it can see (it entered a unit's mount namespace but not
@@ -39,6 +40,7 @@ int usage() {
                  "       hdext-board world down NAME [--dir BASE]\n"
                  "       hdext-board world run NAME UNIT [--dir BASE] -- COMMAND [ARGS]\n"
                  "       hdext-board world status NAME [--dir BASE]\n"
+                 "       hdext-board world report NAME [--dir BASE] [--seconds N] [--deadline S] [--out DIR]\n"
                  "       hdext-board world neighbour NAME CHANNEL [SSID] [--dir BASE]\n");
     return 2;
 }
@@ -113,6 +115,17 @@ int world(int argc, char** argv) {
         std::fputs(read_text(dir + "/air/state").c_str(), stdout);
         return 0;
     }
+    if (verb == "report") {
+        ReportOptions o;
+        o.seconds = std::atof(take(args, "--seconds", "20").c_str());
+        o.deadline = std::atof(take(args, "--deadline", "120").c_str());
+        o.out_dir = take(args, "--out", "");
+        if (o.seconds < 1 || o.deadline < 1) {
+            std::fprintf(stderr, "world report: --seconds and --deadline take at least 1\n");
+            return 2;
+        }
+        return world_report(dir, o);
+    }
     if (verb == "neighbour") {
         if (args.size() < 3) return usage();
         std::ofstream(dir + "/neighbours", std::ios::app)
@@ -122,7 +135,7 @@ int world(int argc, char** argv) {
     return usage();
 }
 
-const CommandRegistration reg_world("world", "up|down|run|status|neighbour NAME ... (see 'world')", world);
+const CommandRegistration reg_world("world", "up|down|run|status|report|neighbour NAME ... (see 'world')", world);
 
 } // namespace
 } // namespace hdext::sim
