@@ -13,6 +13,7 @@ PACKAGES=(
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev libgstrtspserver-1.0-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
   ffmpeg wpasupplicant unifont
+  libcpp-httplib-dev nlohmann-json3-dev
 )
 
 missing=()

@@ -14,6 +14,7 @@
 #include "sim/board/air_state.h"
 #include "sim/board/command.h"
 #include "sim/board/kit_report.h"
+#include "sim/board/web_panel.h"
 #include "sim/board/world.h"
 
 // "world run" ends outside the /proc it can see (it entered a unit's mount namespace but not
@@ -41,6 +42,7 @@ int usage() {
                  "       hdext-board world run NAME UNIT [--dir BASE] -- COMMAND [ARGS]\n"
                  "       hdext-board world status NAME [--dir BASE]\n"
                  "       hdext-board world report NAME [--dir BASE] [--seconds N] [--deadline S] [--out DIR]\n"
+                 "       hdext-board world panel NAME [--dir BASE] [--port P] [--bind ADDR]\n"
                  "       hdext-board world neighbour NAME CHANNEL [SSID] [--dir BASE]\n");
     return 2;
 }
@@ -126,6 +128,16 @@ int world(int argc, char** argv) {
         }
         return world_report(dir, o);
     }
+    if (verb == "panel") {
+        PanelOptions o;
+        o.port = std::atoi(take(args, "--port", std::to_string(o.port)).c_str());
+        o.bind = take(args, "--bind", o.bind);
+        if (o.port < 0 || o.port > 65535) {
+            std::fprintf(stderr, "world panel: --port takes 0 to 65535\n");
+            return 2;
+        }
+        return serve_panel(dir, o);
+    }
     if (verb == "neighbour") {
         if (args.size() < 3) return usage();
         std::ofstream(dir + "/neighbours", std::ios::app)
@@ -135,7 +147,7 @@ int world(int argc, char** argv) {
     return usage();
 }
 
-const CommandRegistration reg_world("world", "up|down|run|status|report|neighbour NAME ... (see 'world')", world);
+const CommandRegistration reg_world("world", "up|down|run|status|report|panel|neighbour NAME ... (see 'world')", world);
 
 } // namespace
 } // namespace hdext::sim
