@@ -1,6 +1,7 @@
 // A kit in the simulated air: one TX with a 1080p60 source and three RX units running the real
 // program. Every RX output shows the TX's frames with a latency figure, a format change re-times
-// every output, and a restarted TX is found again by every RX.
+// every output, and a restarted TX is found again by every RX. A laptop plays an RX's re-stream,
+// and a browser drives the world's front panel.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -71,6 +72,26 @@ protected:
         for (const auto& u : rx) c[u] = shown(u);
         return c;
     }
+    // Starts the TX, gives every RX its network (as if paired) and starts them together, plugs
+    // a 1080p60 source and waits until every RX has shown `frames` frames.
+    void stream(long frames) {
+        start("tx");
+        ASSERT_TRUE(wait_until([&] {
+            const std::string s = ssid();
+            return !s.empty() && read_file(dir + "/air/state").find("tx ap ssid=" + s + " ") != std::string::npos;
+        })) << procs["tx"]->output();
+        for (const auto& u : rx) {
+            std::filesystem::copy_file(dir + "/tx/userdata/wifi.ini", dir + "/" + u + "/userdata/wifi.ini",
+                                       std::filesystem::copy_options::overwrite_existing);
+            capture_output("bash " + source_dir() + "/scripts/install-res.sh " + dir + "/" + u);
+            start(u); // together: each station must still take only its own lease
+        }
+        capture_output(board + " hdmi --root " + dir + "/tx 1920x1080p60 audio=48000");
+        std::map<std::string, long> zero;
+        for (const auto& u : rx) zero[u] = 0;
+        ASSERT_TRUE(wait_until([&] { return all_showing(zero, frames); }))
+            << procs["tx"]->output() << "\n" << procs[rx[0]]->output();
+    }
 
     std::vector<std::string> rx = {"rx1", "rx2", "rx3"};
     World world;
@@ -79,21 +100,7 @@ protected:
 };
 
 TEST_F(Kit, ThreeReceiversShowTheSourceFollowItsFormatAndFindARestartedTransmitter) {
-    start("tx");
-    ASSERT_TRUE(wait_until([&] {
-        const std::string s = ssid();
-        return !s.empty() && read_file(dir + "/air/state").find("tx ap ssid=" + s + " ") != std::string::npos;
-    })) << procs["tx"]->output();
-    for (const auto& u : rx) {
-        std::filesystem::copy_file(dir + "/tx/userdata/wifi.ini", dir + "/" + u + "/userdata/wifi.ini",
-                                   std::filesystem::copy_options::overwrite_existing);
-        capture_output("bash " + source_dir() + "/scripts/install-res.sh " + dir + "/" + u);
-        start(u); // together: each station must still take only its own lease
-    }
-    capture_output(board + " hdmi --root " + dir + "/tx 1920x1080p60 audio=48000");
-    const std::map<std::string, long> zero = {{"rx1", 0}, {"rx2", 0}, {"rx3", 0}};
-    ASSERT_TRUE(wait_until([&] { return all_showing(zero, 120); }))
-        << procs["tx"]->output() << "\n" << procs["rx1"]->output();
+    ASSERT_NO_FATAL_FAILURE(stream(120));
     for (const auto& u : rx) {
         EXPECT_EQ(status(u, "timing"), "23") << u;
         EXPECT_GT(std::stol("0" + status(u, "latency_p50_us")), 0) << u;
@@ -129,27 +136,19 @@ TEST_F(Kit, ThreeReceiversShowTheSourceFollowItsFormatAndFindARestartedTransmitt
             << u;
 }
 
-// A laptop on the USB Ethernet adapter of an RX plays the kit's stream over RTSP with FFmpeg.
-class KitRestream : public Kit {
+// A kit of one TX and one RX.
+class KitOfTwo : public Kit {
 protected:
-    KitRestream() { rx = {"rx1"}; } // the world's down() also checks the laptop is gone
+    KitOfTwo() { rx = {"rx1"}; }
+    // A laptop on the USB Ethernet adapter of the RX (the world's down() checks it is gone too).
     std::string laptop(const std::string& cmd) {
         return capture_output("ip netns exec hdx-" + name + "-rx1-laptop timeout 30 " + cmd + " 2>&1");
     }
 };
 
-TEST_F(KitRestream, LaptopPlaysTheReceivedStreamOverRtsp) {
-    start("tx");
-    ASSERT_TRUE(wait_until([&] {
-        const std::string s = ssid();
-        return !s.empty() && read_file(dir + "/air/state").find("tx ap ssid=" + s + " ") != std::string::npos;
-    })) << procs["tx"]->output();
-    std::filesystem::copy_file(dir + "/tx/userdata/wifi.ini", dir + "/rx1/userdata/wifi.ini",
-                               std::filesystem::copy_options::overwrite_existing);
-    capture_output("bash " + source_dir() + "/scripts/install-res.sh " + dir + "/rx1");
-    start("rx1");
-    capture_output(board + " hdmi --root " + dir + "/tx 1920x1080p60 audio=48000");
-    ASSERT_TRUE(wait_until([&] { return all_showing({{"rx1", 0}}, 60); })) << procs["rx1"]->output();
+// The laptop plays the kit's stream over RTSP with FFmpeg.
+TEST_F(KitOfTwo, LaptopPlaysTheReceivedStreamOverRtsp) {
+    ASSERT_NO_FATAL_FAILURE(stream(60));
 
     ASSERT_EQ(std::system((board + " usb ethernet plug rx1 --world " + name + " >/dev/null").c_str()), 0);
     ASSERT_TRUE(wait_until([&] {
@@ -173,6 +172,31 @@ TEST_F(KitRestream, LaptopPlaysTheReceivedStreamOverRtsp) {
         EXPECT_EQ(out.find("rror"), std::string::npos) << transport << ": " << out;
     }
     EXPECT_GT(shown("rx1"), before + 60);
+}
+
+// The browser front panel of a kit, in Debian's headless Chromium (tests/browser/web_panel.mjs):
+// MENU held on the page opens the TX's menu, a source plugged from the page re-times the RX.
+// HDEXT_PANEL_SCREENSHOT names where the page's screenshot goes (the README's picture).
+TEST_F(KitOfTwo, BrowserPanelHoldsMenuAndPlugsASource) {
+    const std::string driver = source_dir() + "/tests/browser/web_panel.mjs";
+    ASSERT_TRUE(std::filesystem::exists(source_dir() + "/tests/browser/node_modules/playwright-core"))
+        << "run scripts/install-deps.sh (npm ci in tests/browser)";
+    ASSERT_TRUE(std::filesystem::exists("/usr/bin/chromium")) << "run scripts/install-deps.sh (chromium)";
+    ASSERT_NO_FATAL_FAILURE(stream(30));
+
+    ChildProcess panel(board, {}, dir + "/panel.log", {"world", "panel", name, "--port", "0"});
+    ASSERT_TRUE(panel.wait_for_output("/\n")) << panel.output();
+    const std::string out = panel.output();
+    const std::string url = out.substr(out.find("http://"), out.find("/\n") + 1 - out.find("http://"));
+    const char* shot = std::getenv("HDEXT_PANEL_SCREENSHOT");
+    ChildProcess browser("/usr/bin/node", {}, dir + "/browser.log",
+                         {driver, url, shot ? shot : dir + "/browser-panel.png"});
+    const int st = browser.wait_exit(300);
+    EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << browser.output() << panel.output();
+    std::printf("%s", browser.output().c_str());
+    // What the page showed came from the units themselves.
+    EXPECT_NE(procs["tx"]->output().find("====app_widget_on====1, 0"), std::string::npos) << procs["tx"]->output();
+    EXPECT_EQ(status("rx1", "timing"), "10");
 }
 
 } // namespace
