@@ -55,6 +55,13 @@ std::string stages(const Status& s) {
 
 std::string when(double s) { return s < 0 ? "-" : fmt("%.1f s", s); }
 
+// Counters over the window, from the looks at its start and at its end.
+int64_t in_window(const Track& t, const Status UnitView::*file, const char* key) {
+    return delta((t.first.*file).num(key), (t.now.*file).num(key));
+}
+int64_t shown(const Track& t) { return in_window(t, &UnitView::out, "frames_shown"); }
+int64_t captured(const Track& t) { return in_window(t, &UnitView::capture, "frames_captured"); }
+
 void refresh(const std::string& dir, Track& t) {
     t.now = look_at(dir, t.now.unit, t.now.pid);
     if (t.now.pid <= 0) return;
@@ -69,10 +76,8 @@ void progress(const char* phase, const std::vector<Track>& units, double elapsed
     for (const auto& t : units) {
         line += " | " + t.now.unit + " ";
         if (window > 0 && t.now.pid > 0)
-            line += t.now.tx ? std::to_string(t.now.capture.num("frames_captured") - t.first.capture.num("frames_captured")) +
-                                   " captured"
-                             : std::to_string(delta(t.first.out.num("frames_shown"), t.now.out.num("frames_shown"))) +
-                                   " shown, " + ms(t.now.out.num("latency_p50_us")) + " ms";
+            line += t.now.tx ? std::to_string(captured(t)) + " captured"
+                             : std::to_string(shown(t)) + " shown, " + ms(t.now.out.num("latency_p50_us")) + " ms";
         else
             line += t.now.state();
     }
@@ -81,9 +86,9 @@ void progress(const char* phase, const std::vector<Track>& units, double elapsed
 }
 
 std::vector<Row> rows(const std::vector<Track>& units, double window_s, double deadline, bool windowed) {
-    int64_t captured = 0;
+    int64_t tx_captured = 0;
     for (const auto& t : units)
-        if (t.now.tx) captured = delta(t.first.capture.num("frames_captured"), t.now.capture.num("frames_captured"));
+        if (t.now.tx) tx_captured = captured(t);
     std::vector<Row> out;
     for (const auto& t : units) {
         Row r{t.now.unit, when(t.link_s), when(t.picture_s), "-", "-", "-", "-", "-", "", ""};
@@ -94,11 +99,10 @@ std::vector<Row> rows(const std::vector<Track>& units, double window_s, double d
             r.rss = fmt("%.0f MB", static_cast<double>(t.rss_peak_kb) / 1024.0);
         }
         if (t.now.tx) {
-            r.frames = std::to_string(captured) + " captured";
+            r.frames = std::to_string(tx_captured) + " captured";
         } else if (ran) {
-            r.frames = std::to_string(delta(t.first.out.num("frames_shown"), t.now.out.num("frames_shown"))) + " / " +
-                       std::to_string(captured);
-            r.gaps = std::to_string(delta(t.first.out.num("gaps"), t.now.out.num("gaps")));
+            r.frames = std::to_string(shown(t)) + " / " + std::to_string(tx_captured);
+            r.gaps = std::to_string(in_window(t, &UnitView::out, "gaps"));
             r.latency = ms(t.now.out.num("latency_p50_us")) + " / " + ms(t.now.out.num("latency_p99_us")) + " ms";
             r.stages = stages(t.now.out);
         }
@@ -108,7 +112,7 @@ std::vector<Row> rows(const std::vector<Track>& units, double window_s, double d
         else if (t.now.tx) r.failure = "";
         else if (t.link_s < 0) r.failure = "never linked" + within;
         else if (t.picture_s < 0) r.failure = "linked, no video" + within;
-        else if (windowed && delta(t.first.out.num("frames_shown"), t.now.out.num("frames_shown")) == 0)
+        else if (windowed && shown(t) == 0)
             r.failure = "no picture shown in the window";
         out.push_back(r);
     }
