@@ -241,7 +241,7 @@ int world_report(const std::string& dir, const ReportOptions& opt) {
             t.rss_peak_kb = std::max(t.rss_peak_kb, t.now.proc.rss_kb);
         }
         window = std::chrono::duration<double>(std::chrono::steady_clock::now() - window_start).count();
-        progress("streaming", units, window, opt.seconds);
+        progress("streaming", units, s, opt.seconds);
     }
     const auto table = rows(units, window, opt.deadline, any);
     print_table(table);

@@ -137,8 +137,9 @@ public:
         svr.Get(R"(/unit/([a-z0-9]+)/(oled|snapshot)\.png)", [this](const httplib::Request& req, httplib::Response& res) {
             const std::string u = req.matches[1];
             const std::string file = root(u) + (req.matches[2] == "oled" ? "/sim/oled.png" : "/sim/hdmi-out/snapshot.png");
-            std::ifstream in(file, std::ios::binary);
-            if (!has_unit(u) || !in) {
+            std::ifstream in;
+            if (has_unit(u)) in.open(file, std::ios::binary);
+            if (!in) {
                 res.status = 404;
                 return;
             }
@@ -147,23 +148,30 @@ public:
             res.set_header("Cache-Control", "no-store");
             res.set_content(s.str(), "image/png");
         });
-        action(svr, "/api/key", [this](const httplib::Request& r) {
+        using Req = httplib::Request;
+        action(svr, "/api/key", false, [](const std::string& root, const Req& r) {
             const std::string a = r.get_param_value("action");
             if (a != "press" && a != "release") return "unknown action " + a + " (press, release)";
-            return key_event(root(r.get_param_value("unit")), r.get_param_value("key"), a == "press");
+            return key_event(root, r.get_param_value("key"), a == "press");
         });
-        action(svr, "/api/hdmi", [this](const httplib::Request& r) { return plug_hdmi(root(r.get_param_value("unit")), r.get_param_value("source")); });
-        action(svr, "/api/sdi", [this](const httplib::Request& r) { return plug_sdi(root(r.get_param_value("unit")), r.get_param_value("code")); });
-        action(svr, "/api/battery", [this](const httplib::Request& r) { return set_battery(root(r.get_param_value("unit")), r.get_param_value("reading")); });
+        action(svr, "/api/hdmi", true,
+               [](const std::string& root, const Req& r) { return plug_hdmi(root, r.get_param_value("source")); });
+        action(svr, "/api/sdi", true,
+               [](const std::string& root, const Req& r) { return plug_sdi(root, r.get_param_value("code")); });
+        action(svr, "/api/battery", false,
+               [](const std::string& root, const Req& r) { return set_battery(root, r.get_param_value("reading")); });
     }
 
 private:
-    // A POST that changes a unit: the unit must be one of the world's; 200, or 400 with the reason.
+    // A POST that changes one unit (given by its "unit" parameter) through f(its board root,
+    // request): 200, or 400 with the reason.
     template <class F>
-    void action(httplib::Server& svr, const char* path, F f) {
-        svr.Post(path, [this, f](const httplib::Request& req, httplib::Response& res) {
+    void action(httplib::Server& svr, const char* path, bool tx_only, F f) {
+        svr.Post(path, [this, tx_only, f](const httplib::Request& req, httplib::Response& res) {
             const std::string u = req.get_param_value("unit");
-            std::string err = has_unit(u) ? f(req) : "no unit \"" + u + "\" in this world";
+            std::string err = !has_unit(u)           ? "no unit \"" + u + "\" in this world"
+                              : tx_only && u != "tx" ? "only the TX has video inputs"
+                                                     : f(root(u), req);
             res.status = err.empty() ? 200 : 400;
             res.set_content(err.empty() ? "ok" : err, "text/plain");
         });
