@@ -10,7 +10,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
   libpng-dev libssl-dev
-  busybox udhcpd iproute2 procps
+  busybox udhcpd iproute2 procps nftables
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev libgstrtspserver-1.0-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
   ffmpeg wpasupplicant unifont

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,10 @@ int usage() {
                  "usage: hdext-board world up NAME [--rx N] [--dir BASE] [--owner PID]\n"
                  "       hdext-board world down NAME [--dir BASE]\n"
                  "       hdext-board world run NAME UNIT [--dir BASE] -- COMMAND [ARGS]\n"
+                 "       hdext-board world start NAME UNIT [--dir BASE] -- COMMAND [ARGS]\n"
+                 "       hdext-board world fault NAME UNIT [--dir BASE] cut|restore|drop PERCENT|kill|restart|\n"
+                 "                                           daemon stop|start hostapd|wpa_supplicant|dhcpd\n"
+                 "       hdext-board world stats NAME [UNIT] [--dir BASE]\n"
                  "       hdext-board world status NAME [--dir BASE]\n"
                  "       hdext-board world report NAME [--dir BASE] [--seconds N] [--deadline S] [--out DIR]\n"
                  "       hdext-board world panel NAME [--dir BASE] [--port P] [--bind ADDR]\n"
@@ -47,10 +52,54 @@ int usage() {
     return 2;
 }
 
+// One line on stdout for a fault that was made, one on stderr for one that was not.
+int said(bool ok, const std::string& unit, const std::string& what) {
+    std::fprintf(ok ? stdout : stderr, "%s: %s\n", unit.c_str(), what.c_str());
+    return ok ? 0 : 1;
+}
+
+int fault(const std::string& dir, const std::string& name, const std::string& unit,
+          const std::vector<std::string>& a) {
+    const std::string what = a.empty() ? "" : a[0];
+    if (what == "cut" || what == "restore") {
+        const bool cut = what == "cut";
+        return said(set_cut(dir, unit, cut), unit, cut ? "air link cut" : "air link restored");
+    }
+    if (what == "drop" && a.size() == 2) {
+        char* end = nullptr;
+        long pct = std::strtol(a[1].c_str(), &end, 10);
+        if (a[1].empty() || *end || pct < 0 || pct > 100) return usage();
+        return said(set_drop(name, unit, static_cast<int>(pct)), unit,
+                    "drops " + std::to_string(pct) + "% of its packets");
+    }
+    if (what == "kill") {
+        int pid = kill_program(dir, unit);
+        return said(pid >= 0, unit, pid > 0 ? "program killed (pid " + std::to_string(pid) + ")"
+                                   : pid == 0 ? "no program running" : "program would not end");
+    }
+    if (what == "restart") {
+        const auto cmd = program_command(dir, unit);
+        if (cmd.empty()) return said(false, unit, "no program was started with 'world start'");
+        if (kill_program(dir, unit) < 0) return said(false, unit, "program would not end");
+        int pid = start_program(dir, unit, cmd);
+        return said(pid > 0, unit, "program restarted (pid " + std::to_string(pid) + ")");
+    }
+    if (what == "daemon" && a.size() == 3 && (a[1] == "stop" || a[1] == "start")) {
+        const bool stop = a[1] == "stop";
+        int rc = stop ? stop_daemon(dir, unit, a[2]) : start_daemon(dir, unit, a[2]);
+        if (rc < 0) return usage();
+        return said(rc == 0, unit,
+                    a[2] + (rc == 0 ? (stop ? " stopped" : " started")
+                            : rc == 3 ? (stop ? " is not running" : " was never started")
+                                      : (stop ? " would not stop" : " did not start")));
+    }
+    return usage();
+}
+
 pid_t g_child = -1;
 
 int run_in_unit(const std::string& dir, const std::string& unit, std::vector<std::string> cmd) {
-    if (enter_unit(dir, unit) != 0) {
+    if (enter_unit(dir, unit, cmd[0]) != 0) {
         std::fprintf(stderr, "world run: cannot enter unit %s of %s: %s\n", unit.c_str(), dir.c_str(),
                      std::strerror(errno));
         return 1;
@@ -113,6 +162,24 @@ int world(int argc, char** argv) {
         if (args.size() < 3 || cmd.empty()) return usage();
         return run_in_unit(dir, args[2], cmd);
     }
+    if (verb == "start") {
+        if (args.size() < 3 || cmd.empty()) return usage();
+        int pid = start_program(dir, args[2], cmd);
+        return said(pid > 0, args[2], "program started (pid " + std::to_string(pid) + ")");
+    }
+    if (verb == "fault") {
+        if (args.size() < 4) return usage();
+        return fault(dir, name, args[2], {args.begin() + 3, args.end()});
+    }
+    if (verb == "stats") {
+        std::vector<std::string> units(args.begin() + 2, args.end());
+        if (units.empty()) {
+            std::istringstream in(value_of(read_text(dir + "/world.conf"), "units"));
+            for (std::string u; in >> u;) units.push_back(u);
+        }
+        for (const auto& u : units) std::printf("%s\n", unit_stats(dir, u).c_str());
+        return units.empty() ? 1 : 0;
+    }
     if (verb == "status") {
         std::fputs(read_text(dir + "/air/state").c_str(), stdout);
         return 0;
@@ -147,7 +214,9 @@ int world(int argc, char** argv) {
     return usage();
 }
 
-const CommandRegistration reg_world("world", "up|down|run|status|report|panel|neighbour NAME ... (see 'world')", world);
+const CommandRegistration reg_world("world",
+                                    "up|down|run|start|fault|stats|status|report|panel|neighbour NAME ... (see 'world')",
+                                    world);
 
 } // namespace
 } // namespace hdext::sim

@@ -7,10 +7,10 @@
 
 #include <chrono>
 #include <filesystem>
-#include <thread>
 
 #include "support/board_root.h"
 #include "support/child_process.h"
+#include "support/wait.h"
 
 using hdext::test::ChildProcess;
 
@@ -49,15 +49,6 @@ protected:
         return p == std::string::npos ? std::string() : out.substr(p);
     }
 
-    // A hang guard, not a timing requirement.
-    template <class F> static bool eventually(F done) {
-        for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-             std::chrono::steady_clock::now() < end;
-             std::this_thread::sleep_for(std::chrono::milliseconds(200)))
-            if (done()) return true;
-        return done();
-    }
-
     hdext::test::TempBoardRoot board;
     std::string bin;
 };
@@ -79,8 +70,8 @@ TEST_F(CaptureE2e, HdmiSourceIsPickedUpThenSdiTakesOverAndHandsBack) {
         << p->output();
     const std::string mark = "$$$$$ 3471 w=1280";
     ASSERT_TRUE(p->wait_for_output("video encoder: 1800 pictures")) << "SDI capture runs";
-    EXPECT_TRUE(eventually([&] { return after(p->output(), mark).find("audio encoder:") !=
-                                        std::string::npos; }))
+    EXPECT_TRUE(hdext::test::eventually([&] { return after(p->output(), mark).find("audio encoder:") !=
+                                        std::string::npos; }, std::chrono::seconds(120), std::chrono::milliseconds(200)))
         << "audio keeps flowing from the SDI input";
 
     board.put("/sim/sdi-in", "none\n");
