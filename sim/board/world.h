@@ -82,6 +82,16 @@ bool air_shows(const std::string& world_dir, const std::string& line_start, bool
 // Drops percent (0 to 100; 0 ends it) of the packets in and out of the unit's wlan0.
 bool set_drop(const std::string& world, const std::string& unit, int percent);
 
+// A fault named by its words: "cut", "restore", "drop PERCENT", "kill", "restart" (the program
+// of world start), "daemon stop|start hostapd|wpa_supplicant|dhcpd". Returns once it is made.
+struct Fault {
+    bool known = false;  // the words name a fault
+    bool made = false;
+    std::string text;    // what was done, or why not
+};
+Fault make_fault(const std::string& world_dir, const std::string& name, const std::string& unit,
+                 const std::vector<std::string>& words);
+
 // Runs the air keeper of a world in the air namespace until the world is taken down.
 int run_air_keeper(const std::string& world_dir, int owner_pid);
 

@@ -58,44 +58,6 @@ int said(bool ok, const std::string& unit, const std::string& what) {
     return ok ? 0 : 1;
 }
 
-int fault(const std::string& dir, const std::string& name, const std::string& unit,
-          const std::vector<std::string>& a) {
-    const std::string what = a.empty() ? "" : a[0];
-    if (what == "cut" || what == "restore") {
-        const bool cut = what == "cut";
-        return said(set_cut(dir, unit, cut), unit, cut ? "air link cut" : "air link restored");
-    }
-    if (what == "drop" && a.size() == 2) {
-        char* end = nullptr;
-        long pct = std::strtol(a[1].c_str(), &end, 10);
-        if (a[1].empty() || *end || pct < 0 || pct > 100) return usage();
-        return said(set_drop(name, unit, static_cast<int>(pct)), unit,
-                    "drops " + std::to_string(pct) + "% of its packets");
-    }
-    if (what == "kill") {
-        int pid = kill_program(dir, unit);
-        return said(pid >= 0, unit, pid > 0 ? "program killed (pid " + std::to_string(pid) + ")"
-                                   : pid == 0 ? "no program running" : "program would not end");
-    }
-    if (what == "restart") {
-        const auto cmd = program_command(dir, unit);
-        if (cmd.empty()) return said(false, unit, "no program was started with 'world start'");
-        if (kill_program(dir, unit) < 0) return said(false, unit, "program would not end");
-        int pid = start_program(dir, unit, cmd);
-        return said(pid > 0, unit, "program restarted (pid " + std::to_string(pid) + ")");
-    }
-    if (what == "daemon" && a.size() == 3 && (a[1] == "stop" || a[1] == "start")) {
-        const bool stop = a[1] == "stop";
-        int rc = stop ? stop_daemon(dir, unit, a[2]) : start_daemon(dir, unit, a[2]);
-        if (rc < 0) return usage();
-        return said(rc == 0, unit,
-                    a[2] + (rc == 0 ? (stop ? " stopped" : " started")
-                            : rc == 3 ? (stop ? " is not running" : " was never started")
-                                      : (stop ? " would not stop" : " did not start")));
-    }
-    return usage();
-}
-
 pid_t g_child = -1;
 
 int run_in_unit(const std::string& dir, const std::string& unit, std::vector<std::string> cmd) {
@@ -169,7 +131,8 @@ int world(int argc, char** argv) {
     }
     if (verb == "fault") {
         if (args.size() < 4) return usage();
-        return fault(dir, name, args[2], {args.begin() + 3, args.end()});
+        const Fault f = make_fault(dir, name, args[2], {args.begin() + 3, args.end()});
+        return f.known ? said(f.made, args[2], f.text) : usage();
     }
     if (verb == "stats") {
         std::vector<std::string> units(args.begin() + 2, args.end());
