@@ -16,7 +16,7 @@
 #   HDEXT_KIT_RX         number of RX units, 1 to 3 (default 3)
 #   HDEXT_KIT_PRESET     build preset (default release)
 #   HDEXT_KIT_BUILD_DIR  build directory (default build/<preset>)
-#   HDEXT_KIT_KEEP=1     leave the world up (logs, board roots) and print where it is
+#   HDEXT_KIT_KEEP=1     leave the world up and running (logs, board roots) and print where it is
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -49,12 +49,7 @@ cmake --build "$build" -j "$(nproc)" --target hdext hdext-board
 board="$build/sim/board/hdext-board"
 name="kit$$"
 out=$(mktemp -d /tmp/hdext-kit-out-XXXXXX)
-pids=()
 cleanup() {
-  for p in "${pids[@]}"; do
-    kill -KILL "$p" 2>/dev/null || true
-    wait "$p" 2>/dev/null || true
-  done
   if [ "${HDEXT_KIT_KEEP:-0}" != 1 ]; then "$board" world down "$name" >/dev/null 2>&1 || true; fi
 }
 trap cleanup EXIT
@@ -67,9 +62,8 @@ units=(tx)
 for i in $(seq 1 "$rx_count"); do units+=("rx$i"); done
 echo "world $name: units ${units[*]} in $dir"
 
-start_unit() {
-  "$board" world run "$name" "$1" -- "$(realpath "$build/src/hdext")" >"$dir/$1.log" 2>&1 &
-  pids+=($!)
+start_unit() { # in the background inside the unit, its output in $dir/UNIT.log
+  "$board" world start "$name" "$1" -- "$(realpath "$build/src/hdext")" >/dev/null
 }
 ssid() { sed -n 's/^ssid=//p' "$dir/tx/userdata/wifi.ini" 2>/dev/null; }
 wait_for() { # seconds, command...

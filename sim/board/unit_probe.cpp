@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "sim/board/air_state.h"
+#include "sim/board/world.h"
 
 namespace hdext::sim {
 namespace fs = std::filesystem;
@@ -47,7 +48,8 @@ bool is_program(int pid) {
     return exe == "hdext" || exe == "hdext_nortsp";
 }
 
-// The unit's program in the unit's PID namespace: its host PID, or 0 when none runs.
+// A program started with "world run" is not recorded: it is looked for in the unit's PID
+// namespace. Its host PID, or 0 when none runs.
 int find_program(const std::string& world_dir, const std::string& unit) {
     std::ifstream pid_file(world_dir + "/pids/" + unit + ".init");
     int init = 0;
@@ -145,7 +147,8 @@ UnitView look_at(const std::string& world_dir, const std::string& unit, int pid_
     UnitView v;
     v.unit = unit;
     v.tx = unit == "tx";
-    v.pid = pid_hint > 0 && is_program(pid_hint) ? pid_hint : find_program(world_dir, unit);
+    v.pid = program_pid(world_dir, unit);
+    if (v.pid <= 0) v.pid = pid_hint > 0 && is_program(pid_hint) ? pid_hint : find_program(world_dir, unit);
     if (v.pid > 0 && !sample_process(v.pid, &v.proc)) v.pid = 0;
     if (v.pid > 0) {
         const std::string net = "/proc/" + std::to_string(v.pid) + "/net/";

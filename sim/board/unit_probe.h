@@ -39,7 +39,8 @@ struct Links {
 struct UnitView {
     std::string unit;
     bool tx = false;
-    int pid = 0;        // host PID of the unit's program (hdext or hdext_nortsp), 0 when none runs
+    int pid = 0;        // host PID of the unit's program (of world start, else hdext or
+                        // hdext_nortsp found in the unit), 0 when none runs
     ProcSample proc;
     Links links;
     std::string air;    // its line of the air state without the unit name ("" while off the air)

@@ -1,10 +1,13 @@
 #include "sim/board/web_panel.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <httplib.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
@@ -20,6 +23,7 @@
 #include "sim/board/air_state.h"
 #include "sim/board/board_inputs.h"
 #include "sim/board/unit_probe.h"
+#include "sim/board/world.h"
 #include "sim/devices/world_capture.h"
 
 namespace hdext::sim {
@@ -160,6 +164,14 @@ public:
                [](const std::string& root, const Req& r) { return plug_sdi(root, r.get_param_value("code")); });
         action(svr, "/api/battery", false,
                [](const std::string& root, const Req& r) { return set_battery(root, r.get_param_value("reading")); });
+        action(svr, "/api/fault", false, [this](const std::string&, const Req& r) {
+            std::istringstream in(r.get_param_value("what"));
+            std::vector<std::string> words;
+            for (std::string w; in >> w;) words.push_back(w);
+            const std::string u = r.get_param_value("unit");
+            const Fault f = make_fault(m_dir, fs::path(m_dir).filename().string(), u, words);
+            return !f.known ? "not a fault: \"" + r.get_param_value("what") + "\"" : f.made ? "" : f.text;
+        });
     }
 
 private:
@@ -246,12 +258,6 @@ int serve_panel(const std::string& world_dir, const PanelOptions& opt) {
         std::fprintf(stderr, "world panel: no world in %s\n", world_dir.c_str());
         return 2;
     }
-    // The signals are taken by sigwait below, not by the server's threads.
-    sigset_t stop;
-    sigemptyset(&stop);
-    for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stop, s);
-    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
-
     Panel panel(world_dir);
     httplib::Server svr;
     svr.new_task_queue = [] { return new BoundedPool(kWorkers, kPending); };
@@ -275,9 +281,19 @@ int serve_panel(const std::string& world_dir, const PanelOptions& opt) {
     }
     std::printf("panel: http://%s:%d/\n", host_part(opt.bind).c_str(), port);
     std::fflush(stdout);
+    // A signal writes a byte that ends the wait below. (Blocking the signals instead would leave
+    // them blocked in the programs a fault restarts.)
+    static int stop_pipe[2] = {-1, -1};
+    if (pipe2(stop_pipe, O_CLOEXEC) != 0) return 1;
+    for (int sig : {SIGINT, SIGTERM, SIGHUP})
+        signal(sig, [](int) {
+            const char c = 's';
+            [[maybe_unused]] const ssize_t n = write(stop_pipe[1], &c, 1);
+        });
     std::thread server([&svr] { svr.listen_after_bind(); });
-    int sig = 0;
-    sigwait(&stop, &sig);
+    char c = 0;
+    while (read(stop_pipe[0], &c, 1) < 0 && errno == EINTR) {
+    }
     svr.stop();
     server.join();
     return 0;
