@@ -98,9 +98,9 @@ std::vector<Row> rows(const std::vector<Track>& units, double window_s, double d
             r.cpu = fmt("%.2f", ticks * tick_seconds() / window_s);
             r.rss = fmt("%.0f MB", static_cast<double>(t.rss_peak_kb) / 1024.0);
         }
-        if (t.now.tx) {
+        if (t.now.tx && ran) {
             r.frames = std::to_string(tx_captured) + " captured";
-        } else if (ran) {
+        } else if (!t.now.tx && ran) {
             r.frames = std::to_string(shown(t)) + " / " + std::to_string(tx_captured);
             r.gaps = std::to_string(in_window(t, &UnitView::out, "gaps"));
             r.latency = ms(t.now.out.num("latency_p50_us")) + " / " + ms(t.now.out.num("latency_p99_us")) + " ms";
