@@ -132,6 +132,7 @@ bool UnitView::picture() const {
 
 std::string UnitView::state() const {
     if (pid <= 0) return "not running";
+    if (air.ends_with("cut")) return "air link cut";
     std::string s;
     if (tx) {
         s = air.empty() ? "starting" : "access point up";
@@ -157,7 +158,7 @@ UnitView look_at(const std::string& world_dir, const std::string& unit, int pid_
     }
     std::istringstream air(read_text(world_dir + "/air/state"));
     for (std::string line; std::getline(air, line);)
-        if (line.starts_with(unit + " ")) v.air = line.substr(unit.size() + 1);
+        if (line.starts_with(unit + " ")) v.air += (v.air.empty() ? "" : "; ") + line.substr(unit.size() + 1);
     const std::string sim = world_dir + "/" + unit + "/sim/";
     v.out = read_status(sim + "hdmi-out/status");
     v.capture = read_status(sim + "capture/status");

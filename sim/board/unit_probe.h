@@ -43,7 +43,8 @@ struct UnitView {
                         // hdext_nortsp found in the unit), 0 when none runs
     ProcSample proc;
     Links links;
-    std::string air;    // its line of the air state without the unit name ("" while off the air)
+    std::string air;    // its lines of the air state without the unit name, "; " between
+                        // ("" while off the air; ending in "cut" while its link is cut)
     Status out;         // sim/hdmi-out/status (RX)
     Status capture;     // sim/capture/status (TX)
 
