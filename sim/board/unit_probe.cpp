@@ -3,6 +3,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -159,9 +160,16 @@ UnitView look_at(const std::string& world_dir, const std::string& unit, int pid_
     std::istringstream air(read_text(world_dir + "/air/state"));
     for (std::string line; std::getline(air, line);)
         if (line.starts_with(unit + " ")) v.air += (v.air.empty() ? "" : "; ") + line.substr(unit.size() + 1);
+    // A status file older than the program is a previous program's (a restart, a kill).
     const std::string sim = world_dir + "/" + unit + "/sim/";
-    v.out = read_status(sim + "hdmi-out/status");
-    v.capture = read_status(sim + "capture/status");
+    const auto started = fs::file_time_type::clock::now() - std::chrono::duration_cast<fs::file_time_type::duration>(
+                                                                std::chrono::duration<double>(boot_seconds() - v.started_at()));
+    auto fresh = [&](const std::string& file) {
+        std::error_code ec;
+        return v.pid > 0 && fs::last_write_time(file, ec) >= started && !ec ? read_status(file) : Status{};
+    };
+    v.out = fresh(sim + "hdmi-out/status");
+    v.capture = fresh(sim + "capture/status");
     return v;
 }
 

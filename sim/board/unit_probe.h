@@ -45,8 +45,8 @@ struct UnitView {
     Links links;
     std::string air;    // its lines of the air state without the unit name, "; " between
                         // ("" while off the air; ending in "cut" while its link is cut)
-    Status out;         // sim/hdmi-out/status (RX)
-    Status capture;     // sim/capture/status (TX)
+    Status out;         // sim/hdmi-out/status (RX), when written by the running program
+    Status capture;     // sim/capture/status (TX), likewise
 
     double started_at() const;   // seconds after boot
     bool linked() const;         // RX: heartbeat link to the TX; TX: at least one receiver
