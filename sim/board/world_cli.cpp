@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -48,6 +49,13 @@ int usage() {
     return 2;
 }
 
+std::vector<std::string> world_units(const std::string& dir) {
+    std::vector<std::string> units;
+    std::istringstream in(value_of(read_text(dir + "/world.conf"), "units"));
+    for (std::string u; in >> u;) units.push_back(u);
+    return units;
+}
+
 // One line on stdout for a fault that was made, one on stderr for one that was not.
 int said(bool ok, const std::string& unit, const std::string& what) {
     std::fprintf(ok ? stdout : stderr, "%s: %s\n", unit.c_str(), what.c_str());
@@ -78,7 +86,7 @@ int fault(const std::string& dir, const std::string& name, const std::string& un
         if (cmd.empty()) return said(false, unit, "no program was started with 'world start'");
         if (kill_program(dir, unit) < 0) return said(false, unit, "program would not end");
         int pid = start_program(dir, unit, cmd);
-        return said(pid > 0, unit, "program restarted (pid " + std::to_string(pid) + ")");
+        return said(pid > 0, unit, pid > 0 ? "program restarted (pid " + std::to_string(pid) + ")" : "program did not start");
     }
     if (what == "daemon" && a.size() == 3 && (a[1] == "stop" || a[1] == "start")) {
         const bool stop = a[1] == "stop";
@@ -158,21 +166,23 @@ int world(int argc, char** argv) {
         if (args.size() < 3 || cmd.empty()) return usage();
         return run_in_unit(dir, args[2], cmd);
     }
+    // The verbs that act on one unit take only a unit of this world.
+    if ((verb == "run" || verb == "start" || verb == "fault" || verb == "stats") && args.size() > 2 &&
+        !std::ranges::count(world_units(dir), args[2])) {
+        std::fprintf(stderr, "world %s: %s is not a unit of world %s\n", verb.c_str(), args[2].c_str(), name.c_str());
+        return 2;
+    }
     if (verb == "start") {
         if (args.size() < 3 || cmd.empty()) return usage();
         int pid = start_program(dir, args[2], cmd);
-        return said(pid > 0, args[2], "program started (pid " + std::to_string(pid) + ")");
+        return said(pid > 0, args[2], pid > 0 ? "program started (pid " + std::to_string(pid) + ")" : "program did not start");
     }
     if (verb == "fault") {
         if (args.size() < 4) return usage();
         return fault(dir, name, args[2], {args.begin() + 3, args.end()});
     }
     if (verb == "stats") {
-        std::vector<std::string> units(args.begin() + 2, args.end());
-        if (units.empty()) {
-            std::istringstream in(value_of(read_text(dir + "/world.conf"), "units"));
-            for (std::string u; in >> u;) units.push_back(u);
-        }
+        const auto units = args.size() > 2 ? std::vector<std::string>{args[2]} : world_units(dir);
         for (const auto& u : units) std::printf("%s\n", unit_stats(dir, u).c_str());
         return units.empty() ? 1 : 0;
     }
