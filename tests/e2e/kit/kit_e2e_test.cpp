@@ -19,7 +19,7 @@ using namespace std::chrono_literals;
 // Statuses and the world are read every 100 ms: the kit's processes need the cores.
 template <class P>
 bool wait(P pred, std::chrono::seconds guard = 180s) {
-    return eventually(pred, guard, 100ms);
+    return wait_until(pred, guard, 100ms);
 }
 
 class Kit : public ::testing::Test {

@@ -21,10 +21,6 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 std::string capture(const std::string& cmd) { return capture_output(cmd); }
-template <class P>
-bool wait_until(P pred, std::chrono::seconds guard = 120s) {
-    return eventually(pred, guard, 50ms);
-}
 
 class Air : public ::testing::Test {
 protected:
