@@ -46,7 +46,8 @@ bool set_drop(const std::string& world, const std::string& unit, int percent) {
     // Created, emptied and filled in one transaction, so a change never lets packets through.
     std::string rules = std::string("table ") + kDropTable + "\ndelete table " + kDropTable + "\n";
     if (percent > 0) {
-        const std::string rule = "numgen random mod 100 < " + std::to_string(percent) + " drop";
+        const std::string rule =
+            percent >= 100 ? "drop" : "numgen random mod 100 < " + std::to_string(percent) + " drop";
         rules += std::string("table ") + kDropTable + " {\n" +
                  "  chain in { type filter hook input priority 0; iifname \"wlan0\" " + rule + "; }\n" +
                  "  chain out { type filter hook output priority 0; oifname \"wlan0\" " + rule + "; }\n}\n";
