@@ -114,13 +114,13 @@ TEST_F(KitFaults, EveryReceiverShowsVideoAgainAfterRestartsAndAirCutsHoldingNoMo
     constexpr auto kCut = 3s;
     stream("1280x720p60 audio=48000");
     const auto before = held();
-    for (int i = 0; i < 2; ++i) recovers("tx", "restart");
+    for (int i = 0; i < 2; ++i) ASSERT_NO_FATAL_FAILURE(recovers("tx", "restart"));
     for (const char* unit : {"rx1", "tx"}) {
         ASSERT_TRUE(world.fault(unit, "cut"));
         std::this_thread::sleep_for(kCut);
-        recovers(unit, "restore");
+        ASSERT_NO_FATAL_FAILURE(recovers(unit, "restore"));
     }
-    recovers("rx2", "restart");
+    ASSERT_NO_FATAL_FAILURE(recovers("rx2", "restart"));
     // Whatever the faults left behind ends within a receive time-out.
     std::map<std::string, UnitStats> after;
     EXPECT_TRUE(wait([&] {
