@@ -49,7 +49,7 @@ private:
 
 // A laptop on RX 1's USB Ethernet adapter plays the re-stream with FFmpeg, while HDMI plays on.
 TEST_F(Kit, ThreeReceiversShowTheSourceFollowItsFormatAndRestreamItToALaptop) {
-    stream("1920x1080p60 audio=48000");
+    ASSERT_NO_FATAL_FAILURE(stream("1920x1080p60 audio=48000"));
     for (const auto& u : world.rx) {
         EXPECT_EQ(world.status(u, "timing"), "23") << u;
         EXPECT_GT(std::atol(world.status(u, "latency_p50_us").c_str()), 0) << u;
@@ -112,7 +112,7 @@ protected:
 // longer than a heartbeat's interval (the cut is the fault itself, not a wait for something).
 TEST_F(KitFaults, EveryReceiverShowsVideoAgainAfterRestartsAndAirCutsHoldingNoMore) {
     constexpr auto kCut = 3s;
-    stream("1280x720p60 audio=48000");
+    ASSERT_NO_FATAL_FAILURE(stream("1280x720p60 audio=48000"));
     const auto before = held();
     for (int i = 0; i < 2; ++i) ASSERT_NO_FATAL_FAILURE(recovers("tx", "restart"));
     for (const char* unit : {"rx1", "tx"}) {
