@@ -219,7 +219,6 @@ int main(int argc, char** argv) {
     std::shuffle(schedule.begin(), schedule.end(), rng);
 
     Recorder rec(world);
-    bool key_up = true;
     int done = 0;
     for (FaultKind k : schedule) {
         if (Clock::now() > deadline) break;
@@ -248,15 +247,23 @@ int main(int argc, char** argv) {
             std::this_thread::sleep_for(std::chrono::milliseconds(100 * tenths));
             made = world.fault(u, "restore") && made;
         } else {
-            // UP or DOWN selects the next channel on the TX's home screen, MENU applies it.
-            const std::string old = hdext::test::value_of(world.air(), "tx ap ssid=" + world.ssid() + " channel");
-            const std::string tx = " --root " + world.dir + "/tx";
-            world.cmd(std::string("key") + tx + " press " + (key_up ? "up" : "down"));
-            world.cmd("key" + tx + " press menu");
-            key_up = !key_up;
-            std::string now;
+            // UP or DOWN selects the next channel on the TX's home screen (between 36 and 40),
+            // MENU applies it. A key is taken only once the TX's link has started: pressed again
+            // until the TX says it took it.
+            auto channel = [&] { return hdext::test::value_of(world.air(), "tx ap ssid=" + world.ssid() + " channel"); };
+            auto key = [&](const char* k) { world.cmd("key --root " + world.dir + "/tx press " + k); };
+            auto taken = [&] { return hdext::test::count_lines(world.log("tx"), "app_change_channel"); };
+            const std::string old = channel();
+            const size_t before_keys = taken();
             made = hdext::test::eventually([&] {
-                now = hdext::test::value_of(world.air(), "tx ap ssid=" + world.ssid() + " channel");
+                if (taken() > before_keys) return true;
+                key(old == "36" ? "up" : "down");
+                return false;
+            }, 30s, 2000ms);
+            if (made) key("menu");
+            std::string now;
+            made = made && hdext::test::eventually([&] {
+                now = channel();
                 return !now.empty() && now != old;
             }, 30s, 50ms);
             what = "channel " + old + " -> " + (made ? now : "(not applied)");
