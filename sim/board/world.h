@@ -7,8 +7,11 @@
 //   air/ap-<unit>      published access point (ssid, passphrase, channel), locked while it runs
 //   air/sta-<unit>     published station (ssid, psk), locked while wpa_supplicant runs
 //   air/state          who is attached to which access point (written by the air keeper)
+//   air/cut-<unit>     present while the unit's air link is cut
 //   neighbours         neighbour networks seen by scans: "CHANNEL [SSID]" per line
-//   pids/              host PIDs of the unit init processes and of the air keeper
+//   pids/              host PIDs of the unit init processes and of the air keeper; <unit>.prog
+//                      and <unit>.cmd: the program started with start_program
+//   <unit>.log         that program's output
 // Namespaces: "hdx-<name>-<unit>" per unit, "hdx-<name>-air"; in the air, unit U's wlan0 peer
 // is "p-U" and its access point's bridge "br-U".
 #pragma once

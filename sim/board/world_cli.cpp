@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -15,6 +16,7 @@
 #include "sim/board/air_state.h"
 #include "sim/board/command.h"
 #include "sim/board/kit_report.h"
+#include "sim/board/unit_probe.h"
 #include "sim/board/web_panel.h"
 #include "sim/board/world.h"
 
@@ -124,10 +126,16 @@ int world(int argc, char** argv) {
         if (args.size() < 3 || cmd.empty()) return usage();
         return run_in_unit(dir, args[2], cmd);
     }
+    // The verbs that act on one unit take only a unit of this world.
+    if ((verb == "run" || verb == "start" || verb == "fault" || verb == "stats") && args.size() > 2 &&
+        !std::ranges::count(world_units(dir), args[2])) {
+        std::fprintf(stderr, "world %s: %s is not a unit of world %s\n", verb.c_str(), args[2].c_str(), name.c_str());
+        return 2;
+    }
     if (verb == "start") {
         if (args.size() < 3 || cmd.empty()) return usage();
         int pid = start_program(dir, args[2], cmd);
-        return said(pid > 0, args[2], "program started (pid " + std::to_string(pid) + ")");
+        return said(pid > 0, args[2], pid > 0 ? "program started (pid " + std::to_string(pid) + ")" : "program did not start");
     }
     if (verb == "fault") {
         if (args.size() < 4) return usage();
@@ -135,11 +143,7 @@ int world(int argc, char** argv) {
         return f.known ? said(f.made, args[2], f.text) : usage();
     }
     if (verb == "stats") {
-        std::vector<std::string> units(args.begin() + 2, args.end());
-        if (units.empty()) {
-            std::istringstream in(value_of(read_text(dir + "/world.conf"), "units"));
-            for (std::string u; in >> u;) units.push_back(u);
-        }
+        const auto units = args.size() > 2 ? std::vector<std::string>{args[2]} : world_units(dir);
         for (const auto& u : units) std::printf("%s\n", unit_stats(dir, u).c_str());
         return units.empty() ? 1 : 0;
     }

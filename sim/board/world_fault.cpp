@@ -48,7 +48,8 @@ bool set_drop(const std::string& world, const std::string& unit, int percent) {
     // Created, emptied and filled in one transaction, so a change never lets packets through.
     std::string rules = std::string("table ") + kDropTable + "\ndelete table " + kDropTable + "\n";
     if (percent > 0) {
-        const std::string rule = "numgen random mod 100 < " + std::to_string(percent) + " drop";
+        const std::string rule =
+            percent >= 100 ? "drop" : "numgen random mod 100 < " + std::to_string(percent) + " drop";
         rules += std::string("table ") + kDropTable + " {\n" +
                  "  chain in { type filter hook input priority 0; iifname \"wlan0\" " + rule + "; }\n" +
                  "  chain out { type filter hook output priority 0; oifname \"wlan0\" " + rule + "; }\n}\n";
@@ -84,7 +85,7 @@ Fault make_fault(const std::string& dir, const std::string& name, const std::str
         if (cmd.empty()) return {true, false, "no program was started with 'world start'"};
         if (kill_program(dir, unit) < 0) return {true, false, "program would not end"};
         int pid = start_program(dir, unit, cmd);
-        return {true, pid > 0, "program restarted (pid " + std::to_string(pid) + ")"};
+        return {true, pid > 0, pid > 0 ? "program restarted (pid " + std::to_string(pid) + ")" : "program did not start"};
     }
     if (what == "daemon" && a.size() == 3 && (a[1] == "stop" || a[1] == "start")) {
         const bool stop = a[1] == "stop";

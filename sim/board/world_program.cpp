@@ -135,7 +135,7 @@ int start_program(const std::string& dir, const std::string& unit, const std::ve
     const auto env = unit_env(dir, unit);
     // The program's PID from the starter inside the unit, and errno if its exec failed.
     int pid_pipe[2], exec_pipe[2];
-    if (pipe(pid_pipe) != 0 || pipe2(exec_pipe, O_CLOEXEC) != 0) return -1;
+    if (pipe2(pid_pipe, O_CLOEXEC) != 0 || pipe2(exec_pipe, O_CLOEXEC) != 0) return -1;
     pid_t outer = fork();
     if (outer < 0) return -1;
     if (outer == 0) {
@@ -148,6 +148,8 @@ int start_program(const std::string& dir, const std::string& unit, const std::ve
             int in = open("/dev/null", O_RDONLY);
             int out = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
             if (in < 0 || out < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(out, 2) < 0) _exit(127);
+            close(in);
+            close(out);
             set_env(env);
             exec_argv(cmd, exec_pipe[1]);
         }

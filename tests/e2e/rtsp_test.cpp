@@ -11,7 +11,6 @@
 #include "support/world.h"
 
 using hdext::test::count_lines;
-using hdext::test::eventually;
 
 namespace {
 
@@ -35,7 +34,7 @@ protected:
     }
     template <class P>
     static bool wait(P pred) {
-        return eventually(pred, 60s, 100ms);
+        return hdext::test::wait_until(pred, 60s, 100ms);
     }
     std::string output() const { return world.log("rx1"); }
     int usb(const std::string& args) {

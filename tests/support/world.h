@@ -26,6 +26,13 @@ inline std::string read_file(const std::string& p) {
     return s.str();
 }
 
+// Polls until pred holds, at the pace of the e2e tests; the guard only stops a hang.
+template <class P>
+bool wait_until(P pred, std::chrono::seconds guard = std::chrono::seconds(120),
+                std::chrono::milliseconds poll = std::chrono::milliseconds(50)) {
+    return eventually(pred, guard, poll);
+}
+
 // Lines of text holding needle. Logs are counted line by line, never searched with a regular
 // expression (backtracking over a long log overflows the stack).
 inline size_t count_lines(std::string_view text, std::string_view needle) {
@@ -111,7 +118,7 @@ struct World {
     // Waits for the TX's access point, then gives every RX the TX's network (as after pairing)
     // and its status pictures, and starts them together.
     bool start_receivers() const {
-        if (!eventually([&] { return ap_up(); }, std::chrono::seconds(180), std::chrono::milliseconds(100))) return false;
+        if (!wait_until([&] { return ap_up(); }, std::chrono::seconds(180), std::chrono::milliseconds(100))) return false;
         bool started = true;
         for (const auto& u : rx) {
             std::filesystem::copy_file(dir + "/tx/userdata/wifi.ini", dir + "/" + u + "/userdata/wifi.ini",

@@ -21,10 +21,6 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 std::string capture(const std::string& cmd) { return capture_output(cmd); }
-template <class P>
-bool wait_until(P pred, std::chrono::seconds guard = 120s) {
-    return eventually(pred, guard, 50ms);
-}
 
 class Air : public ::testing::Test {
 protected:
@@ -108,18 +104,37 @@ TEST_F(Air, TransmitterAndNeverPairedReceiverStart) {
     EXPECT_NE(in_unit("tx", "ps").find("udhcpd -f"), std::string::npos);
 }
 
-TEST_F(Air, PairedReceiverJoinsAndGetsALease) {
+// Then the air's faults as the units see them: a cut link, dropped packets, a stopped hostapd.
+TEST_F(Air, PairedReceiverJoinsGetsALeaseAndTheAirsFaultsTakeItAwayAndBack) {
     program("tx");
     pre_pair_rx();
     const auto t0 = Clock::now();
     auto& rx = program("rx1");
     ASSERT_TRUE(rx.wait_for_output(">>>>>> >>>>>> AddRT: 192.168.168.1\n")) << rx.output();
     const double s = std::chrono::duration<double>(Clock::now() - t0).count();
-    EXPECT_TRUE(rx_linked(wifi("tx", "ssid"))) << air();
+    const std::string ssid = wifi("tx", "ssid");
+    EXPECT_TRUE(rx_linked(ssid)) << air();
     expect_lease_and_route();
     std::printf("figure: paired RX start to lease applied: %.2f s (fixed waits on that path, 4 s: "
                 "1 s after \"ifconfig up\", 1 s after the station file, 1 s before the first daemon "
                 "check, 1 s after its start; and the first DHCP offer wait of up to 1 s)\n", s);
+    std::fflush(stdout);
+
+    auto reaches_tx = [&] { return in_unit("rx1", "busybox ping -c1 -W1 192.168.168.1").find("1 packets received") != std::string::npos; };
+    ASSERT_TRUE(world.fault("rx1", "cut"));
+    EXPECT_NE(air().find("rx1 station ssid=" + ssid + " ap=none\nrx1 cut\n"), std::string::npos) << air();
+    EXPECT_FALSE(reaches_tx());
+    ASSERT_TRUE(world.fault("rx1", "restore"));
+    EXPECT_TRUE(wait_until(reaches_tx));
+    ASSERT_TRUE(world.fault("tx", "drop 100"));
+    EXPECT_FALSE(reaches_tx());
+    ASSERT_TRUE(world.fault("tx", "drop 0"));
+    EXPECT_TRUE(wait_until(reaches_tx));
+    ASSERT_TRUE(world.fault("tx", "daemon stop hostapd"));
+    EXPECT_EQ(air().find("tx ap "), std::string::npos) << air();
+    ASSERT_TRUE(world.fault("tx", "daemon start hostapd"));
+    EXPECT_TRUE(rx_linked(ssid)) << air();
+    EXPECT_TRUE(wait_until(reaches_tx));
 }
 
 TEST_F(Air, ChannelChangeMovesTheAccessPointAndTheReceiverStaysJoined) {
