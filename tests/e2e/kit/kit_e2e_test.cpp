@@ -165,7 +165,5 @@ TEST_F(KitPanel, BrowserHoldsMenuAndPlugsASource) {
     EXPECT_EQ(world.status("rx1", "timing"), "10");
 }
 
-=======
->>>>>>> wt/recovery-air
 } // namespace
 } // namespace hdext::test
