@@ -1,5 +1,6 @@
 #include "sim/board/kit_report.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
