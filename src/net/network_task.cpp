@@ -19,7 +19,6 @@
 #include "board/shell.h"
 #include "core/dump_print.h"
 #include "core/event.h"
-#include "net/dhcp_client.h"
 #include "net/network_entry.h"
 #include "net/network_task.h"
 #include "settings/param_config.h"
@@ -66,14 +65,15 @@ NetTiming CNetworkTask::Timing() {
     return g_timing;
 }
 
-// The link start runs first on the network task's own thread, so start-up does not wait for
-// the daemons or the lease, and requests that arrive meanwhile (pairing, channel) queue
-// behind it. The status reads "starting" from the moment this returns.
+// The link start runs on the link thread, so start-up does not wait for the daemons or the
+// lease and the network task serves requests (pairing above all) meanwhile. The status reads
+// "starting" from the moment this returns.
 int Init_Network(int mode) {
     CNetworkTask* net = CNetworkTask::Instance();
     net->mode = mode == 0 ? WIRELESS_MODE_AP : WIRELESS_MODE_STA;
     CNetworkTask::SetWirelessStatus(WIRELESS_STATUS_STARTING);
-    return register_task(kMidNetwork, nullptr, CNetworkTask::InitNetworkTaskAndStart, 0) ? 0 : -1;
+    if (!register_task(kMidNetwork, nullptr, CNetworkTask::InitNetworkTask, 0)) return -1;
+    return net->StartLink();
 }
 
 void CNetworkTask::InitNetworkTask(THR_TASK* task) {
@@ -81,15 +81,15 @@ void CNetworkTask::InitNetworkTask(THR_TASK* task) {
     gpTask.store(task, std::memory_order_relaxed);
 }
 
-void CNetworkTask::InitNetworkTaskAndStart(THR_TASK* task) {
-    InitNetworkTask(task);
-    Instance()->Start();
-}
-
 void CNetworkTask::onNetworkUtilityHandler(THR_TASK* task, MQ_LIST* msg) {
     printf("onNetworkUtilityHandler-------------\n");
     if (!msg) return;
     CNetworkTask* net = Instance();
+    // A link change takes the link over from the link thread, and hands an RX left without a
+    // lease back to it.
+    const bool change = msg->msg_id == LOCAL_MSG_CHANGE_WIFI_CHANNEL || msg->msg_id == LOCAL_MSG_NETWORK_PAIRING ||
+                        msg->msg_id == LOCAL_MSG_NETWORK_RECONNECT || msg->msg_id == LOCAL_MSG_NETWORK_CALIBRATION;
+    if (change) StopLinkWork();
     switch (msg->msg_id) {
     case LOCAL_MSG_CHANGE_WIFI_CHANNEL:
         printf("LOCAL_MSG_CHANGE_WIFI_CHANNEL 22222222222 \n");
@@ -117,6 +117,7 @@ void CNetworkTask::onNetworkUtilityHandler(THR_TASK* task, MQ_LIST* msg) {
     default:
         break;
     }
+    if (change) net->ResumeLeaseWait();
 }
 
 int CNetworkTask::Start() {
@@ -149,25 +150,12 @@ int CNetworkTask::Start() {
         SetWirelessStatus(WIRELESS_STATUS_STOP);
         return 0;
     }
+    // A pairing request that came during the first pause takes over before the station starts.
+    if (LinkWorkStopping()) return 0;
     SetWirelessStatus(WIRELESS_STATUS_STARTED);
     StartSTA(WPA_FILE_TYPE_PSK, false);
-    dhcp_lease lease{};
-    while (dhcp_set_ip(&lease, kWlanIf) != 0) {
-    }
-    apply_lease(lease, "system_cmd failed(). info:%s");
+    wait_for_lease();
     return 0;
-}
-
-void apply_lease(const dhcp_lease& lease, const char* route_fail_fmt) {
-    if_set_ip(lease.offered, kWlanIf);
-    if_set_gateway(lease.router, lease.mask, kWlanIf);
-    set_dns_server(lease.dns1, lease.dns2);
-    char router[INET_ADDRSTRLEN];
-    inet_ntop(AF_INET, &lease.router, router, sizeof router);
-    printf(">>>>>> >>>>>> AddRT: %s\n", router);
-    char cmd[64];
-    snprintf(cmd, sizeof cmd, "route add default gw %s", router);
-    if (system_cmd(cmd, 10) != 0) fprintf(stderr, route_fail_fmt, cmd);
 }
 
 int CNetworkTask::Restart() {
@@ -302,3 +290,4 @@ int CNetworkTask::connet_server_noblock(const char* address, int port) {
     }
     return fd;
 }
+

@@ -88,8 +88,12 @@ void CReceiver::SetSock(int fd) { m_sock = fd; }
 void CReceiver::SetHBSock(int fd) { m_hbSock = fd; }
 
 int CreateReceiver() {
-    pReceiver = new CReceiver();
-    pReceiver->Init();
+    auto* r = new CReceiver();
+    r->Init();
+    {
+        std::lock_guard<std::mutex> g(gr_mutex);
+        pReceiver = r;
+    }
     register_task(kMidReceiver, nullptr, receiver_task_init, 0);
     return HB_ProcessRX();
 }
@@ -205,6 +209,11 @@ int Notify(int source, int message, char* data, int length) {
 }
 
 namespace hdext::stream {
+
+bool rx_linked() {
+    std::lock_guard<std::mutex> g(gr_mutex);
+    return pReceiver && pReceiver->m_link >= 2;
+}
 
 void link_thread_end(const char* what) {
     int left;
