@@ -4,11 +4,13 @@
 #include <fcntl.h>
 #include <net/if.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -291,3 +293,36 @@ int CNetworkTask::connet_server_noblock(const char* address, int port) {
     return fd;
 }
 
+int CNetworkTask::connect_within(int fd, const sockaddr_in& to, std::chrono::milliseconds limit) {
+    char dev[IFNAMSIZ] = {};
+    socklen_t dev_len = sizeof dev;
+    if (getsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, dev, &dev_len) == 0 && dev[0]) {
+        ifreq ifr{};
+        snprintf(ifr.ifr_name, sizeof ifr.ifr_name, "%s", dev);
+        if (ioctl(fd, SIOCGIFADDR, &ifr) < 0) {
+            errno = ENETUNREACH;
+            return -1;
+        }
+    }
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0) return -1;
+    int rc = connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    if (rc < 0 && errno == EINPROGRESS) {
+        pollfd p{fd, POLLOUT, 0};
+        const auto end = std::chrono::steady_clock::now() + limit;
+        int n;
+        do {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+            n = poll(&p, 1, static_cast<int>(std::max<int64_t>(left.count(), 0)));
+        } while (n < 0 && errno == EINTR);
+        int err = ETIMEDOUT;
+        socklen_t len = sizeof err;
+        if (n > 0 && getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) < 0) err = errno;
+        rc = err == 0 ? 0 : -1;
+        errno = err;
+    }
+    const int saved = errno;
+    fcntl(fd, F_SETFL, flags);
+    errno = saved;
+    return rc;
+}

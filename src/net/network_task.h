@@ -2,6 +2,8 @@
 // calibration. The link statuses are read by the stream, UI and app code from any thread;
 // every link change runs on the network task (module 0x3000) one message at a time.
 #pragma once
+#include <netinet/in.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -152,6 +154,11 @@ public:
     // Pairing sockets: a non-blocking listener on any address, and a blocking TCP connect.
     static int create_tcp_socket(int port);
     static int connet_server_noblock(const char* address, int port = kPairingPort);
+    // Connects a blocking socket within `limit` and leaves it blocking: 0, or -1 with errno
+    // (ETIMEDOUT when nothing answered in time). A socket tied to an interface that has no IPv4
+    // address yet fails at once with ENETUNREACH: its connect would go out from 0.0.0.0 and never
+    // be answered. Any thread; blocks up to `limit`.
+    static int connect_within(int fd, const sockaddr_in& to, std::chrono::milliseconds limit);
 
     // The message handler and task init of module 0x3000.
     // Sets up the pairing sockets for this unit's role on the network task (after the pairing

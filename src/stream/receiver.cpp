@@ -68,7 +68,7 @@ int CReceiver::ConnectTo(char* address, char* port) {
         close(fd);
         return -1;
     }
-    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) < 0) {
+    if (CNetworkTask::connect_within(fd, a, config().connect_timeout) < 0) {
         std::printf(" connect socket error: %s(errno :%d)\n", strerror(errno), errno);
         close(fd);
         return -1;
@@ -117,7 +117,7 @@ int HB_ProcessRX() {
         a.sin_family = AF_INET;
         a.sin_port = htons(config().hb_port);
         inet_pton(AF_INET, config().tx_address.c_str(), &a.sin_addr);
-        if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) < 0) {
+        if (CNetworkTask::connect_within(fd, a, config().connect_timeout) < 0) {
             std::printf("HB connect failure \n");
             close(fd);
             hdext::stream::sleep_for(config().wait_retry);

@@ -1,5 +1,5 @@
 // Link start and restart per role, as seen in the commands run, the files written and the
-// statuses; the link thread beside the network task.
+// statuses; the link thread beside the network task; the bounded connect.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -170,6 +170,38 @@ TEST_F(LinkStart, MissingInterfaceIsWaitedForWithoutSpinning) {
     size_t said = 0;
     for (size_t p = 0; (p = out.find("interface isn't exist", p)) != std::string::npos; ++p) ++said;
     EXPECT_EQ(said, 1u);
+}
+
+// A connect ends within its limit when the peer does not answer, and a socket tied to an
+// interface without an address never starts one (it would go out from 0.0.0.0).
+TEST_F(LinkStart, ConnectEndsInTimeAndNeverLeavesWithoutAnAddress) {
+    NEED_NETNS();
+    const int stalled = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(stalled, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(listen(stalled, 0), 0);  // one queued connection fills it: later SYNs are dropped
+    socklen_t len = sizeof a;
+    getsockname(stalled, reinterpret_cast<sockaddr*>(&a), &len);
+    const int filler = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_EQ(CNetworkTask::connect_within(filler, a, std::chrono::seconds(5)), 0);
+    EXPECT_EQ(fcntl(filler, F_GETFL) & O_NONBLOCK, 0);
+
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    EXPECT_EQ(CNetworkTask::connect_within(fd, a, std::chrono::milliseconds(200)), -1);
+    EXPECT_EQ(errno, ETIMEDOUT);
+    close(fd);
+
+    const int tied = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_EQ(setsockopt(tied, SOL_SOCKET, SO_BINDTODEVICE, "wlan0", 5), 0);
+    sockaddr_in tx{};
+    tx.sin_family = AF_INET;
+    tx.sin_port = htons(9990);
+    inet_pton(AF_INET, kApAddress, &tx.sin_addr);
+    EXPECT_EQ(CNetworkTask::connect_within(tied, tx, std::chrono::seconds(30)), -1);
+    EXPECT_EQ(errno, ENETUNREACH);
+    for (int s : {tied, filler, stalled}) close(s);
 }
 
 } // namespace
