@@ -50,10 +50,14 @@ units=(tx)
 for i in $(seq 1 "$rx_count"); do units+=("rx$i"); done
 echo "world $name: units ${units[*]} in $dir"
 
+# Each log line carries the seconds since its unit started.
 start_unit() {
-  "$board" world run "$name" "$1" -- "$(realpath "$build/src/hdext")" >"$dir/$1.log" 2>&1 &
+  "$board" world run "$name" "$1" -- "$(realpath "$build/src/hdext")" \
+    > >(perl -MTime::HiRes=time -ne 'BEGIN { $| = 1; $t0 = time } printf "[%8.3f] %s", time - $t0, $_' >"$dir/$1.log" 2>&1) 2>&1 &
   pids+=($!)
 }
+# Seconds into a unit's log of the first line holding the text ("-" when none).
+at() { grep -a -m1 -F "$2" "$dir/$1.log" | sed -n 's/^\[ *\([0-9.]*\)\].*/\1/p' | grep . || echo -; }
 ssid() { sed -n 's/^ssid=//p' "$dir/tx/userdata/wifi.ini" 2>/dev/null; }
 wait_for() { # seconds, command...
   local limit=$1; shift
@@ -85,6 +89,7 @@ for u in "${units[@]:1}"; do
   echo
   echo "================ $u ================"
   echo "link:        $(grep -a -c 'connect success' "$dir/$u.log" || true) heartbeat connection(s), $(grep -a -c 'RecvStream thread' "$dir/$u.log" || true) stream connection(s)"
+  echo "cold start:  lease applied at $(at "$u" 'AddRT:') s, heartbeat connected at $(at "$u" 'connect success') s, decoders started at $(at "$u" 'strat VDEC') s"
   echo "output:      $(value "$u" timing) timing, showing $(value "$u" source) $(value "$u" width)x$(value "$u" height)"
   echo "frames shown: $(value "$u" frames_shown)   gaps: $(value "$u" gaps)"
   echo "latency:     p50 $(us_to_ms "$(value "$u" latency_p50_us)") ms, p99 $(us_to_ms "$(value "$u" latency_p99_us)") ms (glass to glass)"
