@@ -36,8 +36,6 @@ struct Options {
     int tx_restarts = 20, cuts = 20, rx_restarts = 20, channels = 20;
     int rx = 3, minutes = 90, recover_s = 60, seed = 1;
     std::string source = "1920x1080p60 audio=48000";
-    // Until a TX reads an already plugged source at start: plug it again after a TX restart.
-    bool replug_after_tx_restart = false;
 };
 
 // One rewrite of an RX's output status.
@@ -145,8 +143,7 @@ double percentile(std::vector<double> v, int pct) {
 
 int usage() {
     std::fprintf(stderr, "usage: soak_relink [--tx-restarts N] [--cuts N] [--rx-restarts N] [--channels N] "
-                         "[--rx N] [--minutes M] [--recover S] [--seed S] [--source 'WxHpR audio=RATE'] "
-                         "[--replug-after-tx-restart]\n");
+                         "[--rx N] [--minutes M] [--recover S] [--seed S] [--source 'WxHpR audio=RATE']\n");
     return 2;
 }
 
@@ -157,10 +154,6 @@ int main(int argc, char** argv) {
     Options o;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
-        if (a == "--replug-after-tx-restart") {
-            o.replug_after_tx_restart = true;
-            continue;
-        }
         if (i + 1 >= argc) return usage();
         const char* v = argv[++i];
         if (a == "--tx-restarts") o.tx_restarts = std::atoi(v);
@@ -229,12 +222,7 @@ int main(int argc, char** argv) {
         bool made = true;
         if (k == TxRestart) {
             what = "TX restart";
-            const size_t listeners = hdext::test::count_lines(world.log("tx"), "ListenVideoInputProc thread");
             made = world.fault("tx", "restart");
-            if (made && o.replug_after_tx_restart)
-                made = hdext::test::eventually([&] {
-                    return hdext::test::count_lines(world.log("tx"), "ListenVideoInputProc thread") > listeners;
-                }, 60s, 50ms) && world.plug(o.source);
         } else if (k == RxRestart) {
             const std::string u = world.rx[rng() % world.rx.size()];
             what = u + " restart";

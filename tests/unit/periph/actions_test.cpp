@@ -24,9 +24,24 @@ protected:
     Recorders& rec = Recorders::get();
 };
 
-TEST_F(ActionsTest, PairingOnAnUnlinkedRxShowsThePairingPictureThenAsksTheNetworkTask) {
+bool g_linked = false;
+
+// A linked RX ignores the request; one whose TX is gone (its station still started) shows the
+// pairing picture and asks the network task.
+TEST_F(ActionsTest, PairingOnAnRxIsAskedOnlyWhileItHasNoLinkToItsTransmitter) {
+    NetHooks hooks;
+    hooks.rx_linked = [] { return g_linked; };
+    CNetworkTask::SetHooks(hooks);
     app_status[0] = 1;
+    CNetworkTask::SetWirelessStatus(WIRELESS_STATUS_STARTED);
+    g_linked = true;
+    EXPECT_EQ(app_start_pairing(), -1);
+    EXPECT_TRUE(rec.messages(kMidVideoDecode).empty());
+    EXPECT_TRUE(rec.messages(kMidNetwork).empty());
+
+    g_linked = false;
     EXPECT_EQ(app_start_pairing(), 0);
+    CNetworkTask::SetHooks(NetHooks{});
     auto dec = rec.messages(kMidVideoDecode);
     ASSERT_EQ(dec.size(), 1u);
     EXPECT_EQ(dec[0].src, 0x4000u);
@@ -38,14 +53,6 @@ TEST_F(ActionsTest, PairingOnAnUnlinkedRxShowsThePairingPictureThenAsksTheNetwor
     EXPECT_EQ(net[0].msg_id, 0x3001u);
     EXPECT_EQ(net[0].len, 4u);
     EXPECT_EQ(net[0].int_payload(), 0);
-}
-
-TEST_F(ActionsTest, PairingOnALinkedRxDoesNothing) {
-    app_status[0] = 1;
-    CNetworkTask::SetWirelessStatus(WIRELESS_STATUS_STARTED);
-    EXPECT_EQ(app_start_pairing(), -1);
-    EXPECT_TRUE(rec.messages(kMidVideoDecode).empty());
-    EXPECT_TRUE(rec.messages(kMidNetwork).empty());
 }
 
 TEST_F(ActionsTest, QuitPairingResetRebootAndSavesSendTheirMessages) {
