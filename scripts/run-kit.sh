@@ -1,20 +1,37 @@
 #!/usr/bin/env bash
 # The main job: a simulated kit in the simulated air (root: network, PID and mount namespaces).
 # Builds the programs, brings up a world of one TX and three RX, starts the TX, gives each RX the
-# TX's network (as after pairing), starts the RX units, plugs a 1080p60 HDMI source with 48 kHz
-# audio into the TX and lets the kit stream. Then it prints, per RX, the frames shown on its HDMI
-# output, the gaps, the glass-to-glass latency p50/p99 and where its HDMI snapshot and OLED
-# picture were saved, and takes the world down (also on any error or interruption).
-#   HDEXT_KIT_SECONDS    how long the kit streams (default 20)
+# TX's network (as after pairing), starts the RX units and plugs a 1080p60 HDMI source with 48 kHz
+# audio into the TX. `hdext-board world report` then waits until every RX shows video (a line a
+# second), lets the kit stream for its seconds from then on, prints a table per unit (time to
+# link and to the first picture, frames shown against frames captured, gaps, glass-to-glass
+# latency and its stages, CPU share and RSS) and writes report.html beside the pictures. The
+# exit status is 1 when a receiver never showed video or a program ended. The world is taken
+# down at the end (also on any error or interruption).
+#   --panel [--port P]   afterwards, keep the world up and serve its browser front panel on
+#                        127.0.0.1:P (default 8470) until Ctrl-C
+#   HDEXT_KIT_SECONDS    how long the kit streams once every RX shows video (default 20)
+#   HDEXT_KIT_DEADLINE   how long an RX may take to show video before it has failed (default 120)
 #   HDEXT_KIT_SOURCE     the HDMI source plugged into the TX (default "1920x1080p60 audio=48000")
 #   HDEXT_KIT_RX         number of RX units, 1 to 3 (default 3)
 #   HDEXT_KIT_PRESET     build preset (default release)
 #   HDEXT_KIT_BUILD_DIR  build directory (default build/<preset>)
-#   HDEXT_KIT_KEEP=1     leave the world up (logs, board roots) and print where it is
+#   HDEXT_KIT_KEEP=1     leave the world up and running (logs, board roots) and print where it is
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+panel=0
+port=8470
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --panel) panel=1 ;;
+    --port) port="${2:?--port needs a number}"; shift ;;
+    *) echo "usage: run-kit.sh [--panel [--port P]]" >&2; exit 2 ;;
+  esac
+  shift
+done
 seconds="${HDEXT_KIT_SECONDS:-20}"
+deadline="${HDEXT_KIT_DEADLINE:-120}"
 source="${HDEXT_KIT_SOURCE:-1920x1080p60 audio=48000}"
 rx_count="${HDEXT_KIT_RX:-3}"
 preset="${HDEXT_KIT_PRESET:-release}"
@@ -32,12 +49,7 @@ cmake --build "$build" -j "$(nproc)" --target hdext hdext-board
 board="$build/sim/board/hdext-board"
 name="kit$$"
 out=$(mktemp -d /tmp/hdext-kit-out-XXXXXX)
-pids=()
 cleanup() {
-  for p in "${pids[@]}"; do
-    kill -KILL "$p" 2>/dev/null || true
-    wait "$p" 2>/dev/null || true
-  done
   if [ "${HDEXT_KIT_KEEP:-0}" != 1 ]; then "$board" world down "$name" >/dev/null 2>&1 || true; fi
 }
 trap cleanup EXIT
@@ -50,9 +62,8 @@ units=(tx)
 for i in $(seq 1 "$rx_count"); do units+=("rx$i"); done
 echo "world $name: units ${units[*]} in $dir"
 
-start_unit() {
-  "$board" world run "$name" "$1" -- "$(realpath "$build/src/hdext")" >"$dir/$1.log" 2>&1 &
-  pids+=($!)
+start_unit() { # in the background inside the unit, its output in $dir/UNIT.log
+  "$board" world start "$name" "$1" -- "$(realpath "$build/src/hdext")" >/dev/null
 }
 ssid() { sed -n 's/^ssid=//p' "$dir/tx/userdata/wifi.ini" 2>/dev/null; }
 wait_for() { # seconds, command...
@@ -63,6 +74,7 @@ wait_for() { # seconds, command...
 ap_up() { local s; s=$(ssid); [ -n "$s" ] && grep -q "tx ap ssid=$s " "$dir/air/state" 2>/dev/null; }
 
 start_unit tx
+echo "waiting for the TX's access point ..."
 wait_for 60 ap_up || { echo "the TX's access point did not come up"; tail -20 "$dir/tx.log"; exit 1; }
 echo "TX access point up: $(ssid)"
 for u in "${units[@]:1}"; do
@@ -72,30 +84,11 @@ for u in "${units[@]:1}"; do
 done
 echo "plugging HDMI source into the TX: $source"
 "$board" hdmi --root "$dir/tx" $source
-echo "streaming for ${seconds}s ..."
-sleep "$seconds"
-
-value() { sed -n "s/^$2=//p" "$dir/$1/sim/hdmi-out/status" 2>/dev/null | head -1; }
-us_to_ms() { awk -v v="${1:-0}" 'BEGIN { printf "%.1f", v / 1000 }'; }
-echo
-echo "================ TX ================"
-echo "receivers streamed to: $(grep -a -c 'SendStream thread' "$dir/tx.log" || true) connection(s)"
-grep -a -E 'over number|recv channel' "$dir/tx.log" | sed 's/^/   /' || true
-for u in "${units[@]:1}"; do
-  echo
-  echo "================ $u ================"
-  echo "link:        $(grep -a -c 'connect success' "$dir/$u.log" || true) heartbeat connection(s), $(grep -a -c 'RecvStream thread' "$dir/$u.log" || true) stream connection(s)"
-  echo "output:      $(value "$u" timing) timing, showing $(value "$u" source) $(value "$u" width)x$(value "$u" height)"
-  echo "frames shown: $(value "$u" frames_shown)   gaps: $(value "$u" gaps)"
-  echo "latency:     p50 $(us_to_ms "$(value "$u" latency_p50_us)") ms, p99 $(us_to_ms "$(value "$u" latency_p99_us)") ms (glass to glass)"
-  for f in hdmi-out/snapshot.png oled.png; do
-    if [ -f "$dir/$u/sim/$f" ]; then
-      cp "$dir/$u/sim/$f" "$out/$u-$(basename "$f")"
-      echo "saved:       $out/$u-$(basename "$f")"
-    else
-      echo "saved:       (no $f)"
-    fi
-  done
-done
-echo
+status=0
+"$board" world report "$name" --seconds "$seconds" --deadline "$deadline" --out "$out" || status=$?
 if [ "${HDEXT_KIT_KEEP:-0}" = 1 ]; then echo "logs and board roots kept in $dir (take it down: $board world down $name)"; fi
+if [ "$panel" = 1 ]; then
+  echo "front panel of world $name (Ctrl-C takes the kit down):"
+  "$board" world panel "$name" --port "$port" || true
+fi
+exit "$status"

@@ -1,6 +1,7 @@
 // The air keeper: runs in a world's air namespace and keeps the bridges in step with what the
 // units publish. Each running access point has a bridge holding its own wlan0 peer; a station's
-// peer sits on the bridge of the access point whose SSID and PSK it carries, else on none.
+// peer sits on the bridge of the access point whose SSID and PSK it carries, else on none. A
+// unit whose link is cut (air/cut-<unit>) sits on no bridge until the marker goes.
 #include <signal.h>
 #include <unistd.h>
 
@@ -27,19 +28,21 @@ public:
     void step() {
         const auto aps = live_aps(m_dir);
         const auto stas = live_stations(m_dir);
+        const auto cut = cut_units();
         std::set<std::string> bridges;
         std::map<std::string, std::string> want;  // peer -> bridge
         std::string state;
         for (const auto& a : aps) {
             bridges.insert("br-" + a.unit);
-            want["p-" + a.unit] = "br-" + a.unit;
+            if (!cut.count(a.unit)) want["p-" + a.unit] = "br-" + a.unit;
             state += a.unit + " ap ssid=" + a.ssid + " channel=" + std::to_string(a.channel) + "\n";
         }
         for (const auto& s : stas) {
-            const ApInfo* a = ap_for(s, aps);
+            const ApInfo* a = cut.count(s.unit) ? nullptr : ap_for(s, aps);
             if (a) want["p-" + s.unit] = "br-" + a->unit;
             state += s.unit + " station ssid=" + s.ssid + " ap=" + (a ? a->unit : "none") + "\n";
         }
+        for (const auto& u : cut) state += u + " cut\n";
         for (const auto& b : bridges) {
             if (m_bridges.count(b)) continue;
             run({"ip", "link", "add", b, "type", "bridge"});
@@ -78,6 +81,17 @@ public:
     }
 
 private:
+    // Units whose air link is cut (a marker file air/cut-<unit>).
+    std::set<std::string> cut_units() const {
+        std::set<std::string> units;
+        std::error_code ec;
+        for (const auto& e : std::filesystem::directory_iterator(m_dir + "/air", ec)) {
+            const std::string f = e.path().filename().string();
+            if (f.rfind("cut-", 0) == 0) units.insert(f.substr(4));
+        }
+        return units;
+    }
+
     std::string m_dir;
     std::set<std::string> m_bridges;
     std::map<std::string, std::string> m_master;

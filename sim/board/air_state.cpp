@@ -10,6 +10,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <mutex>
 #include <sstream>
 #include <thread>
 
@@ -73,11 +75,17 @@ std::vector<StaInfo> live_stations(const std::string& world_dir) {
 }
 
 std::string psk_hex(const std::string& passphrase, const std::string& ssid) {
+    // The keeper matches every station every step: 4096 rounds each would cost a share of a core.
+    static std::mutex lock;
+    static std::map<std::pair<std::string, std::string>, std::string> known;
+    std::lock_guard<std::mutex> g(lock);
+    if (known.size() > 64) known.clear();
+    std::string& hex = known[{passphrase, ssid}];
+    if (!hex.empty()) return hex;
     unsigned char key[32] = {};
     PKCS5_PBKDF2_HMAC_SHA1(passphrase.data(), static_cast<int>(passphrase.size()),
                            reinterpret_cast<const unsigned char*>(ssid.data()),
                            static_cast<int>(ssid.size()), 4096, sizeof key, key);
-    std::string hex;
     char b[3];
     for (unsigned char c : key) {
         std::snprintf(b, sizeof b, "%02x", c);

@@ -1,12 +1,14 @@
 // Stand-in i2cget / i2cset for the simulated board's fuel gauge (0x64): registers 2 and 3 read
 // the high and low byte of the reading in <root>/sim/battery (decimal or 0x hex; a full battery
 // when the file is missing). Writes are accepted and appended to <root>/sim/i2cset.log.
+// "hdext-board battery READING" sets the reading from outside.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
 
+#include "sim/board/board_inputs.h"
 #include "sim/board/command.h"
 
 namespace hdext::sim {
@@ -55,8 +57,32 @@ int i2cset(int argc, char** argv) {
     return 0;
 }
 
+int battery(int argc, char** argv) {
+    const std::string root = board_root(argc, argv);
+    if (root.empty() || argc != 2) {
+        std::fprintf(stderr, "%s: give --root DIR (or HDEXT_BOARD_ROOT) and the reading (e.g. 12000)\n", argv[0]);
+        return 2;
+    }
+    const std::string err = set_battery(root, argv[1]);
+    if (err.empty()) return 0;
+    std::fprintf(stderr, "%s: %s\n", argv[0], err.c_str());
+    return 1;
+}
+
+const CommandRegistration reg_battery("battery", "[--root DIR] READING (fuel gauge, e.g. 12000 or 0x2EE0)", battery);
 const CommandRegistration reg_get("i2cget", "[-f] [-y] BUS CHIP REG (stand-in: the fuel gauge)", i2cget);
 const CommandRegistration reg_set("i2cset", "[-f] [-y] BUS CHIP REG VALUE (stand-in: accepted)", i2cset);
 
 } // namespace
+
+std::string set_battery(const std::string& root, const std::string& reading) {
+    char* end = nullptr;
+    const long v = std::strtol(reading.c_str(), &end, 0);
+    if (reading.empty() || *end != '\0' || v < 0 || v > 0xFFFF)
+        return "not a reading: \"" + reading + "\" (0 to 65535, decimal or 0x hex)";
+    std::ofstream out(root + "/sim/battery");
+    out << reading << "\n";
+    return out ? "" : "cannot write " + root + "/sim/battery";
+}
+
 } // namespace hdext::sim

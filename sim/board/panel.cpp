@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/board/board_inputs.h"
 #include "sim/board/command.h"
 #include "sim/devices/oled_model.h"
 
@@ -53,6 +54,16 @@ std::string send_events(const std::string& root, const std::vector<input_event>&
 std::string transition(const std::string& root, int code, int value) {
     return send_events(root, {event(EV_KEY, static_cast<uint16_t>(code), value), event(EV_SYN, SYN_REPORT, 0)});
 }
+
+} // namespace
+
+std::string key_event(const std::string& root, const std::string& key, bool pressed) {
+    const int code = key_code(key.c_str());
+    if (code < 0) return "unknown key " + key + " (up, down, menu)";
+    return transition(root, code, pressed ? 1 : 0);
+}
+
+namespace {
 
 int key(int argc, char** argv) {
     const std::string root = board_root(argc, argv);

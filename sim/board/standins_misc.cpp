@@ -65,6 +65,7 @@ int dhcpd(int argc, char** argv) {
         std::fprintf(stderr, "usage: dhcpd IFACE (on a simulated board)\n");
         return 1;
     }
+    record_daemon("dhcpd", argc, argv);
     const char* ifname = argv[argc - 1];
     uint32_t router = 0xC0A8A801;  // 192.168.168.1
     if (std::strcmp(ifname, "wlan0") != 0) {

@@ -51,9 +51,12 @@ bool has_flag(int argc, char** argv, const char* flag) {
     return false;
 }
 
-// Publishes text under path and keeps running while the lock is held. With background, the
-// caller returns once the daemon has published (as "-B" daemons do).
-int serve(const std::string& path, const std::string& text, bool background) {
+// Publishes text under path and keeps running while the lock is held. With "-B", the caller
+// returns once the daemon has published (as such daemons do). The daemon's command line and
+// PID are kept under the board's var/run/, so the world can stop and start it again.
+int serve(const char* name, int argc, char** argv, const std::string& path, const std::string& text) {
+    const bool background = has_flag(argc, argv, "-B");
+    record_daemon(name, argc, argv);
     int ready[2];
     if (background && pipe(ready) != 0) return 1;
     if (background) {
@@ -71,6 +74,7 @@ int serve(const std::string& path, const std::string& text, bool background) {
         for (int fd = 0; fd < 3 && null >= 0; ++fd) dup2(null, fd);
     }
     int fd = publish_locked(path, text);
+    if (fd >= 0) record_daemon_pid(name);
     if (background) {
         char c = fd >= 0 ? '1' : '0';
         if (write(ready[1], &c, 1) < 0) _exit(1);
@@ -100,8 +104,8 @@ int hostapd(int argc, char** argv) {
         std::fprintf(stderr, "hostapd: %s: missing or bad ssid, wpa_passphrase or channel\n", conf);
         return 1;
     }
-    return serve(u.air("ap"), "ssid=" + ssid + "\npassphrase=" + pass + "\nchannel=" + channel + "\n",
-                 has_flag(argc, argv, "-B"));
+    return serve("hostapd", argc, argv, u.air("ap"),
+                 "ssid=" + ssid + "\npassphrase=" + pass + "\nchannel=" + channel + "\n");
 }
 
 int hostapd_cli(int argc, char** argv) {
@@ -145,7 +149,7 @@ int wpa_supplicant(int argc, char** argv) {
         std::fprintf(stderr, "wpa_supplicant: %s: no network with ssid and psk\n", conf);
         return 1;
     }
-    return serve(u.air("sta"), "ssid=" + ssid + "\npsk=" + psk + "\n", has_flag(argc, argv, "-B"));
+    return serve("wpa_supplicant", argc, argv, u.air("sta"), "ssid=" + ssid + "\npsk=" + psk + "\n");
 }
 
 struct Cell {

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -64,14 +65,60 @@ void null_stdio(const std::string& log) {
     }
 }
 
+// The entry of the host's /tmp that holds path ("/tmp/a" for "/tmp/a/b/c"), "" when path is
+// not under /tmp.
+std::string tmp_entry(const std::string& path) {
+    const fs::path p = fs::path(path).lexically_normal();
+    auto it = p.begin();
+    if (p.is_absolute() && ++it != p.end() && *it == "tmp" && ++it != p.end()) return "/tmp/" + it->string();
+    return "";
+}
+
+// A copy of a host tree under /tmp, taken before a private /tmp covers it.
+struct TmpTree {
+    std::string path;
+    int fd;
+};
+
+std::vector<TmpTree> clone_tmp_trees(const std::vector<std::string>& paths) {
+    std::vector<TmpTree> trees;
+    for (const auto& p : paths) {
+        const std::string entry = tmp_entry(p);
+        if (entry.empty() || std::any_of(trees.begin(), trees.end(), [&](const TmpTree& t) { return t.path == entry; }))
+            continue;
+        int fd = open_tree(AT_FDCWD, entry.c_str(), OPEN_TREE_CLONE | OPEN_TREE_CLOEXEC | AT_RECURSIVE);
+        if (fd >= 0) trees.push_back({entry, fd});
+    }
+    return trees;
+}
+
+// Puts each tree at its own path in the current mount namespace where nothing is there yet.
+void attach_tmp_trees(std::vector<TmpTree>& trees) {
+    for (auto& t : trees) {
+        struct stat st {};
+        if (stat(t.path.c_str(), &st) != 0 && fstat(t.fd, &st) == 0) {
+            if (S_ISDIR(st.st_mode))
+                mkdir(t.path.c_str(), 0755);
+            else
+                close(open(t.path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+            move_mount(t.fd, "", AT_FDCWD, t.path.c_str(), MOVE_MOUNT_F_EMPTY_PATH);
+        }
+        close(t.fd);
+    }
+    trees.clear();
+}
+
 // PID 1 of a unit: private mounts (/proc of the unit, its own /sys and /tmp), then reaps
-// whatever is orphaned inside the unit until the world is taken down.
-[[noreturn]] void unit_init(int ready_fd) {
+// whatever is orphaned inside the unit until the world is taken down. What the unit must see
+// of the host's /tmp (the world folder, the board tool) stays in place on the private /tmp.
+[[noreturn]] void unit_init(int ready_fd, const std::vector<std::string>& keep) {
     prctl(PR_SET_NAME, "hdext-unit-init");
-    bool ok = mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
-              mount("proc", "/proc", "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr) == 0 &&
-              mount("sysfs", "/sys", "sysfs", 0, nullptr) == 0 &&
-              mount("tmpfs", "/tmp", "tmpfs", 0, "mode=1777") == 0;
+    bool ok = mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+    auto trees = clone_tmp_trees(keep);
+    ok = ok && mount("proc", "/proc", "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr) == 0 &&
+         mount("sysfs", "/sys", "sysfs", 0, nullptr) == 0 &&
+         mount("tmpfs", "/tmp", "tmpfs", 0, "mode=1777") == 0;
+    attach_tmp_trees(trees);
     char c = ok ? '1' : '0';
     if (write(ready_fd, &c, 1) < 0) _exit(1);
     close(ready_fd);
@@ -90,7 +137,7 @@ void null_stdio(const std::string& log) {
 }
 
 // Starts a unit's init in the unit's network namespace and fresh PID and mount namespaces.
-int start_unit_init(const std::string& ns, const std::string& log) {
+int start_unit_init(const std::string& ns, const std::string& log, const std::vector<std::string>& keep) {
     int pid_pipe[2], ready_pipe[2];
     if (pipe(pid_pipe) != 0 || pipe(ready_pipe) != 0) return -1;
     pid_t child = fork();
@@ -106,7 +153,7 @@ int start_unit_init(const std::string& ns, const std::string& log) {
         pid_t init = fork();
         if (init == 0) {
             close(pid_pipe[1]);
-            unit_init(ready_pipe[1]);
+            unit_init(ready_pipe[1], keep);
         }
         if (write(pid_pipe[1], &init, sizeof init) < 0) _exit(1);
         _exit(init > 0 ? 0 : 1);
@@ -160,7 +207,7 @@ int make_board(const World& w, const std::string& unit, size_t index, const std:
         run({"ip", "-n", ns, "link", "set", "wlan0", "address", mac}) != 0 ||
         run({"ip", "-n", air, "link", "set", peer, "up"}) != 0)
         return -1;
-    int init = start_unit_init(ns, w.dir + "/pids/" + unit + ".log");
+    int init = start_unit_init(ns, w.dir + "/pids/" + unit + ".log", {fs::absolute(w.dir, ec).string(), exe});
     if (init < 0) return -1;
     put(w.dir + "/pids/" + unit + ".init", std::to_string(init) + "\n");
     return 0;
@@ -296,12 +343,18 @@ int world_down(const std::string& base, const std::string& name) {
     return rc;
 }
 
-int enter_unit(const std::string& world_dir, const std::string& unit) {
+int enter_unit(const std::string& world_dir, const std::string& unit, const std::string& program) {
     int pid = read_pid(world_dir + "/pids/" + unit + ".init");
     if (!alive(pid)) {
         errno = ESRCH;
         return -1;
     }
+    // The program as named and as its links resolve.
+    std::vector<std::string> visible;
+    std::error_code ec;
+    if (program.find('/') != std::string::npos)
+        visible = {fs::absolute(program, ec).string(), fs::weakly_canonical(program, ec).string()};
+    auto trees = clone_tmp_trees(visible);
     const std::string p = "/proc/" + std::to_string(pid) + "/ns/";
     int net = open((p + "net").c_str(), O_RDONLY | O_CLOEXEC);
     int pidns = open((p + "pid").c_str(), O_RDONLY | O_CLOEXEC);
@@ -310,6 +363,8 @@ int enter_unit(const std::string& world_dir, const std::string& unit) {
     if (net >= 0 && pidns >= 0 && mnt >= 0 && setns(net, CLONE_NEWNET) == 0 &&
         setns(pidns, CLONE_NEWPID) == 0 && setns(mnt, CLONE_NEWNS) == 0 && chdir("/") == 0)
         rc = 0;
+    if (rc == 0) attach_tmp_trees(trees);
+    for (auto& t : trees) close(t.fd);
     for (int fd : {net, pidns, mnt})
         if (fd >= 0) close(fd);
     return rc;

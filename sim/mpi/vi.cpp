@@ -1,6 +1,7 @@
 // Simulated capture: while the board's source file says a source is present, each enabled
 // channel produces NV12 pictures at its size and rate, paced by CLOCK_MONOTONIC, stamped with
-// frame number and capture time, and hands them to whatever is bound to it.
+// frame number and capture time, and hands them to whatever is bound to it. The board's
+// sim/capture/status counts the pictures captured (key=value lines, at most twice a second).
 #include "mpi/mpi.h"
 #include "sim/mpi/sim_control.h"
 #include "sim/mpi/sim_core.h"
@@ -24,6 +25,7 @@ namespace hdext::sim {
 namespace {
 
 constexpr uint64_t kSourceRecheckUs = 200000;
+constexpr uint64_t kReportEveryUs = 500000;
 
 struct ViDev {
     ot_vi_dev_attr attr{};
@@ -56,6 +58,32 @@ ViState& st() {
 bool source_present(uint32_t intf_mode) {
     const std::string line = read_board_line(intf_mode == 1 ? "/sim/sdi-in" : "/sim/hdmi-in");
     return !line.empty() && line.rfind("none", 0) != 0;
+}
+
+// Pictures captured by every channel since the process started: a channel restarted by a format
+// change keeps counting, so a reader can take the difference over any window.
+struct CaptureReport {
+    std::mutex mu;
+    uint64_t captured = 0;
+    uint64_t last_write_us = 0;
+};
+CaptureReport& report() {
+    static CaptureReport r;
+    return r;
+}
+
+void report_capture(const char* source, int w, int h, int rate, uint64_t newly, bool force) {
+    CaptureReport& r = report();
+    std::lock_guard lock(r.mu);
+    r.captured += newly;
+    const uint64_t now = now_us();
+    if (!force && now - r.last_write_us < kReportEveryUs)
+        return;
+    r.last_write_us = now;
+    char text[160];
+    std::snprintf(text, sizeof text, "source=%s\nwidth=%d\nheight=%d\nrate=%d\nframes_captured=%llu\n",
+                  source, w, h, rate, static_cast<unsigned long long>(r.captured));
+    write_board_file("/sim/capture/status", text);
 }
 
 int stride_of(int w) {
@@ -136,6 +164,7 @@ void run_channel(ViChn* c, uint32_t intf_mode) {
     uint64_t last_check = 0;
     bool present = false;
     uint32_t k = 0;
+    const char* source = intf_mode == 1 ? "sdi" : "hdmi";
     while (!c->stop.load(std::memory_order_relaxed)) {
         sleep_until_us(next);
         const uint64_t t = now_us();
@@ -163,7 +192,9 @@ void run_channel(ViChn* c, uint32_t intf_mode) {
             continue;
         ++k;
         c->produced.store(k, std::memory_order_relaxed);
+        report_capture(source, w, h, rate, 1, k == 1);
     }
+    report_capture("none", w, h, rate, 0, true);
 }
 
 } // namespace

@@ -29,6 +29,7 @@
 #include "rtsp/rtsp_entry.h"
 #include "settings/param_config.h"
 #include "stream/stream_config.h"
+#include "stream/receiver.h"
 #include "stream/sender.h"
 #include "stream/stream_entry.h"
 #include "ui/osd_entry.h"
@@ -131,6 +132,9 @@ void rx_pipeline() {
     step("rtsp_check");
     start_detached(rtsp_check);
     step("Init_Network");
+    NetHooks net_hooks = CNetworkTask::Hooks();
+    net_hooks.rx_linked = hdext::stream::rx_linked;
+    CNetworkTask::SetHooks(net_hooks);
     Init_Network(1);
     step("CreateReceiver");
     hdext::stream::StreamHooks stream_hooks;

@@ -11,6 +11,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -39,7 +41,20 @@ uint32_t next_xid() {
     return gen();
 }
 
-void sleep_for(std::chrono::milliseconds d) { std::this_thread::sleep_for(d); }
+bool stopped(DhcpStop stop) { return stop && stop(); }
+
+// Sleeps in short steps, so a stop is noticed within one of them.
+void rest(std::chrono::milliseconds d, DhcpStop stop) {
+    constexpr std::chrono::milliseconds kStep{100};
+    for (auto end = std::chrono::steady_clock::now() + d; !stopped(stop);) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        if (left <= std::chrono::milliseconds::zero()) return;
+        std::this_thread::sleep_for(std::min(left, kStep));
+    }
+}
+
+// Set while the interface is missing: the start line and the failure are said once.
+std::atomic<bool> g_no_interface{false};
 
 void dhcp_param_init(dhcp_lease* lease, const char* ifname) {
     std::memset(lease, 0, sizeof *lease);
@@ -190,13 +205,14 @@ int deal_request_ip(dhcp_lease* lease, const Received& r) {
     return 0;
 }
 
-// Waits up to `limit` units for a packet the handler accepts: 0, or -1 on timeout or error.
-int dhcp_waiting_msg(int fd, dhcp_lease* lease, int limit, int (*handler)(dhcp_lease*, const Received&)) {
+// Waits up to `limit` units for a packet the handler accepts: 0, or -1 on timeout, error or stop.
+int dhcp_waiting_msg(int fd, dhcp_lease* lease, int limit, int (*handler)(dhcp_lease*, const Received&),
+                     DhcpStop stop) {
     const DhcpTiming t = dhcp_timing();
     const auto begin = std::chrono::steady_clock::now();
     for (;;) {
         auto passed = std::chrono::steady_clock::now() - begin;
-        if (passed / t.unit > limit) return -1;
+        if (passed / t.unit > limit || stopped(stop)) return -1;
         fd_set r;
         FD_ZERO(&r);
         FD_SET(fd, &r);
@@ -229,54 +245,57 @@ DhcpTiming dhcp_timing() {
     return g_timing;
 }
 
-int dhcp_set_ip(dhcp_lease* lease, const char* ifname) {
-    std::printf("DHCP client set IP start ...... ...... ......\n");
+int dhcp_set_ip(dhcp_lease* lease, const char* ifname, DhcpStop stop) {
+    const bool quiet = g_no_interface.load();
+    if (!quiet) std::printf("DHCP client set IP start ...... ...... ......\n");
     const DhcpTiming t = dhcp_timing();
     dhcp_param_init(lease, ifname);
     int passes = t.passes;
     for (;;) {
         int fd = creat_dhcp_socket();
-        if (fd < 0) {
-            std::printf("interface isn't exist\n");
+        if (fd < 0 || read_interface(lease) != 0) {
+            if (fd >= 0) close(fd);
+            if (!g_no_interface.exchange(true)) std::printf("interface isn't exist\n");
+            rest(t.discover_fail_sleep, stop);
             return -1;
         }
-        if (read_interface(lease) != 0) {
-            close(fd);
-            std::printf("interface isn't exist\n");
-            return -1;
-        }
+        if (g_no_interface.exchange(false)) std::printf("DHCP client set IP start ...... ...... ......\n");
         bool offered = false;
-        for (int n = 0; n < kDiscoverAttempts && !offered; ++n) {
+        for (int n = 0; n < kDiscoverAttempts && !offered && !stopped(stop); ++n) {
             std::printf("send discovery  msg ...... ......\n");
             if (send_frame(lease, 1) == 0) {
-                if (dhcp_waiting_msg(fd, lease, t.discover_wait[n], deal_resp_discover) == 0)
+                if (dhcp_waiting_msg(fd, lease, t.discover_wait[n], deal_resp_discover, stop) == 0)
                     offered = true;
                 else
                     std::printf("waiting offer msg failed ...... ......\n");
             } else {
                 std::printf("can't send discovery msg\n");
-                sleep_for(t.discover_fail_sleep);
+                rest(t.discover_fail_sleep, stop);
             }
         }
         if (!offered) {
             close(fd);
-            std::printf("packet_num==DHCPC_DISCOVERY_TIME, dhcp fail to set ip \n");
+            if (!stopped(stop)) std::printf("packet_num==DHCPC_DISCOVERY_TIME, dhcp fail to set ip \n");
             return -1;
         }
-        for (int n = 0; n < kRequestAttempts; ++n) {
+        for (int n = 0; n < kRequestAttempts && !stopped(stop); ++n) {
             std::printf("send request_ip msg ...... ......\n");
             if (send_frame(lease, 3) == 0) {
-                if (dhcp_waiting_msg(fd, lease, t.request_wait, deal_request_ip) == 0) {
+                if (dhcp_waiting_msg(fd, lease, t.request_wait, deal_request_ip, stop) == 0) {
                     close(fd);
                     return 0;
                 }
                 std::printf("waiting ACK msg failed ...... ......\n");
             } else {
-                sleep_for(t.request_fail_sleep);
+                rest(t.request_fail_sleep, stop);
                 std::printf("can't send request_ip msg\n");
             }
         }
-        sleep_for(t.pass_sleep);
+        rest(t.pass_sleep, stop);
+        if (stopped(stop)) {
+            close(fd);
+            return -1;
+        }
         std::printf("BOUND =get_resp_packet_msg\n");
         if (--passes <= 0) {
             close(fd);

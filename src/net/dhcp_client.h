@@ -53,8 +53,13 @@ struct DhcpTiming {
 void dhcp_set_timing(const DhcpTiming& t);
 DhcpTiming dhcp_timing();
 
-// Runs one exchange on ifname: 0 with the lease filled, or -1. Blocks (up to minutes).
-int dhcp_set_ip(dhcp_lease* lease, const char* ifname);
+// Asked between the waits of an exchange; once it answers true the exchange gives up (-1).
+using DhcpStop = bool (*)();
+
+// Runs one exchange on ifname: 0 with the lease filled, or -1. Blocks (up to minutes; within
+// a wait unit of `stop` turning true). Without the interface it pauses like a failed send
+// before it returns -1, and says so once until the interface is there again.
+int dhcp_set_ip(dhcp_lease* lease, const char* ifname, DhcpStop stop = nullptr);
 
 int if_set_ip(uint32_t addr, const char* ifname);
 int if_set_ip_up(const char* ifname);

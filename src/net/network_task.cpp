@@ -4,11 +4,13 @@
 #include <fcntl.h>
 #include <net/if.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -19,7 +21,6 @@
 #include "board/shell.h"
 #include "core/dump_print.h"
 #include "core/event.h"
-#include "net/dhcp_client.h"
 #include "net/network_entry.h"
 #include "net/network_task.h"
 #include "settings/param_config.h"
@@ -66,14 +67,15 @@ NetTiming CNetworkTask::Timing() {
     return g_timing;
 }
 
-// The link start runs first on the network task's own thread, so start-up does not wait for
-// the daemons or the lease, and requests that arrive meanwhile (pairing, channel) queue
-// behind it. The status reads "starting" from the moment this returns.
+// The link start runs on the link thread, so start-up does not wait for the daemons or the
+// lease and the network task serves requests (pairing above all) meanwhile. The status reads
+// "starting" from the moment this returns.
 int Init_Network(int mode) {
     CNetworkTask* net = CNetworkTask::Instance();
     net->mode = mode == 0 ? WIRELESS_MODE_AP : WIRELESS_MODE_STA;
     CNetworkTask::SetWirelessStatus(WIRELESS_STATUS_STARTING);
-    return register_task(kMidNetwork, nullptr, CNetworkTask::InitNetworkTaskAndStart, 0) ? 0 : -1;
+    if (!register_task(kMidNetwork, nullptr, CNetworkTask::InitNetworkTask, 0)) return -1;
+    return net->StartLink();
 }
 
 void CNetworkTask::InitNetworkTask(THR_TASK* task) {
@@ -81,15 +83,15 @@ void CNetworkTask::InitNetworkTask(THR_TASK* task) {
     gpTask.store(task, std::memory_order_relaxed);
 }
 
-void CNetworkTask::InitNetworkTaskAndStart(THR_TASK* task) {
-    InitNetworkTask(task);
-    Instance()->Start();
-}
-
 void CNetworkTask::onNetworkUtilityHandler(THR_TASK* task, MQ_LIST* msg) {
     printf("onNetworkUtilityHandler-------------\n");
     if (!msg) return;
     CNetworkTask* net = Instance();
+    // A link change takes the link over from the link thread, and hands an RX left without a
+    // lease back to it.
+    const bool change = msg->msg_id == LOCAL_MSG_CHANGE_WIFI_CHANNEL || msg->msg_id == LOCAL_MSG_NETWORK_PAIRING ||
+                        msg->msg_id == LOCAL_MSG_NETWORK_RECONNECT || msg->msg_id == LOCAL_MSG_NETWORK_CALIBRATION;
+    if (change) StopLinkWork();
     switch (msg->msg_id) {
     case LOCAL_MSG_CHANGE_WIFI_CHANNEL:
         printf("LOCAL_MSG_CHANGE_WIFI_CHANNEL 22222222222 \n");
@@ -117,6 +119,7 @@ void CNetworkTask::onNetworkUtilityHandler(THR_TASK* task, MQ_LIST* msg) {
     default:
         break;
     }
+    if (change) net->ResumeLeaseWait();
 }
 
 int CNetworkTask::Start() {
@@ -149,25 +152,12 @@ int CNetworkTask::Start() {
         SetWirelessStatus(WIRELESS_STATUS_STOP);
         return 0;
     }
+    // A pairing request that came during the first pause takes over before the station starts.
+    if (LinkWorkStopping()) return 0;
     SetWirelessStatus(WIRELESS_STATUS_STARTED);
     StartSTA(WPA_FILE_TYPE_PSK, false);
-    dhcp_lease lease{};
-    while (dhcp_set_ip(&lease, kWlanIf) != 0) {
-    }
-    apply_lease(lease, "system_cmd failed(). info:%s");
+    wait_for_lease();
     return 0;
-}
-
-void apply_lease(const dhcp_lease& lease, const char* route_fail_fmt) {
-    if_set_ip(lease.offered, kWlanIf);
-    if_set_gateway(lease.router, lease.mask, kWlanIf);
-    set_dns_server(lease.dns1, lease.dns2);
-    char router[INET_ADDRSTRLEN];
-    inet_ntop(AF_INET, &lease.router, router, sizeof router);
-    printf(">>>>>> >>>>>> AddRT: %s\n", router);
-    char cmd[64];
-    snprintf(cmd, sizeof cmd, "route add default gw %s", router);
-    if (system_cmd(cmd, 10) != 0) fprintf(stderr, route_fail_fmt, cmd);
 }
 
 int CNetworkTask::Restart() {
@@ -301,4 +291,38 @@ int CNetworkTask::connet_server_noblock(const char* address, int port) {
         return -1;
     }
     return fd;
+}
+
+int CNetworkTask::connect_within(int fd, const sockaddr_in& to, std::chrono::milliseconds limit) {
+    char dev[IFNAMSIZ] = {};
+    socklen_t dev_len = sizeof dev;
+    if (getsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, dev, &dev_len) == 0 && dev[0]) {
+        ifreq ifr{};
+        snprintf(ifr.ifr_name, sizeof ifr.ifr_name, "%s", dev);
+        if (ioctl(fd, SIOCGIFADDR, &ifr) < 0) {
+            errno = ENETUNREACH;
+            return -1;
+        }
+    }
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0) return -1;
+    int rc = connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    if (rc < 0 && errno == EINPROGRESS) {
+        pollfd p{fd, POLLOUT, 0};
+        const auto end = std::chrono::steady_clock::now() + limit;
+        int n;
+        do {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+            n = poll(&p, 1, static_cast<int>(std::max<int64_t>(left.count(), 0)));
+        } while (n < 0 && errno == EINTR);
+        int err = ETIMEDOUT;
+        socklen_t len = sizeof err;
+        if (n > 0 && getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) < 0) err = errno;
+        rc = err == 0 ? 0 : -1;
+        errno = err;
+    }
+    const int saved = errno;
+    fcntl(fd, F_SETFL, flags);
+    errno = saved;
+    return rc;
 }

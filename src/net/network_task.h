@@ -2,6 +2,8 @@
 // calibration. The link statuses are read by the stream, UI and app code from any thread;
 // every link change runs on the network task (module 0x3000) one message at a time.
 #pragma once
+#include <netinet/in.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -71,12 +73,15 @@ struct NetTiming {
 };
 
 struct dhcp_lease;
-// Outside effects of pairing that tests replace. The defaults are the unit's.
+// Outside effects of the link that tests replace, and what the link asks of the rest of the
+// unit. The defaults are the unit's.
 struct NetHooks {
-    // One DHCP exchange on the pairing network (dhcp_set_ip when null).
-    int (*get_lease)(dhcp_lease* lease, const char* ifname) = nullptr;
+    // One DHCP exchange (dhcp_set_ip when null); stop may be null.
+    int (*get_lease)(dhcp_lease* lease, const char* ifname, bool (*stop)()) = nullptr;
     const char* pairing_server = kApAddress;  // where an RX asks for the credentials
     int pairing_port = kPairingPort;
+    // RX: true while the unit has a link to its TX (null: never).
+    bool (*rx_linked)() = nullptr;
 };
 
 // Which daemon a pipe slot holds.
@@ -106,12 +111,27 @@ public:
     explicit CNetworkTask(WIRELESS_MODE_E m) : mode(m) {}
 
     // Link start: TX access point or RX station (blocks until hostapd runs, or until the RX has
-    // a lease; returns at once on a never-paired RX). Runs once, on the network task.
+    // a lease or a link change stopped its wait; returns at once on a never-paired RX).
     int Start();
+    // Runs Start on the link thread and returns at once. Start-up thread.
+    int StartLink();
     // Back to the normal link after pairing or on request. Network task.
     int Restart();
     // Pairing on the fixed pairing network (network task; the exchange runs on its handlers).
+    // An RX that is linked to its TX ignores it: a late request never pulls it off its link.
     int Pairing();
+    // RX, network task: a paired station without a lease (its start was stopped, or pairing
+    // failed) waits for one again on the link thread.
+    void ResumeLeaseWait();
+
+    // Link work (the start, an RX's lease wait) runs on the link thread, one at a time, so the
+    // network task keeps serving messages meanwhile. StopLinkWork, on the network task before
+    // a link change, asks it to stop (an RX's lease wait stops at its next wait step; a TX's
+    // start runs to its end) and returns once it has ended.
+    static void StopLinkWork();
+    static bool LinkWorkStopping();
+    // True on an RX that has a link to its TX. Any thread.
+    static bool RxLinked();
     // Best-channel search: scan, score, send the channel to the parameter task. Network task.
     int WirelessCalibration();
     // Moves the running access point to the stored channel. Network task.
@@ -134,6 +154,11 @@ public:
     // Pairing sockets: a non-blocking listener on any address, and a blocking TCP connect.
     static int create_tcp_socket(int port);
     static int connet_server_noblock(const char* address, int port = kPairingPort);
+    // Connects a blocking socket within `limit` and leaves it blocking: 0, or -1 with errno
+    // (ETIMEDOUT when nothing answered in time). A socket tied to an interface that has no IPv4
+    // address yet fails at once with ENETUNREACH: its connect would go out from 0.0.0.0 and never
+    // be answered. Any thread; blocks up to `limit`.
+    static int connect_within(int fd, const sockaddr_in& to, std::chrono::milliseconds limit);
 
     // The message handler and task init of module 0x3000.
     // Sets up the pairing sockets for this unit's role on the network task (after the pairing
@@ -142,8 +167,6 @@ public:
 
     static void onNetworkUtilityHandler(THR_TASK* task, MQ_LIST* msg);
     static void InitNetworkTask(THR_TASK* task);
-    // InitNetworkTask, then Start() on the task's thread before it serves messages.
-    static void InitNetworkTaskAndStart(THR_TASK* task);
 
     static void SetTiming(const NetTiming& t);
     static NetTiming Timing();
@@ -184,3 +207,7 @@ ABS_WIFI_AP_CONFIG_t stored_wifi();
 int channel_to_freq(int channel);
 // Applies a DHCP lease to "wlan0" and adds the default route; route_fail_fmt names the failure.
 void apply_lease(const dhcp_lease& lease, const char* route_fail_fmt);
+// The DHCP exchange of the hooks (dhcp_set_ip by default).
+int get_lease(dhcp_lease* lease, bool (*stop)());
+// RX: asks for a lease until one is applied (true) or the link work is asked to stop (false).
+bool wait_for_lease();

@@ -211,6 +211,10 @@ NetHooks CNetworkTask::Hooks() {
 }
 
 int CNetworkTask::Pairing() {
+    if (mode == WIRELESS_MODE_STA && RxLinked()) {
+        printf("pairing request ignored: linked to the TX\n");
+        return 0;
+    }
     SetWirelessStatus(WIRELESS_STATUS_STARTING);
     SetPairingStatus(PAIRING_STATUS_STARTING);
     if (mode == WIRELESS_MODE_AP) {
@@ -220,8 +224,6 @@ int CNetworkTask::Pairing() {
         return start_pairing_exchange();
     }
     StartPairingSTA();
-    const NetHooks hooks = Hooks();
-    auto get_lease = hooks.get_lease ? hooks.get_lease : dhcp_set_ip;
     dhcp_lease lease{};
     int attempts = Timing().pairing_lease_attempts;
     bool leased = false;
@@ -230,7 +232,7 @@ int CNetworkTask::Pairing() {
         // Once the pairing screen has moved on (timed out or left), further attempts would only
         // hold back the restart it asks for.
         if (i > 0 && GetGuiPairingStatus() != screen) break;
-        leased = get_lease(&lease, kWlanIf) == 0;
+        leased = get_lease(&lease, nullptr) == 0;
     }
     if (!leased) return -1;
     apply_lease(lease, "popen failed(). info:%s");

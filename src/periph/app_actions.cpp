@@ -59,7 +59,7 @@ int app_start_pairing() {
     std::printf("#####app#####-type:enter pairing mode ");
     int32_t value = 0;
     if (is_rx()) {
-        if (CNetworkTask::GetWirelessStatus() == WIRELESS_STATUS_STARTED) return -1;
+        if (CNetworkTask::RxLinked()) return -1;
         int32_t pic = 4;
         notify_decoding_task(0x4000, kMsgDecodeShowPicture, reinterpret_cast<char*>(&pic), 4);
     }

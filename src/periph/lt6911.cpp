@@ -258,6 +258,10 @@ void lt6911_listen(Lt6911Detector& detector, const char* dev_path, int timeout_m
                 std::this_thread::sleep_for(std::chrono::milliseconds(timeout_ms));
                 continue;
             }
+            // A source plugged before now (at power-on, before a restart, while the device was
+            // away) raised no notification we could see: read the chip once, as its interrupt would.
+            detector.run_sequence();
+            runs.fetch_add(1);
         }
         const int n = notifier->wait(timeout_ms);
         if (n < 0) {

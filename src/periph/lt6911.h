@@ -98,8 +98,9 @@ private:
     std::thread thread_;
 };
 
-// The listener loop: opens the notifier of dev_path (retrying while it is missing) and runs
-// one sequence per notification until `stop` becomes true; counts the sequences in `runs`.
+// The listener loop: opens the notifier of dev_path (retrying while it is missing), runs one
+// sequence once it is open and one per notification until `stop` becomes true; counts the
+// sequences in `runs`.
 void lt6911_listen(Lt6911Detector& detector, const char* dev_path, int timeout_ms,
                    const std::atomic<bool>& stop, std::atomic<int>& runs);
 

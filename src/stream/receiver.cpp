@@ -68,7 +68,7 @@ int CReceiver::ConnectTo(char* address, char* port) {
         close(fd);
         return -1;
     }
-    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) < 0) {
+    if (CNetworkTask::connect_within(fd, a, config().connect_timeout) < 0) {
         std::printf(" connect socket error: %s(errno :%d)\n", strerror(errno), errno);
         close(fd);
         return -1;
@@ -88,8 +88,12 @@ void CReceiver::SetSock(int fd) { m_sock = fd; }
 void CReceiver::SetHBSock(int fd) { m_hbSock = fd; }
 
 int CreateReceiver() {
-    pReceiver = new CReceiver();
-    pReceiver->Init();
+    auto* r = new CReceiver();
+    r->Init();
+    {
+        std::lock_guard<std::mutex> g(gr_mutex);
+        pReceiver = r;
+    }
     register_task(kMidReceiver, nullptr, receiver_task_init, 0);
     return HB_ProcessRX();
 }
@@ -113,7 +117,7 @@ int HB_ProcessRX() {
         a.sin_family = AF_INET;
         a.sin_port = htons(config().hb_port);
         inet_pton(AF_INET, config().tx_address.c_str(), &a.sin_addr);
-        if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) < 0) {
+        if (CNetworkTask::connect_within(fd, a, config().connect_timeout) < 0) {
             std::printf("HB connect failure \n");
             close(fd);
             hdext::stream::sleep_for(config().wait_retry);
@@ -205,6 +209,11 @@ int Notify(int source, int message, char* data, int length) {
 }
 
 namespace hdext::stream {
+
+bool rx_linked() {
+    std::lock_guard<std::mutex> g(gr_mutex);
+    return pReceiver && pReceiver->m_link >= 2;
+}
 
 void link_thread_end(const char* what) {
     int left;

@@ -41,6 +41,8 @@ void onNetworkHandler(THR_TASK* task, MQ_LIST* msg);
 int Notify(int source, int message, char* data, int length);
 
 namespace hdext::stream {
+// True while the heartbeat connection to the TX is up. Any thread.
+bool rx_linked();
 // End of one link thread: counts down, wakes the others; the last closes both sockets and
 // asks the receiver task to reconnect. `what` is the thread's exit log format (one %d).
 void link_thread_end(const char* what);

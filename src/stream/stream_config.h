@@ -25,6 +25,7 @@ struct StreamConfig {
     milliseconds app_timeout{5000};    // receive time-out of a paired app's socket
     milliseconds wait_stopped{2000};   // RX: while the Wi-Fi is stopped or pairing runs
     milliseconds wait_retry{1000};     // RX: after a failed connect, before a reconnect
+    milliseconds connect_timeout{1000}; // RX: a connect not answered by then is retried
     milliseconds pin_wait_first{1000}; // app: hold-off after a wrong PIN, doubled each time
     milliseconds pin_wait_max{8000};
     // app: after a few wrong PINs in a row from any addresses, one PIN judged per wait for the

@@ -28,7 +28,7 @@ bool g_pair_success_shown = false;
 
 int u8(int i) { return app_status[i].load(std::memory_order_relaxed); }
 bool is_rx() { return u8(0) == 1; }
-bool rx_linked() { return is_rx() && CNetworkTask::GetWirelessStatus() == WIRELESS_STATUS_STARTED; }
+bool rx_linked() { return is_rx() && CNetworkTask::RxLinked(); }
 
 void decoder_picture(int32_t value) {
     notify_decoding_task(0x4000, kMsgDecodeShowPicture, reinterpret_cast<char*>(&value), 4);

@@ -1,7 +1,6 @@
 // A program started on a simulated board for one test: output to a file, killed by PID and
 // reaped however the test ends.
 #pragma once
-#include <gtest/gtest.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -12,6 +11,7 @@
 #include <fstream>
 #include <memory>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -39,13 +39,14 @@ inline std::string source_dir() {
 #endif
 }
 
-// Runs a shell command and returns its standard output.
-inline std::string capture_output(const std::string& cmd) {
+// Runs a shell command and returns its standard output; its exit status in *status if given.
+inline std::string capture_output(const std::string& cmd, int* status = nullptr) {
     std::string out;
     FILE* p = popen(cmd.c_str(), "r");
     char buf[512];
     while (p && fgets(buf, sizeof buf, p)) out += buf;
-    if (p) pclose(p);
+    const int st = p ? pclose(p) : -1;
+    if (status) *status = st != -1 && WIFEXITED(st) ? WEXITSTATUS(st) : -1;
     return out;
 }
 

@@ -69,12 +69,12 @@ double threads_cpu_s(int pid, const std::vector<std::string>& names) {
 class Hostile : public ::testing::Test {
 protected:
     void SetUp() override {
-        world.up("hostile" + std::to_string(getpid()), 2);
+        ASSERT_EQ(world.up("hostile" + std::to_string(getpid()), 2), "");
         name = world.name, board = world.board, dir = world.dir;
     }
     void TearDown() override {
         procs.clear();
-        world.down();
+        EXPECT_TRUE(world.down()) << "something of the world was left behind";
     }
     ChildProcess& run(const std::string& unit, const std::string& tag, const std::vector<std::string>& cmd) {
         std::vector<std::string> args{"world", "run", name, unit, "--"};

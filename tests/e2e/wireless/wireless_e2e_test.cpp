@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <regex>
 #include <thread>
 
 #include "support/child_process.h"
@@ -27,12 +26,12 @@ class Air : public ::testing::Test {
 protected:
     void SetUp() override {
         static int n = 0;
-        world.up("w" + std::to_string(getpid()) + "-" + std::to_string(++n), 1);
+        ASSERT_EQ(world.up("w" + std::to_string(getpid()) + "-" + std::to_string(++n), 1), "");
         name = world.name, board = world.board, dir = world.dir;
     }
     void TearDown() override {
         units.clear();
-        world.down();
+        EXPECT_TRUE(world.down()) << "something of the world was left behind";
     }
 
     ChildProcess& start(const std::string& unit, const std::string& program,
@@ -55,9 +54,11 @@ protected:
     std::string in_unit(const std::string& unit, const std::string& cmd) {
         return capture(board + " world run " + name + " " + unit + " -- sh -c '" + cmd + "' 2>&1");
     }
-    std::string air() { return read_file(dir + "/air/state"); }
+    std::string air() { return world.air(); }
     void key(const std::string& unit, const std::string& how) {
-        ASSERT_EQ(std::system((board + " key --root " + dir + "/" + unit + " " + how + " >/dev/null").c_str()), 0);
+        int st = -1;
+        world.cmd("key --root " + dir + "/" + unit + " " + how, &st);
+        ASSERT_EQ(st, 0);
     }
     // Menu held open, down to the pairing tab, menu to start pairing there.
     void pair_by_keys(const std::string& unit, ChildProcess& p) {
@@ -69,17 +70,12 @@ protected:
         ASSERT_TRUE(p.wait_for_output("#####app#####-type:enter pairing mode")) << p.output();
     }
     std::string wifi(const std::string& unit, const std::string& key) {
-        std::smatch m;
-        std::string text = read_file(dir + "/" + unit + "/userdata/wifi.ini");
-        return std::regex_search(text, m, std::regex("\n" + key + "=([^\n]*)")) ? m[1].str() : "";
+        return value_of(read_file(dir + "/" + unit + "/userdata/wifi.ini"), key);
     }
     // The TX's network, stored on the RX as if it had been paired before.
     void pre_pair_rx() {
         // Once the access point runs, the TX's settings file holds its final network.
-        ASSERT_TRUE(wait_until([&] {
-            const std::string ssid = wifi("tx", "ssid");
-            return !ssid.empty() && air().find("tx ap ssid=" + ssid + " ") != std::string::npos;
-        }));
+        ASSERT_TRUE(wait_until([&] { return world.ap_up(); }));
         std::filesystem::copy_file(dir + "/tx/userdata/wifi.ini", dir + "/rx1/userdata/wifi.ini",
                                    std::filesystem::copy_options::overwrite_existing);
     }
@@ -87,7 +83,9 @@ protected:
         return air().find("rx1 station ssid=" + ssid + " ap=tx\n") != std::string::npos;
     }
     void expect_lease_and_route() {
-        EXPECT_TRUE(std::regex_search(in_unit("rx1", "ip -4 addr show wlan0"), std::regex("inet 192\\.168\\.168\\.\\d+/24")));
+        const std::string addr = in_unit("rx1", "ip -4 addr show wlan0");
+        EXPECT_NE(addr.find("inet 192.168.168."), std::string::npos) << addr;
+        EXPECT_NE(addr.find("/24 "), std::string::npos) << addr;
         EXPECT_NE(in_unit("rx1", "ip route").find("default via 192.168.168.1 dev wlan0"), std::string::npos);
         EXPECT_NE(in_unit("rx1", "busybox ping -c1 -W2 192.168.168.1").find("1 packets received"), std::string::npos);
     }
@@ -111,18 +109,37 @@ TEST_F(Air, TransmitterAndNeverPairedReceiverStart) {
     EXPECT_NE(in_unit("tx", "ps").find("udhcpd -f"), std::string::npos);
 }
 
-TEST_F(Air, PairedReceiverJoinsAndGetsALease) {
+// Then the air's faults as the units see them: a cut link, dropped packets, a stopped hostapd.
+TEST_F(Air, PairedReceiverJoinsGetsALeaseAndTheAirsFaultsTakeItAwayAndBack) {
     program("tx");
     pre_pair_rx();
     const auto t0 = Clock::now();
     auto& rx = program("rx1");
     ASSERT_TRUE(rx.wait_for_output(">>>>>> >>>>>> AddRT: 192.168.168.1\n")) << rx.output();
     const double s = std::chrono::duration<double>(Clock::now() - t0).count();
-    EXPECT_TRUE(rx_linked(wifi("tx", "ssid"))) << air();
+    const std::string ssid = wifi("tx", "ssid");
+    EXPECT_TRUE(rx_linked(ssid)) << air();
     expect_lease_and_route();
     std::printf("figure: paired RX start to lease applied: %.2f s (fixed waits on that path, 4 s: "
                 "1 s after \"ifconfig up\", 1 s after the station file, 1 s before the first daemon "
                 "check, 1 s after its start; and the first DHCP offer wait of up to 1 s)\n", s);
+    std::fflush(stdout);
+
+    auto reaches_tx = [&] { return in_unit("rx1", "busybox ping -c1 -W1 192.168.168.1").find("1 packets received") != std::string::npos; };
+    ASSERT_TRUE(world.fault("rx1", "cut"));
+    EXPECT_NE(air().find("rx1 station ssid=" + ssid + " ap=none\nrx1 cut\n"), std::string::npos) << air();
+    EXPECT_FALSE(reaches_tx());
+    ASSERT_TRUE(world.fault("rx1", "restore"));
+    EXPECT_TRUE(wait_until(reaches_tx));
+    ASSERT_TRUE(world.fault("tx", "drop 100"));
+    EXPECT_FALSE(reaches_tx());
+    ASSERT_TRUE(world.fault("tx", "drop 0"));
+    EXPECT_TRUE(wait_until(reaches_tx));
+    ASSERT_TRUE(world.fault("tx", "daemon stop hostapd"));
+    EXPECT_EQ(air().find("tx ap "), std::string::npos) << air();
+    ASSERT_TRUE(world.fault("tx", "daemon start hostapd"));
+    EXPECT_TRUE(rx_linked(ssid)) << air();
+    EXPECT_TRUE(wait_until(reaches_tx));
 }
 
 TEST_F(Air, ChannelChangeMovesTheAccessPointAndTheReceiverStaysJoined) {
@@ -189,17 +206,29 @@ TEST_F(Air, PairingStartedFromTheMenusOnBothUnits) {
     expect_lease_and_route();
 }
 
-// A never-paired RX asked to pair while no TX is pairing: the pairing screen times out (its own
-// two minutes), pairing is left and the RX is back to waiting to be paired.
-TEST_F(Air, MenuPairingWithNoTransmitterTimesOut) {
+// A paired RX whose TX is gone, asked to pair from its menu while it waits for a lease: it goes
+// to the pairing network at once, the pairing screen times out (its own two minutes), and the
+// RX is back on its own network waiting for its TX.
+TEST_F(Air, MenuPairingOfAReceiverWhoseTransmitterIsGone) {
+    units.clear();
+    {
+        auto& first = program("rx1");  // writes its settings, then is paired to a TX that is gone
+        ASSERT_TRUE(first.wait_for_output("need to be paired at first\n")) << first.output();
+        units.clear();
+        const std::string ini = dir + "/rx1/userdata/wifi.ini";
+        std::string text = read_file(ini);
+        text.replace(text.find("ssid=QUENDOR_DEFAULT"), 20, "ssid=KIT_GONE");
+        std::ofstream(ini) << text;
+    }
     auto& rx = program("rx1");
-    ASSERT_TRUE(rx.wait_for_output("need to be paired at first\n")) << rx.output();
+    ASSERT_TRUE(rx.wait_for_output("DHCP client set IP start")) << rx.output();
     pair_by_keys("rx1", rx);
     ASSERT_TRUE(wait_until([&] { return air().find("rx1 station ssid=VELTRANE_PAIRING ap=none") != std::string::npos; }))
-        << air();
+        << air() << rx.output();
     ASSERT_TRUE(rx.wait_for_output("#####app#####-type:enter quit pairing mode", 400)) << rx.output();
-    ASSERT_TRUE(rx.wait_for_output("exit pair, need to be paired at first\n", 200)) << rx.output();
-    EXPECT_EQ(wifi("rx1", "ssid"), "QUENDOR_DEFAULT");
+    ASSERT_TRUE(rx.wait_for_output("no lease yet: waiting for one\n", 200)) << rx.output();
+    EXPECT_TRUE(wait_until([&] { return air().find("rx1 station ssid=KIT_GONE ap=none") != std::string::npos; }))
+        << air();
 }
 
 // Pairing asked on a linked RX while no TX is in pairing mode: the RX leaves its network for the
@@ -210,7 +239,7 @@ TEST_F(Air, PairingWithoutTransmitterReturnsTheReceiverToItsNetwork) {
     pre_pair_rx();
     const std::string ssid = wifi("tx", "ssid");
     auto& rx = driver("rx1", {"--lease-attempts", "2", "--dhcp-unit-ms", "20"});
-    ASSERT_TRUE(wait_until([&] { return rx_linked(ssid); })) << air();
+    ASSERT_TRUE(rx.wait_for_output(">>>>>> >>>>>> AddRT: 192.168.168.1\n")) << rx.output();
     tell("rx1", "pair");
     ASSERT_TRUE(wait_until([&] { return air().find("rx1 station ssid=VELTRANE_PAIRING ap=none") != std::string::npos; }))
         << air();

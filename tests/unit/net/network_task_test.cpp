@@ -1,11 +1,19 @@
 // Link start and restart per role, as seen in the commands run, the files written and the
-// statuses; and the message table.
+// statuses; the link thread beside the network task; the bounded connect.
+#include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 
+#include "net/dhcp_client.h"
 #include "net_env.h"
 #include "support/child_process.h"
+#include "support/wait.h"
 #include "settings/param_config.h"
 
 namespace hdext::test {
@@ -21,6 +29,8 @@ protected:
         }
     }
     void TearDown() override {
+        CNetworkTask::StopLinkWork();
+        drain_tasks();
         if (in_private_netns()) sh("ip link del wlan0 2>/dev/null");
         NetTest::TearDown();
     }
@@ -79,6 +89,120 @@ TEST_F(LinkStart, InterfaceUtilities) {
     ASSERT_EQ(CNetworkTask::SetIP("wlan0", "192.168.168.1"), 0);
     EXPECT_NE(capture_output("ip -4 addr show wlan0").find("inet 192.168.168.1/24"), std::string::npos);
     EXPECT_EQ(CNetworkTask::SetIP("nosuch0", "10.0.0.1"), -1);
+}
+
+std::atomic<int> g_start_leases{0}, g_pairing_leases{0};
+std::atomic<bool> g_linked{false};
+
+// No TX answers: every exchange fails after a moment. The link thread's asks can be stopped.
+int no_lease(dhcp_lease*, const char*, bool (*stop)()) {
+    ++(stop ? g_start_leases : g_pairing_leases);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return -1;
+}
+
+// A paired RX whose TX is gone waits for a lease beside the network task: pairing asked then
+// takes over at once, leaving pairing hands the station back to its wait, and once the RX is
+// linked a late request changes nothing.
+TEST_F(LinkStart, PairingDuringTheLeaseWaitTakesOverAndLeavingItWaitsAgain) {
+    NEED_NETNS();
+    settings(EQUIPMENT_MODEL_RX, "KIT", "12345678", 36);
+    NetHooks h;
+    h.get_lease = no_lease;
+    h.rx_linked = [] { return g_linked.load(); };
+    CNetworkTask::SetHooks(h);
+    NetTiming t = CNetworkTask::Timing();
+    t.pairing_lease_attempts = 3;
+    CNetworkTask::SetTiming(t);
+    CNetworkTask* net = CNetworkTask::Instance();
+    net->mode = WIRELESS_MODE_STA;
+    net->StartLink();
+    ASSERT_TRUE(eventually([] { return g_start_leases >= 2; }));
+    EXPECT_EQ(CNetworkTask::GetWirelessStatus(), WIRELESS_STATUS_STARTED);
+
+    int zero = 0;
+    CNetworkTask::Notify(0x1000, LOCAL_MSG_NETWORK_PAIRING, &zero, 4);
+    drain_tasks();
+    const int waited = g_start_leases;
+    EXPECT_EQ(g_pairing_leases, 3);
+    EXPECT_TRUE(ran("wpa_supplicant -D nl80211 -i wlan0 -c " + board->host(kWpaPairingConf) + " -B"));
+    EXPECT_EQ(CNetworkTask::GetWirelessStatus(), WIRELESS_STATUS_STARTING);
+    EXPECT_EQ(CNetworkTask::GetPairingStatus(), PAIRING_STATUS_STARTING);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(g_start_leases, waited) << "the first wait went on beside pairing";
+
+    CNetworkTask::Notify(0x1000, LOCAL_MSG_NETWORK_RECONNECT, &zero, 4);
+    ASSERT_TRUE(eventually([&] { return g_start_leases > waited; }));
+    EXPECT_EQ(CNetworkTask::GetPairingStatus(), PAIRING_STATUS_FINISHED);
+
+    g_linked = true;
+    shell->clear();
+    CNetworkTask::Notify(0x1000, LOCAL_MSG_NETWORK_PAIRING, &zero, 4);
+    drain_tasks();
+    g_linked = false;
+    EXPECT_EQ(g_pairing_leases, 3);
+    EXPECT_TRUE(shell->commands().empty());
+    EXPECT_EQ(CNetworkTask::GetPairingStatus(), PAIRING_STATUS_FINISHED);
+}
+
+// Without wlan0 the real DHCP client pauses between attempts and says so once.
+TEST_F(LinkStart, MissingInterfaceIsWaitedForWithoutSpinning) {
+    NEED_NETNS();
+    sh("ip link del wlan0");
+    settings(EQUIPMENT_MODEL_RX, "KIT", "12345678", 36);
+    DhcpTiming dt;
+    dt.discover_fail_sleep = std::chrono::milliseconds(100);
+    dhcp_set_timing(dt);
+    NetHooks h;
+    h.get_lease = [](dhcp_lease* l, const char* ifname, bool (*stop)()) {
+        ++g_start_leases;
+        return dhcp_set_ip(l, ifname, stop);
+    };
+    CNetworkTask::SetHooks(h);
+    g_start_leases = 0;
+    testing::internal::CaptureStdout();
+    CNetworkTask::Instance()->mode = WIRELESS_MODE_STA;
+    CNetworkTask::Instance()->StartLink();
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    CNetworkTask::StopLinkWork();
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_GE(g_start_leases, 1);
+    EXPECT_LE(g_start_leases, 8);
+    size_t said = 0;
+    for (size_t p = 0; (p = out.find("interface isn't exist", p)) != std::string::npos; ++p) ++said;
+    EXPECT_EQ(said, 1u);
+}
+
+// A connect ends within its limit when the peer does not answer, and a socket tied to an
+// interface without an address never starts one (it would go out from 0.0.0.0).
+TEST_F(LinkStart, ConnectEndsInTimeAndNeverLeavesWithoutAnAddress) {
+    NEED_NETNS();
+    const int stalled = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(stalled, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(listen(stalled, 0), 0);  // one queued connection fills it: later SYNs are dropped
+    socklen_t len = sizeof a;
+    getsockname(stalled, reinterpret_cast<sockaddr*>(&a), &len);
+    const int filler = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_EQ(CNetworkTask::connect_within(filler, a, std::chrono::seconds(5)), 0);
+    EXPECT_EQ(fcntl(filler, F_GETFL) & O_NONBLOCK, 0);
+
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    EXPECT_EQ(CNetworkTask::connect_within(fd, a, std::chrono::milliseconds(200)), -1);
+    EXPECT_EQ(errno, ETIMEDOUT);
+    close(fd);
+
+    const int tied = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_EQ(setsockopt(tied, SOL_SOCKET, SO_BINDTODEVICE, "wlan0", 5), 0);
+    sockaddr_in tx{};
+    tx.sin_family = AF_INET;
+    tx.sin_port = htons(9990);
+    inet_pton(AF_INET, kApAddress, &tx.sin_addr);
+    EXPECT_EQ(CNetworkTask::connect_within(tied, tx, std::chrono::seconds(30)), -1);
+    EXPECT_EQ(errno, ENETUNREACH);
+    for (int s : {tied, filler, stalled}) close(s);
 }
 
 } // namespace

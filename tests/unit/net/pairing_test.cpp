@@ -48,7 +48,7 @@ std::string message(uint8_t kind, uint16_t type, uint16_t sub) {
 
 std::string field(const std::string& reply, size_t off) { return std::string(reply.c_str() + off, strnlen(reply.c_str() + off, 32)); }
 
-int lease_now(dhcp_lease* l, const char*) {
+int lease_now(dhcp_lease* l, const char*, bool (*)()) {
     l->offered = inet_addr("10.77.0.2");
     l->router = inet_addr("10.77.0.1");
     l->mask = inet_addr("255.255.255.0");
@@ -194,7 +194,7 @@ std::atomic<int> g_lease_calls{0};
 TEST_F(Pairing, RxStopsAskingForALeaseOnceThePairingScreenGaveUp) {
     NEED_NETNS();
     NetHooks h;
-    h.get_lease = [](dhcp_lease*, const char*) {
+    h.get_lease = [](dhcp_lease*, const char*, bool (*)()) {
         // The pairing screen times out while the third exchange runs.
         if (++g_lease_calls == 3) CNetworkTask::SetGuiPairingStatus(GUI_PAIRING_STATUS_TIMEOUT);
         return -1;

@@ -24,15 +24,24 @@ protected:
     Recorders& rec = Recorders::get();
 };
 
-// A linked RX does nothing; an unlinked one shows the pairing picture, then asks the network task.
-TEST_F(ActionsTest, PairingOnAnUnlinkedRxShowsThePairingPictureThenAsksTheNetworkTask) {
+bool g_linked = false;
+
+// A linked RX ignores the request; one whose TX is gone (its station still started) shows the
+// pairing picture and asks the network task.
+TEST_F(ActionsTest, PairingOnAnRxIsAskedOnlyWhileItHasNoLinkToItsTransmitter) {
+    NetHooks hooks;
+    hooks.rx_linked = [] { return g_linked; };
+    CNetworkTask::SetHooks(hooks);
     app_status[0] = 1;
     CNetworkTask::SetWirelessStatus(WIRELESS_STATUS_STARTED);
+    g_linked = true;
     EXPECT_EQ(app_start_pairing(), -1);
     EXPECT_TRUE(rec.messages(kMidVideoDecode).empty());
     EXPECT_TRUE(rec.messages(kMidNetwork).empty());
-    CNetworkTask::SetWirelessStatus(WIRELESS_STATUS_STOP);
+
+    g_linked = false;
     EXPECT_EQ(app_start_pairing(), 0);
+    CNetworkTask::SetHooks(NetHooks{});
     auto dec = rec.messages(kMidVideoDecode);
     ASSERT_EQ(dec.size(), 1u);
     EXPECT_EQ(dec[0].src, 0x4000u);

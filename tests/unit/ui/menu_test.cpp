@@ -212,11 +212,12 @@ TEST_F(PairingTest, TxSuccessShowsTheResultThenLeavesPairing) {
     EXPECT_TRUE(rec.messages(kMidVideoDecode).empty()) << "a TX has no decoder pictures";
 }
 
+// A paired RX whose TX is gone: its station runs, but it has no link, so it pairs.
 TEST_F(PairingTest, RxFailureAfterTwoMinutesSwitchesTheDecoderPicture) {
     role(EQUIPMENT_MODEL_RX);
-    CNetworkTask::SetWirelessStatus(WIRELESS_STATUS_STOP);
     chinese(true);
     enter_pairing();
+    CNetworkTask::SetWirelessStatus(WIRELESS_STATUS_STARTING);  // as the network task's pairing does
     auto pics = rec.messages(kMidVideoDecode, 0x7001);
     ASSERT_EQ(pics.size(), 1u);
     EXPECT_EQ(pics[0].int_payload(), 4);
@@ -239,6 +240,9 @@ TEST_F(PairingTest, RxFailureAfterTwoMinutesSwitchesTheDecoderPicture) {
 
 TEST_F(PairingTest, LinkedRxAsksForAResetAndKeepsItsLink) {
     role(EQUIPMENT_MODEL_RX);
+    NetHooks hooks;
+    hooks.rx_linked = [] { return true; };
+    CNetworkTask::SetHooks(hooks);
     enter_pairing();
     tick_home();
     EXPECT_EQ(CNetworkTask::GetGuiPairingStatus(), GUI_PAIRING_STATUS_LINKED);
@@ -249,6 +253,7 @@ TEST_F(PairingTest, LinkedRxAsksForAResetAndKeepsItsLink) {
     EXPECT_EQ(CNetworkTask::GetGuiPairingStatus(), GUI_PAIRING_STATUS_NONE);
     EXPECT_EQ(CNetworkTask::GetWirelessStatus(), WIRELESS_STATUS_STARTED);
     EXPECT_TRUE(rec.messages(kMidNetwork).empty());
+    CNetworkTask::SetHooks(NetHooks{});
     role(EQUIPMENT_MODEL_TX);
 }
 

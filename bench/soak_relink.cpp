@@ -1,0 +1,332 @@
+// The relink soak (root; not part of the test suite): a kit of one TX and three RX streaming
+// 1080p60 in the simulated air while a shuffled schedule of faults runs: the TX killed and
+// restarted, the air cut under a unit for 1 to 10 s, an RX restarted, the channel changed on the
+// TX's front panel. After each fault it waits until every RX shows video again, and at the end it
+// prints, per kind of fault, how long that took (p50, p99, max), the frames lost, and what each
+// unit's program held before and after the soak.
+//
+// "Video again" is read from each RX's HDMI output status, which the output rewrites at least
+// twice a second while video plays and at once when video returns: the moment of the first
+// rewrite with new video frames that the next one confirms within a second. An RX whose output
+// never stopped counts 0.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/world.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using hdext::test::World;
+
+struct Options {
+    int tx_restarts = 20, cuts = 20, rx_restarts = 20, channels = 20;
+    int rx = 3, minutes = 90, recover_s = 60, seed = 1;
+    std::string source = "1920x1080p60 audio=48000";
+};
+
+// One rewrite of an RX's output status.
+struct Change {
+    Clock::time_point t;
+    bool video = false;
+    long shown = 0, gaps = 0, last_frame = -1;
+};
+
+// Polls every RX's status in the background and keeps each change with its time.
+class Recorder {
+public:
+    explicit Recorder(const World& w) : m_world(w), m_thread([this] { run(); }) {}
+    ~Recorder() {
+        m_stop = true;
+        m_thread.join();
+    }
+    std::vector<Change> since(const std::string& unit, Clock::time_point t) {
+        std::lock_guard<std::mutex> g(m_lock);
+        std::vector<Change> out;
+        for (const auto& c : m_changes[unit])
+            if (c.t >= t) out.push_back(c);
+        return out;
+    }
+    Change last(const std::string& unit) {
+        std::lock_guard<std::mutex> g(m_lock);
+        return m_changes[unit].empty() ? Change{} : m_changes[unit].back();
+    }
+
+private:
+    void run() {
+        std::map<std::string, std::string> seen;
+        while (!m_stop) {
+            for (const auto& u : m_world.rx) {
+                const std::string text = hdext::test::read_file(m_world.dir + "/" + u + "/sim/hdmi-out/status");
+                if (text.empty() || text == seen[u]) continue;
+                seen[u] = text;
+                auto num = [&](const char* k) { return std::atol(hdext::test::value_of(text, k).c_str()); };
+                Change c{Clock::now(), hdext::test::value_of(text, "source") == "video", num("frames_shown"),
+                         num("gaps"), num("last_frame")};
+                std::lock_guard<std::mutex> g(m_lock);
+                auto& v = m_changes[u];
+                v.push_back(c);
+                if (v.size() > 4000) v.erase(v.begin(), v.begin() + 2000);
+            }
+            std::this_thread::sleep_for(20ms);
+        }
+    }
+
+    const World& m_world;
+    std::mutex m_lock;
+    std::map<std::string, std::vector<Change>> m_changes;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+// How one RX came through a fault: seconds from the fault's end to video again (0 when its
+// output never stopped), frames of the source it did not show, or not recovered.
+struct Outcome {
+    bool recovered = false;
+    double seconds = 0;
+    long lost = 0;
+};
+
+// Reads an RX's changes from the fault's start: video confirmed again after the fault's end?
+bool judge(const std::vector<Change>& ch, const Change& before, Clock::time_point end, bool tx_restarted,
+           Outcome* o) {
+    bool stopped = !before.video;
+    for (size_t i = 0; i < ch.size(); ++i) {
+        const Change& prev = i ? ch[i - 1] : before;
+        if (!ch[i].video || ch[i].t - prev.t > 1s) stopped = true;
+        if (ch[i].t < end || !ch[i].video || ch[i].shown == prev.shown) continue;
+        // A candidate: confirmed by the next rewrite within a second, still video, counting on.
+        if (i + 1 >= ch.size()) return false;
+        const Change& n = ch[i + 1];
+        if (!n.video || n.t - ch[i].t > 1s || n.shown <= ch[i].shown) continue;
+        o->recovered = true;
+        o->seconds = stopped ? std::chrono::duration<double>(ch[i].t - end).count() : 0;
+        if (tx_restarted && stopped)
+            o->lost = ch[i].last_frame;  // the new TX's frames before the first one shown
+        else if (ch[i].shown > before.shown)
+            o->lost = n.gaps - before.gaps;  // the same output counting on: its own count
+        else
+            o->lost = ch[i].last_frame - before.last_frame - 1;  // a new output: from the stamps
+        o->lost = std::max(0L, o->lost);
+        return true;
+    }
+    return false;
+}
+
+struct Kind {
+    const char* name;
+    std::vector<double> seconds;  // to every RX showing video again, recovered faults only
+    long lost = 0, worst_lost = 0;
+    int count = 0, recovered = 0;
+};
+
+// Nearest rank.
+double percentile(std::vector<double> v, int pct) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    const size_t rank = (v.size() * static_cast<size_t>(pct) + 99) / 100;
+    return v[std::clamp<size_t>(rank, 1, v.size()) - 1];
+}
+
+int usage() {
+    std::fprintf(stderr, "usage: soak_relink [--tx-restarts N] [--cuts N] [--rx-restarts N] [--channels N] "
+                         "[--rx N] [--minutes M] [--recover S] [--seed S] [--source 'WxHpR audio=RATE']\n");
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (i + 1 >= argc) return usage();
+        const char* v = argv[++i];
+        if (a == "--tx-restarts") o.tx_restarts = std::atoi(v);
+        else if (a == "--cuts") o.cuts = std::atoi(v);
+        else if (a == "--rx-restarts") o.rx_restarts = std::atoi(v);
+        else if (a == "--channels") o.channels = std::atoi(v);
+        else if (a == "--rx") o.rx = std::clamp(std::atoi(v), 1, 3);
+        else if (a == "--minutes") o.minutes = std::atoi(v);
+        else if (a == "--recover") o.recover_s = std::atoi(v);
+        else if (a == "--seed") o.seed = std::atoi(v);
+        else if (a == "--source") o.source = v;
+        else return usage();
+    }
+    World world;
+    const std::string err = world.up("soak" + std::to_string(getpid()), static_cast<size_t>(o.rx));
+    if (!err.empty()) {
+        std::fprintf(stderr, "soak: %s\n", err.c_str());
+        return 1;
+    }
+    struct Down {
+        World& w;
+        ~Down() { w.down(); }
+    } down{world};
+    std::vector<std::string> units{"tx"};
+    units.insert(units.end(), world.rx.begin(), world.rx.end());
+    const auto deadline = Clock::now() + std::chrono::minutes(o.minutes);
+    auto all_video = [&] {
+        return hdext::test::eventually([&] { return world.all_showing(); }, std::chrono::seconds(o.recover_s), 100ms);
+    };
+    if (!world.start("tx") || !world.start_receivers() || !world.plug(o.source) || !all_video()) {
+        std::fprintf(stderr, "soak: the kit did not stream\n%s", hdext::test::tail(world.log("tx")).c_str());
+        return 1;
+    }
+    std::printf("soak: world %s, 1 TX + %d RX, source %s; %d TX restarts, %d air cuts (1-10 s), %d RX "
+                "restarts, %d channel changes; seed %d, at most %d minutes\n",
+                world.name.c_str(), o.rx, o.source.c_str(), o.tx_restarts, o.cuts, o.rx_restarts, o.channels,
+                o.seed, o.minutes);
+    std::map<std::string, hdext::test::UnitStats> before, after;
+    for (const auto& u : units) before[u] = world.stats(u);
+    // What the outputs lose with no fault at all (a loaded machine drops frames too).
+    auto gaps = [&] {
+        long n = 0;
+        for (const auto& u : world.rx) n += std::atol(world.status(u, "gaps").c_str());
+        return n;
+    };
+    const long quiet_from = gaps();
+    std::this_thread::sleep_for(10s);
+    std::printf("no fault: %.1f frames lost per RX and second\n", (gaps() - quiet_from) / 10.0 / o.rx);
+
+    enum FaultKind { TxRestart, Cut, RxRestart, Channel };
+    std::vector<Kind> kinds{{"TX restart", {}}, {"air cut", {}}, {"RX restart", {}}, {"channel change", {}}};
+    std::vector<FaultKind> schedule;
+    for (auto [k, n] : {std::pair{TxRestart, o.tx_restarts}, {Cut, o.cuts}, {RxRestart, o.rx_restarts}, {Channel, o.channels}})
+        schedule.insert(schedule.end(), static_cast<size_t>(std::max(0, n)), k);
+    std::mt19937 rng(static_cast<unsigned>(o.seed));
+    std::shuffle(schedule.begin(), schedule.end(), rng);
+
+    Recorder rec(world);
+    int done = 0;
+    for (FaultKind k : schedule) {
+        if (Clock::now() > deadline) break;
+        const auto start = Clock::now();
+        std::map<std::string, Change> pre;
+        for (const auto& u : world.rx) pre[u] = rec.last(u);
+        std::string what;
+        bool made = true;
+        if (k == TxRestart) {
+            what = "TX restart";
+            made = world.fault("tx", "restart");
+        } else if (k == RxRestart) {
+            const std::string u = world.rx[rng() % world.rx.size()];
+            what = u + " restart";
+            made = world.fault(u, "restart");
+        } else if (k == Cut) {
+            const std::string u = units[rng() % units.size()];
+            const int tenths = 10 + static_cast<int>(rng() % 91);
+            what = "air cut " + u + " " + std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " s";
+            made = world.fault(u, "cut");
+            std::this_thread::sleep_for(std::chrono::milliseconds(100 * tenths));
+            made = world.fault(u, "restore") && made;
+        } else {
+            // UP or DOWN selects the next channel on the TX's home screen (between 36 and 40),
+            // MENU applies it. A key is taken only once the TX's link has started: pressed again
+            // until the TX says it took it.
+            auto channel = [&] { return hdext::test::value_of(world.air(), "tx ap ssid=" + world.ssid() + " channel"); };
+            auto key = [&](const char* k) { world.cmd("key --root " + world.dir + "/tx press " + k); };
+            auto taken = [&] { return hdext::test::count_lines(world.log("tx"), "app_change_channel"); };
+            const std::string old = channel();
+            const size_t before_keys = taken();
+            made = hdext::test::eventually([&] {
+                if (taken() > before_keys) return true;
+                key(old == "36" ? "up" : "down");
+                return false;
+            }, 30s, 2000ms);
+            if (made) key("menu");
+            std::string now;
+            made = made && hdext::test::eventually([&] {
+                now = channel();
+                return !now.empty() && now != old;
+            }, 30s, 50ms);
+            what = "channel " + old + " -> " + (made ? now : "(not applied)");
+        }
+        const auto end = Clock::now();
+        Kind& kind = kinds[k];
+        ++kind.count;
+        ++done;
+        std::map<std::string, Outcome> out;
+        const bool all = made && hdext::test::eventually([&] {
+            for (const auto& u : world.rx)
+                if (!out[u].recovered && !judge(rec.since(u, start), pre[u], end, k == TxRestart, &out[u]))
+                    return false;
+            return true;
+        }, std::chrono::seconds(o.recover_s), 100ms);
+        double worst = 0;
+        long lost = 0;
+        std::string per;
+        for (const auto& u : world.rx) {
+            worst = std::max(worst, out[u].seconds);
+            lost += out[u].lost;
+            kind.worst_lost = std::max(kind.worst_lost, out[u].lost);
+            char b[64];
+            std::snprintf(b, sizeof b, " %s %s", u.c_str(),
+                          out[u].recovered ? (std::to_string(out[u].seconds).substr(0, 4) + " s").c_str() : "never");
+            per += b;
+        }
+        kind.lost += lost;
+        if (all) {
+            ++kind.recovered;
+            kind.seconds.push_back(worst);
+        }
+        std::printf("fault %d/%zu %s: %s%.2f s to every RX showing video (%s), frames lost %ld\n", done,
+                    schedule.size(), what.c_str(), all ? "" : "NOT RECOVERED after ", all ? worst : o.recover_s * 1.0,
+                    per.substr(1).c_str(), lost);
+        if (!all && !all_video()) {
+            std::printf("soak: the kit does not stream any more; stopping\n");
+            break;
+        }
+    }
+
+    // Whatever the faults left behind ends within a receive time-out; then the figures.
+    hdext::test::eventually([&] {
+        for (const auto& u : units) after[u] = world.stats(u);
+        for (const auto& u : units)
+            if (after[u].fds > before[u].fds || after[u].threads > before[u].threads) return false;
+        return true;
+    }, 30s, 1000ms);
+    std::printf("\n%-15s %6s %10s %7s %7s %7s %12s %12s\n", "fault", "count", "recovered", "p50 s", "p99 s", "max s",
+                "frames lost", "worst per RX");
+    for (const auto& k : kinds) {
+        if (!k.count) continue;
+        std::printf("%-15s %6d %7d/%-2d %7.2f %7.2f %7.2f %12ld %12ld\n", k.name, k.count, k.recovered, k.count,
+                    percentile(k.seconds, 50), percentile(k.seconds, 99), percentile(k.seconds, 100), k.lost,
+                    k.worst_lost);
+    }
+    std::printf("(targets: every fault recovered; air cut p99 within 3 s; TX restart within the 4 s of fixed waits "
+                "on the TX's start path (1 s after \"ifconfig up\", the address, the DHCP server and hostapd) plus 1 s)\n");
+    std::printf("\n%-5s %14s %12s %20s  %s\n", "unit", "descriptors", "threads", "RSS kB", "pools in use (used/total)");
+    bool grew = false;
+    for (const auto& u : units) {
+        const auto &b = before[u], &a = after[u];
+        std::string pools;
+        for (const auto& [name, v] : a.pools) {
+            const std::string was = b.pools.count(name) ? b.pools.at(name) : "-";
+            pools += " " + name + " " + was + (was == v ? "" : " -> " + v);
+            grew = grew || std::atol(v.c_str()) > std::atol(was.c_str()) + 16;
+        }
+        grew = grew || a.fds > b.fds || a.threads > b.threads;
+        std::printf("%-5s %6d -> %-5d %5d -> %-4d %9ld -> %-9ld %s\n", u.c_str(), b.fds, a.fds, b.threads, a.threads,
+                    b.rss_kb, a.rss_kb, pools.c_str());
+    }
+    int failed = 0;
+    for (const auto& k : kinds) failed += k.count - k.recovered;
+    std::printf("\nsoak: %d of %zu faults made, %d not recovered; %s\n", done, schedule.size(), failed,
+                grew ? "descriptors, threads or pools GREW" : "nothing grew");
+    return failed || grew ? 1 : 0;
+}
