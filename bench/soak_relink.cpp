@@ -8,8 +8,7 @@
 // "Video again" is read from each RX's HDMI output status, which the output rewrites at least
 // twice a second while video plays and at once when video returns: the moment of the first
 // rewrite with new video frames that the next one confirms within a second. An RX whose output
-// never stopped counts 0.
-#include <sys/stat.h>
+// never paused for more than a second counts 0.
 #include <unistd.h>
 
 #include <algorithm>
