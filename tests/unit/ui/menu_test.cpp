@@ -153,7 +153,7 @@ TEST_F(MenuTest, DeviceInfoOnATx) {
     EXPECT_FALSE(marked(screen(), 0));
 }
 
-TEST_F(MenuTest, ExitTabClosesTheMenuAndTheHomeScreenReturns) {
+TEST_F(MenuTest, TheExitTabOrTwentyQuietTicksCloseTheMenuWhichReopensAtTheStart) {
     open_menu();
     key(HMSG_USER_UP_BUTTON);
     key(HMSG_USER_MENU_BUTTON);
@@ -162,10 +162,7 @@ TEST_F(MenuTest, ExitTabClosesTheMenuAndTheHomeScreenReturns) {
     EXPECT_TRUE(screen().text(22, 7, "QUENDOR_0A1B2C", 1));
     open_menu();
     EXPECT_TRUE(marked(screen(), 0)) << "the current tab returns to setup";
-}
 
-TEST_F(MenuTest, TwentyQuietTicksCloseTheMenu) {
-    open_menu();
     key(HMSG_USER_MENU_BUTTON);
     key(HMSG_USER_DOWN_BUTTON);
     tick_slow(20);
