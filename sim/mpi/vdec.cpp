@@ -11,8 +11,8 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <pthread.h>
 #include <optional>
+#include <pthread.h>
 #include <thread>
 #include <vector>
 

@@ -12,8 +12,8 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <pthread.h>
 #include <optional>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <thread>
 #include <unistd.h>
