@@ -19,6 +19,7 @@
 #include "sim/board/unit_probe.h"
 #include "sim/board/web_panel.h"
 #include "sim/board/world.h"
+#include "sim/devices/processor.h"
 
 // "world run" ends outside the /proc it can see (it entered a unit's mount namespace but not
 // its PID namespace), where the leak checker cannot stop the process to scan it and spins.
@@ -74,6 +75,7 @@ int run_in_unit(const std::string& dir, const std::string& unit, std::vector<std
     if (g_child == 0) {
         // The unit's program ends with whoever started it (a test killed by PID, a script).
         prctl(PR_SET_PDEATHSIG, SIGKILL);
+        own_processor();
         for (const auto& kv : env) {
             auto eq = kv.find('=');
             setenv(kv.substr(0, eq).c_str(), kv.substr(eq + 1).c_str(), 1);

@@ -16,6 +16,7 @@
 
 #include "sim/board/air_state.h"
 #include "sim/board/world.h"
+#include "sim/devices/processor.h"
 
 namespace hdext::sim {
 namespace {
@@ -144,7 +145,7 @@ int start_program(const std::string& dir, const std::string& unit, const std::ve
         if (enter_unit(dir, unit, cmd[0]) != 0) _exit(1);
         pid_t pid = fork();
         if (pid == 0) {
-            setsid();
+            own_processor(); // a session of its own, weighed as a unit's processor
             int in = open("/dev/null", O_RDONLY);
             int out = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
             if (in < 0 || out < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(out, 2) < 0) _exit(127);

@@ -1,5 +1,4 @@
 #include "sim/mpi/png_out.h"
-#include "sim/mpi/sim_core.h"
 #include <cstdio>
 #include <png.h>
 #include <vector>
@@ -51,9 +50,9 @@ bool encode_png(const RgbImage* img, std::vector<uint8_t>* out) {
 }
 } // namespace
 
-bool write_png_snapshot(const AVFrame* frame, const std::string& board_path, int max_width) {
+std::vector<uint8_t> png_snapshot(const AVFrame* frame, int max_width) {
     if (!frame || frame->width <= 0 || frame->height <= 0)
-        return false;
+        return {};
     int w = frame->width;
     int h = frame->height;
     if (w > max_width) {
@@ -64,7 +63,7 @@ bool write_png_snapshot(const AVFrame* frame, const std::string& board_path, int
         sws_getContext(frame->width, frame->height, static_cast<AVPixelFormat>(frame->format), w, h,
                        AV_PIX_FMT_RGB24, SWS_FAST_BILINEAR, nullptr, nullptr, nullptr);
     if (!sws)
-        return false;
+        return {};
     std::vector<uint8_t> rgb(static_cast<size_t>(w) * static_cast<size_t>(h) * 3);
     uint8_t* dst[4] = {rgb.data(), nullptr, nullptr, nullptr};
     int dst_stride[4] = {w * 3, 0, 0, 0};
@@ -74,8 +73,8 @@ bool write_png_snapshot(const AVFrame* frame, const std::string& board_path, int
     std::vector<uint8_t> out;
     const RgbImage img{rgb.data(), w, h};
     if (!encode_png(&img, &out))
-        return false;
-    return write_board_bytes(board_path, out.data(), out.size());
+        return {};
+    return out;
 }
 
 } // namespace hdext::sim

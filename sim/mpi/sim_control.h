@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "sim/mpi/stages.h"
+
 namespace hdext::sim {
 
 // Pictures a capture channel has handed on since it was enabled.
@@ -31,6 +33,8 @@ struct VoStats {
     uint64_t latency_p50_us = 0;
     uint64_t latency_p99_us = 0;
     uint64_t latency_max_us = 0;
+    uint64_t stage_p50_us[kStages] = {}; // per stage of kStageNames, over the same window
+    uint64_t stage_p99_us[kStages] = {};
     int width = 0, height = 0;
     bool still = false; // last picture came from a still-picture decoder
 };

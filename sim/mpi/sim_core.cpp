@@ -42,7 +42,11 @@ bool write_board_bytes(const std::string& board_path, const void* data, size_t l
     const std::filesystem::path p = board::path(board_path);
     std::error_code ec;
     std::filesystem::create_directories(p.parent_path(), ec);
-    const std::string tmp = p.string() + ".tmp";
+    return write_file_whole(p.string(), data, len);
+}
+
+bool write_file_whole(const std::string& path, const void* data, size_t len) {
+    const std::string tmp = path + ".tmp";
     FILE* f = std::fopen(tmp.c_str(), "wb");
     if (!f)
         return false;
@@ -50,7 +54,7 @@ bool write_board_bytes(const std::string& board_path, const void* data, size_t l
     std::fclose(f);
     if (!ok)
         return false;
-    return std::rename(tmp.c_str(), p.c_str()) == 0;
+    return std::rename(tmp.c_str(), path.c_str()) == 0;
 }
 
 bool write_board_file(const std::string& board_path, const std::string& content) {

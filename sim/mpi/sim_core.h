@@ -24,11 +24,16 @@ std::string read_board_line(const std::string& board_path);
 // Only on a simulated board; false otherwise.
 bool write_board_file(const std::string& board_path, const std::string& content);
 bool write_board_bytes(const std::string& board_path, const void* data, size_t len);
+// The same for a path already resolved, into a folder that must exist.
+bool write_file_whole(const std::string& path, const void* data, size_t len);
+
+struct StageStamps;
 
 // A picture handed from one unit to the next. still = decoded from a still-picture payload.
 struct Picture {
     AVFrame* frame; // the receiver takes its own reference if it keeps it
     bool still;
+    const StageStamps* stages = nullptr; // a decoded picture's stamps, when its stream had them
 };
 
 // How destination units take pictures (called during a hand-over; must not bind or unbind).

@@ -1,14 +1,18 @@
 // Simulated decoder channels: H.264 and JPEG through libavcodec. Each whole picture sent is
-// queued, decoded on the channel's thread and handed to the output bound to the channel.
+// queued, decoded on the channel's thread and handed to the output bound to the channel, with
+// its stage stamps (sim/mpi/stages.h) when it carries them.
 #include "mpi/mpi.h"
 #include "sim/mpi/sim_control.h"
 #include "sim/mpi/sim_core.h"
+#include "sim/mpi/stages.h"
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <pthread.h>
 #include <thread>
 #include <vector>
 
@@ -24,6 +28,7 @@ constexpr size_t kMaxQueued = 16;
 struct Stream {
     std::vector<uint8_t> data;
     uint64_t pts;
+    std::optional<StageStamps> stages;
 };
 
 struct VdecChn {
@@ -71,7 +76,8 @@ AVCodecContext* open_decoder(int payload) {
     if (!codec)
         return nullptr;
     AVCodecContext* ctx = avcodec_alloc_context3(codec);
-    ctx->thread_count = 1;
+    ctx->thread_count = 2; // the encoder's two slices side by side; frame threads would delay
+    ctx->thread_type = FF_THREAD_SLICE;
     ctx->flags |= AV_CODEC_FLAG_LOW_DELAY;
     if (avcodec_open2(ctx, codec, nullptr) < 0)
         avcodec_free_context(&ctx);
@@ -79,11 +85,13 @@ AVCodecContext* open_decoder(int payload) {
 }
 
 void run_decoder(VdecChn* c) {
+    pthread_setname_np(pthread_self(), "sim_vdec");
     const int payload = c->attr.payload;
     const bool still = is_jpeg(payload);
     AVCodecContext* ctx = open_decoder(payload);
     AVPacket* pkt = av_packet_alloc();
     AVFrame* frame = av_frame_alloc();
+    std::deque<std::pair<int64_t, StageStamps>> in_decoder; // stamps by time stamp
     for (;;) {
         Stream s;
         bool flush = false;
@@ -106,6 +114,7 @@ void run_decoder(VdecChn* c) {
             continue;
         if (flush) {
             avcodec_flush_buffers(ctx);
+            in_decoder.clear();
             continue;
         }
         pkt->data = s.data.data();
@@ -113,6 +122,11 @@ void run_decoder(VdecChn* c) {
         pkt->pts = static_cast<int64_t>(s.pts);
         if (avcodec_send_packet(ctx, pkt) < 0)
             continue;
+        if (s.stages) {
+            if (in_decoder.size() >= kMaxQueued)
+                in_decoder.pop_front();
+            in_decoder.emplace_back(pkt->pts, *s.stages);
+        }
         while (avcodec_receive_frame(ctx, frame) == 0) {
             frame->pts = frame->best_effort_timestamp != AV_NOPTS_VALUE
                              ? frame->best_effort_timestamp
@@ -121,7 +135,15 @@ void run_decoder(VdecChn* c) {
                 std::lock_guard lock(c->mu);
                 ++c->decoded;
             }
-            deliver(OT_ID_VDEC, 0, c->chn, Picture{frame, still});
+            std::optional<StageStamps> stages;
+            while (!in_decoder.empty() && in_decoder.front().first <= frame->pts) {
+                if (in_decoder.front().first == frame->pts)
+                    stages = in_decoder.front().second;
+                in_decoder.pop_front();
+            }
+            if (stages)
+                stages->decoded = now_us();
+            deliver(OT_ID_VDEC, 0, c->chn, Picture{frame, still, stages ? &*stages : nullptr});
             av_frame_unref(frame);
         }
     }
@@ -263,6 +285,9 @@ int ss_mpi_vdec_send_stream(int chn, const ot_vdec_stream* stream, int timeout_m
     std::shared_ptr<VdecChn> c = find(chn);
     if (!c)
         return vdec_err(OT_ERR_UNEXIST);
+    std::optional<StageStamps> stages;
+    if (c->attr.payload == OT_PT_H264 && (stages = read_stage_sei(stream->addr, stream->len)))
+        stages->received = now_us();
     std::unique_lock lock(c->mu);
     if (!c->receiving)
         return vdec_err(OT_ERR_NOT_PERM);
@@ -281,8 +306,8 @@ int ss_mpi_vdec_send_stream(int chn, const ot_vdec_stream* stream, int timeout_m
         return vdec_err(OT_ERR_NOT_PERM);
     if (c->queue.size() >= kMaxQueued || c->queued_bytes + stream->len > limit)
         return vdec_err(OT_ERR_BUF_FULL);
-    c->queue.push_back(
-        Stream{std::vector<uint8_t>(stream->addr, stream->addr + stream->len), stream->pts});
+    c->queue.push_back(Stream{std::vector<uint8_t>(stream->addr, stream->addr + stream->len),
+                              stream->pts, stages});
     c->queued_bytes += stream->len;
     c->cv.notify_all();
     return 0;

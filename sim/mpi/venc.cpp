@@ -1,16 +1,19 @@
 // Simulated encoder channels: real H.264 (libx264) or JPEG through libavcodec. Pictures bound in
 // from capture are encoded on the channel's own thread; each encoded picture waits as one
 // stream of packs (its NAL units) until read, and the channel's descriptor is readable while
-// one waits.
+// one waits. H.264 access units carry the stage stamps (sim/mpi/stages.h).
 #include "mpi/mpi.h"
 #include "sim/mpi/sim_control.h"
 #include "sim/mpi/sim_core.h"
+#include "sim/mpi/stages.h"
 #include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <thread>
 #include <unistd.h>
@@ -34,6 +37,7 @@ struct EncodedPicture {
     std::vector<uint8_t> data;
     std::vector<std::pair<uint32_t, uint32_t>> nals; // offset, length
     uint64_t pts = 0;
+    std::optional<size_t> stages; // where its stage stamps are
 };
 
 struct VencChn {
@@ -45,6 +49,7 @@ struct VencChn {
     bool started = false;
     bool stopping = false;
     bool destroyed = false;
+    bool idr_wanted = false;
     std::deque<AVFrame*> input;
     std::deque<EncodedPicture> output;
     int efd = -1;
@@ -93,6 +98,26 @@ void split_nals(EncodedPicture& p) {
     }
 }
 
+// Puts the stage stamps in front of the access unit's first slice (where an SEI message
+// belongs): captured as the picture's time stamp, encoded as now.
+void add_stage_stamps(EncodedPicture& p) {
+    std::vector<uint8_t>& d = p.data;
+    size_t at = d.size();
+    for (size_t i = 0; i + 4 <= d.size(); ++i) {
+        if (d[i] == 0 && d[i + 1] == 0 && d[i + 2] == 1) {
+            const int type = d[i + 3] & 0x1F;
+            if (type == 1 || type == 5) {
+                at = (i > 0 && d[i - 1] == 0) ? i - 1 : i;
+                break;
+            }
+            i += 2;
+        }
+    }
+    const std::vector<uint8_t> sei = stage_sei(p.pts, now_us());
+    d.insert(d.begin() + static_cast<long>(at), sei.begin(), sei.end());
+    p.stages = at;
+}
+
 AVCodecContext* open_encoder(const ot_venc_chn_attr& a) {
     static std::once_flag quiet;
     std::call_once(quiet, [] { av_log_set_level(AV_LOG_ERROR); }); // no per-encoder statistics
@@ -125,8 +150,12 @@ AVCodecContext* open_encoder(const ot_venc_chn_attr& a) {
         ctx->rc_buffer_size = static_cast<int>(bps / 2);
         ctx->gop_size = a.rc.gop > 0 ? static_cast<int>(a.rc.gop) : 2 * rate;
         ctx->max_b_frames = 0;
+        // Two slices encoded side by side (the low-latency tuning slices rather than pipelines
+        // pictures): on two cores a late picture catches up in half the time.
+        ctx->thread_count = 2;
         av_opt_set(ctx->priv_data, "preset", "ultrafast", 0);
         av_opt_set(ctx->priv_data, "tune", "zerolatency", 0);
+        av_opt_set(ctx->priv_data, "forced-idr", "1", 0); // a requested key picture is an IDR
     }
     if (avcodec_open2(ctx, codec, nullptr) < 0) {
         avcodec_free_context(&ctx);
@@ -152,6 +181,7 @@ void publish(VencChn& c, EncodedPicture&& p) {
 }
 
 void run_encoder(VencChn* c, ot_venc_chn_attr attr) {
+    pthread_setname_np(pthread_self(), "sim_venc");
     AVCodecContext* ctx = open_encoder(attr);
     SwsContext* sws = nullptr;
     AVPacket* pkt = av_packet_alloc();
@@ -189,15 +219,23 @@ void run_encoder(VencChn* c, ot_venc_chn_attr attr) {
             conv->pts = in->pts;
             src = conv;
         }
+        {
+            std::lock_guard lock(c->mu);
+            src->pict_type = c->idr_wanted ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+            c->idr_wanted = false;
+        }
         if (avcodec_send_frame(ctx, src) == 0) {
             while (avcodec_receive_packet(ctx, pkt) == 0) {
                 EncodedPicture p;
                 p.data.assign(pkt->data, pkt->data + pkt->size);
                 p.pts = static_cast<uint64_t>(pkt->pts);
-                if (is_jpeg(attr.payload))
+                if (is_jpeg(attr.payload)) {
                     p.nals.emplace_back(0, static_cast<uint32_t>(p.data.size()));
-                else
+                } else {
+                    if (attr.payload == OT_PT_H264)
+                        add_stage_stamps(p);
                     split_nals(p);
+                }
                 publish(*c, std::move(p));
                 av_packet_unref(pkt);
             }
@@ -423,6 +461,8 @@ int ss_mpi_venc_get_stream(int chn, ot_venc_stream* stream, int timeout_ms) {
     EncodedPicture& p = c->output.front();
     if (stream->pack_cnt < p.nals.size())
         return venc_err(OT_ERR_ILLEGAL_PARAM);
+    if (p.stages)
+        stamp_sent(p.data.data(), *p.stages, now_us());
     for (size_t i = 0; i < p.nals.size(); ++i) {
         ot_venc_pack& pk = stream->pack[i];
         pk.addr = p.data.data() + p.nals[i].first;
@@ -452,6 +492,13 @@ int ss_mpi_venc_release_stream(int chn, ot_venc_stream* stream) {
         (void)!read(c->efd, &v, sizeof(v));
     }
     return 0;
+}
+
+int ss_mpi_venc_request_idr(int chn, int) {
+    return with_locked(find(chn), venc_err(OT_ERR_UNEXIST), [](VencChn& c) {
+        c.idr_wanted = true;
+        return 0;
+    });
 }
 
 namespace {

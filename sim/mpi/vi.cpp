@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <pthread.h>
 #include <thread>
 #include <vector>
 
@@ -149,6 +150,7 @@ AVFrame* pooled_frame(const std::shared_ptr<BufferPool>& pool, int w, int h) {
 }
 
 void run_channel(ViChn* c, uint32_t intf_mode) {
+    pthread_setname_np(pthread_self(), "sim_vi");
     const ot_vi_chn_attr a = c->attr;
     const int w = (a.out_width > 0 ? a.out_width : a.width) & ~1;
     const int h = (a.out_height > 0 ? a.out_height : a.height) & ~1;

@@ -1,17 +1,23 @@
 // Simulated video output and HDMI transmitter. An enabled output channel "displays" each
 // picture bound to it: it reads the capture stamp back (frames shown, gaps, glass-to-glass
-// latency) and reports on the board: sim/hdmi-out/status (key=value lines) and
+// latency and its stages) and reports on the board: sim/hdmi-out/status (key=value lines) and
 // sim/hdmi-out/snapshot.png, each at most twice a second.
+#include "board/board.h"
 #include "mpi/mpi.h"
 #include "sim/mpi/png_out.h"
 #include "sim/mpi/sim_control.h"
 #include "sim/mpi/sim_core.h"
 #include "sim/mpi/stamp.h"
 #include <algorithm>
+#include <array>
+#include <condition_variable>
 #include <cstdio>
 #include <map>
 #include <mutex>
 #include <sstream>
+#include <sys/resource.h>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 extern "C" {
@@ -25,14 +31,75 @@ constexpr uint64_t kReportEveryUs = 500000;
 constexpr size_t kLatencyWindow = 1024;
 constexpr int kSnapshotWidth = 640;
 
+// The last kLatencyWindow figures of one measure.
+struct Window {
+    std::vector<uint64_t> v;
+    size_t pos = 0;
+    void add(uint64_t x) {
+        if (v.size() < kLatencyWindow)
+            v.push_back(x);
+        else
+            v[pos++ % kLatencyWindow] = x;
+    }
+};
+
 struct VoChn {
     ot_vo_chn_attr attr{};
     bool enabled = false;
     VoStats stats;
-    std::vector<uint64_t> latencies; // ring of the last kLatencyWindow figures
-    size_t lat_pos = 0;
+    Window latency;
+    std::array<Window, kStages> stages;
     uint32_t checksum = 0;
 };
+
+// PNG snapshots cost milliseconds: they are made on a thread of their own, at low priority,
+// from a reference to the picture, so the display path never waits for one.
+class SnapshotWriter {
+  public:
+    void offer(const AVFrame* f, std::string path) {
+        AVFrame* ref = av_frame_clone(f);
+        if (!ref)
+            return;
+        std::lock_guard lock(mu_);
+        av_frame_free(&pending_);
+        pending_ = ref;
+        path_ = std::move(path);
+        if (!started_) {
+            started_ = true;
+            std::thread([this] { run(); }).detach();
+        }
+        cv_.notify_one();
+    }
+
+  private:
+    void run() {
+        pthread_setname_np(pthread_self(), "vo_snapshot");
+        setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
+        for (;;) {
+            AVFrame* f = nullptr;
+            std::string path;
+            {
+                std::unique_lock lock(mu_);
+                cv_.wait(lock, [this] { return pending_ != nullptr; });
+                std::swap(f, pending_);
+                path = path_;
+            }
+            const std::vector<uint8_t> png = png_snapshot(f, kSnapshotWidth);
+            av_frame_free(&f);
+            if (!png.empty())
+                write_file_whole(path, png.data(), png.size()); // fails once the board is gone
+        }
+    }
+    std::mutex mu_;
+    std::condition_variable cv_;
+    AVFrame* pending_ = nullptr;
+    std::string path_;
+    bool started_ = false;
+};
+SnapshotWriter& snapshots() {
+    static auto* w = new SnapshotWriter; // lives as long as its detached thread
+    return *w;
+}
 
 struct HdmiState {
     bool inited = false, open = false, started = false;
@@ -81,8 +148,18 @@ uint32_t luma_checksum(const AVFrame* f) {
 }
 
 void refresh_latency(VoChn& c) {
-    c.stats.latency_p50_us = percentile(c.latencies, 50);
-    c.stats.latency_p99_us = percentile(c.latencies, 99);
+    c.stats.latency_p50_us = percentile(c.latency.v, 50);
+    c.stats.latency_p99_us = percentile(c.latency.v, 99);
+    for (int i = 0; i < kStages; ++i) {
+        c.stats.stage_p50_us[i] = percentile(c.stages[i].v, 50);
+        c.stats.stage_p99_us[i] = percentile(c.stages[i].v, 99);
+    }
+}
+
+void add_stages(VoChn& c, const StageStamps& t, uint64_t shown) {
+    const uint64_t at[kStages + 1] = {t.captured, t.encoded, t.sent, t.received, t.decoded, shown};
+    for (int i = 0; i < kStages; ++i)
+        c.stages[i].add(at[i + 1] > at[i] ? at[i + 1] - at[i] : 0);
 }
 
 // Caller holds st().mu.
@@ -120,6 +197,10 @@ std::string status_text() {
     o << "last_frame=" << c.stats.last_frame << "\n";
     o << "latency_p50_us=" << c.stats.latency_p50_us << "\n";
     o << "latency_p99_us=" << c.stats.latency_p99_us << "\n";
+    for (int i = 0; i < kStages && !c.stages[i].v.empty(); ++i) {
+        o << "stage_" << kStageNames[i] << "_p50_us=" << c.stats.stage_p50_us[i] << "\n";
+        o << "stage_" << kStageNames[i] << "_p99_us=" << c.stats.stage_p99_us[i] << "\n";
+    }
     o << "picture_checksum=" << c.checksum << "\n";
     return o.str();
 }
@@ -164,10 +245,9 @@ void vo_sink(int layer, int chn, const Picture& pic) {
                 c.stats.last_frame = n;
                 const uint64_t lat = now > stamp->time_us ? now - stamp->time_us : 0;
                 c.stats.latency_max_us = std::max(c.stats.latency_max_us, lat);
-                if (c.latencies.size() < kLatencyWindow)
-                    c.latencies.push_back(lat);
-                else
-                    c.latencies[c.lat_pos++ % kLatencyWindow] = lat;
+                c.latency.add(lat);
+                if (pic.stages && pic.stages->captured == stamp->time_us)
+                    add_stages(c, *pic.stages, now);
             }
         }
         s.showing = {layer, chn};
@@ -176,13 +256,13 @@ void vo_sink(int layer, int chn, const Picture& pic) {
             s.last_status_us = now;
             write_status_locked();
         }
-        if (now - s.last_snapshot_us >= kReportEveryUs) {
+        if (now - s.last_snapshot_us >= kReportEveryUs && board::simulated()) {
             s.last_snapshot_us = now;
             snapshot = true;
         }
     }
     if (snapshot)
-        write_png_snapshot(f, "/sim/hdmi-out/snapshot.png", kSnapshotWidth);
+        snapshots().offer(f, board::path("/sim/hdmi-out/snapshot.png"));
 }
 
 VoStats vo_stats(int layer, int chn) {
@@ -314,8 +394,8 @@ int ss_mpi_vo_enable_chn(int layer, int chn) {
     c.enabled = true;
     c.stats = VoStats{};
     st().last_status_us = st().last_snapshot_us = 0; // a new pipeline reports its first picture
-    c.latencies.clear();
-    c.lat_pos = 0;
+    c.latency = {};
+    c.stages = {};
     return 0;
 }
 

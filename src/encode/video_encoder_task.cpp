@@ -119,6 +119,33 @@ int CVideoEncoderTask::GetEncFd() {
 
 void CVideoEncoderTask::CloseEncFd() { INTF_VENC_CloseFd(m_vencChn); }
 
+void CVideoEncoderTask::RequestIdr(std::chrono::milliseconds after) {
+    if (after.count() <= 0) {
+        m_idrNow.store(true, std::memory_order_relaxed);
+        return;
+    }
+    const auto at = std::chrono::steady_clock::now() + after;
+    m_idrAt.store(at.time_since_epoch().count(), std::memory_order_relaxed);
+}
+
+void CVideoEncoderTask::ServeIdrRequest() {
+    using Clock = std::chrono::steady_clock;
+    const auto now = Clock::now();
+    const int64_t at = m_idrAt.load(std::memory_order_relaxed);
+    const bool later_due = at != 0 && now.time_since_epoch().count() >= at;
+    if (!m_idrNow.load(std::memory_order_relaxed) && !later_due) return;
+    if (m_lastIdr != Clock::time_point{} && now - m_lastIdr < m_idrGap) return; // waits
+    auto hold = HoldReadout();
+    if (!relaxed(VencEn)) return;
+    m_idrNow.store(false, std::memory_order_relaxed);
+    if (later_due) {
+        int64_t expected = at; // a newer request stays
+        m_idrAt.compare_exchange_strong(expected, 0, std::memory_order_relaxed);
+    }
+    m_lastIdr = now;
+    INTF_VENC_RequestIDR(m_vencChn, 1);
+}
+
 void CVideoEncoderTask::RunStream(const std::atomic<bool>* stop) {
     auto stopped = [stop] { return stop && stop->load(); };
     int fd = GetEncFd();
@@ -128,6 +155,7 @@ void CVideoEncoderTask::RunStream(const std::atomic<bool>* stop) {
             fd = GetEncFd(); // the encoder may have been recreated meanwhile
             continue;
         }
+        ServeIdrRequest();
         if (wait_readable(fd, m_fdWait) <= 0) {
             // The encoder may have been stopped and recreated within one wait, unseen:
             // its descriptor is then another one.

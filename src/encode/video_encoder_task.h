@@ -27,6 +27,11 @@ inline constexpr std::chrono::milliseconds kVencIdleSleep{100};
 // thread notice the restart within one wait.
 inline constexpr std::chrono::milliseconds kVencFdWait{100};
 inline constexpr uint64_t kVencReportEvery = 600; // pictures between two progress lines
+// At most one IDR picture asked for in this time: receivers joining together share one.
+inline constexpr std::chrono::milliseconds kVencIdrGap{1000};
+// After a new input format, receivers learn it from the heartbeat (once a second) and restart
+// their decoders; an IDR this much later reaches them restarted.
+inline constexpr std::chrono::milliseconds kVencIdrAfterFormat{1300};
 } // namespace hdext
 
 class CVideoEncoderTask {
@@ -52,12 +57,20 @@ public:
     int GetFrameBits() const { return m_frameBits.load(std::memory_order_relaxed); }
     int GetListLimit() const { return m_listLimit.load(std::memory_order_relaxed); }
 
+    // Any thread: a receiver starts streaming (after: 0), or the input format changed (after:
+    // kVencIdrAfterFormat). The stream thread asks the encoder for an IDR picture then, so a
+    // receiver shows the next picture instead of waiting for the group's; at most one each
+    // kVencIdrGap, a request within the gap waits for its end.
+    void RequestIdr(std::chrono::milliseconds after = std::chrono::milliseconds{0});
+
     // The stream thread's loop; returns only when *stop becomes true (tests), never when null.
     void RunStream(const std::atomic<bool>* stop);
     // Waits used by RunStream (tests shorten them).
-    void SetTiming(std::chrono::milliseconds idle, std::chrono::milliseconds fd_wait) {
+    void SetTiming(std::chrono::milliseconds idle, std::chrono::milliseconds fd_wait,
+                   std::chrono::milliseconds idr_gap = hdext::kVencIdrGap) {
         m_idle = idle;
         m_fdWait = fd_wait;
+        m_idrGap = idr_gap;
     }
 
     // Held by the stream thread while it reads a picture out of the encoder, and by whoever
@@ -72,6 +85,8 @@ public:
     int GetVenchn() const { return m_vencChn; }
 
 private:
+    void ServeIdrRequest();
+
     std::atomic<int> m_encFd{-1};
     std::atomic<int> m_frameBits{0};
     std::atomic<int> m_listLimit{hdext::kVideoListLimit};
@@ -86,6 +101,10 @@ private:
     uint64_t m_taken = 0; // pictures read out by the stream thread, for the progress line
     std::chrono::milliseconds m_idle = hdext::kVencIdleSleep;
     std::chrono::milliseconds m_fdWait = hdext::kVencFdWait;
+    std::chrono::milliseconds m_idrGap = hdext::kVencIdrGap;
+    std::atomic<bool> m_idrNow{false};
+    std::atomic<int64_t> m_idrAt{0}; // steady clock, ns; 0 none
+    std::chrono::steady_clock::time_point m_lastIdr{}; // stream thread only
 };
 
 extern CVideoEncoderTask* g_pTaskVENC;

@@ -254,6 +254,10 @@ int CCodec::VENC_CloseFd(int chn) {
     CVEncode* u = Unit(m_venc, MEDIA_KIND_VENC, 0, chn, "VENC_CloseFd");
     return u ? u->VENC_CloseFd() : -1;
 }
+int CCodec::VENC_RequestIDR(int chn, int instant) {
+    CVEncode* u = Unit(m_venc, MEDIA_KIND_VENC, 0, chn, "VENC_RequestIDR");
+    return u ? u->VENC_RequestIDR(instant) : -1;
+}
 frame_buff* CCodec::VENC_GetStream(int chn, int* total) {
     CVEncode* u = Unit(m_venc, MEDIA_KIND_VENC, 0, chn, "VENC_GetStream");
     return u ? u->VENC_GetStream(total) : nullptr;

@@ -70,6 +70,7 @@ class CCodec : public CMAL {
     int VENC_Destroy(int chn);
     int VENC_GetFd(int chn);
     int VENC_CloseFd(int chn);
+    int VENC_RequestIDR(int chn, int instant);
     frame_buff* VENC_GetStream(int chn, int* total);
 
     int VI_Create(int dev, int chn);
@@ -207,6 +208,8 @@ int INTF_VENC_Stop(int chn);
 int INTF_VENC_Destroy(int chn);
 int INTF_VENC_GetFd(int chn);
 int INTF_VENC_CloseFd(int chn);
+// Asks the encoder channel for an IDR picture (instant 1: the next one).
+int INTF_VENC_RequestIDR(int chn, int instant);
 // A new frame holding one encoded picture, or null; writes the picture's size to *size.
 frame_buff* INTF_VENC_GetStream(int chn, int* size);
 int INTF_VENC_QueryVideoLost(int chn);

@@ -21,6 +21,7 @@ void turn_on(int dev, int chn, int sync, int rate, int w, int h, int mode, int s
     INTF_VI_Set_Intf_Mode(dev, chn, mode, scan);
     INTF_VI_Start(dev, chn);
     INTF_SYS_BIND(OT_ID_VI, dev, chn, OT_ID_VENC, 0, venc);
+    g_pTaskVENC->RequestIdr(hdext::kVencIdrAfterFormat); // the new encoder starts with one
 }
 
 void turn_off(int dev, int chn) {

@@ -40,6 +40,9 @@ int INTF_VENC_GetFd(int chn) {
 int INTF_VENC_CloseFd(int chn) {
     return g_pCodec->VENC_CloseFd(chn);
 }
+int INTF_VENC_RequestIDR(int chn, int instant) {
+    return g_pCodec->VENC_RequestIDR(chn, instant);
+}
 frame_buff* INTF_VENC_GetStream(int chn, int* size) {
     return g_pCodec->VENC_GetStream(chn, size);
 }

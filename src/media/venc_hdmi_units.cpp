@@ -199,6 +199,15 @@ int CVEncode::VENC_CloseFd() {
     return ss_mpi_venc_close_fd(m_rec->chn);
 }
 
+int CVEncode::VENC_RequestIDR(int instant) {
+    const int ret = ss_mpi_venc_request_idr(m_rec->chn, instant);
+    if (ret != 0) {
+        MEDIA_AT();
+        std::printf("ss_mpi_venc_request_idr vechn[%d] failed with %#x!\n", m_rec->chn, ret);
+    }
+    return ret;
+}
+
 frame_buff* CVEncode::VENC_GetStream(int* total) {
     const int chn = m_rec->chn;
     ot_venc_chn_status status{};

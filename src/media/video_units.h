@@ -96,6 +96,8 @@ class CVEncode {
     int VENC_stop();
     int VENC_GetFd();
     int VENC_CloseFd();
+    // The next picture an IDR (a receiver that just joined can show it).
+    int VENC_RequestIDR(int instant);
     // One encoded picture as a new frame chain, or null; adds its size to *total.
     // Blocks while the platform hands the picture over. Caller frees the frame.
     frame_buff* VENC_GetStream(int* total);

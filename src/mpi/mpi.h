@@ -68,6 +68,9 @@ int ss_mpi_venc_query_status(int chn, ot_venc_chn_status* status);
 // pack_cnt; the pack addresses stay valid until release_stream. timeout_ms -1 waits.
 int ss_mpi_venc_get_stream(int chn, ot_venc_stream* stream, int timeout_ms);
 int ss_mpi_venc_release_stream(int chn, ot_venc_stream* stream);
+// Makes an upcoming picture an IDR with its parameter sets in front of it: instant 1 the next
+// picture the channel encodes, 0 one soon after. Pictures already encoded stay as they are.
+int ss_mpi_venc_request_idr(int chn, int instant);
 int ss_mpi_venc_get_mod_param(ot_venc_mod_param* param);
 int ss_mpi_venc_set_mod_param(const ot_venc_mod_param* param);
 

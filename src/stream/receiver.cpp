@@ -195,6 +195,7 @@ void* RecvStreamProc(void*) {
 void onNetworkHandler(THR_TASK*, MQ_LIST* msg) {
     if (!msg || msg->msg_id != kMsgReceiverReconnect) return;
     DUMP(3, "Reconnect TX ...");
+    app_status[14].store(1, std::memory_order_relaxed);  // unlinked until a heartbeat arrives
     hdext::stream::sleep_for(config().wait_retry);
     app_status[2].store('1', std::memory_order_relaxed);
     app_status[35].store(0, std::memory_order_relaxed);

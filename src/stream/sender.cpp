@@ -278,6 +278,8 @@ void* thdSendStream(void* arg) {
     pthread_setname_np(pthread_self(), "SendStream");
     std::printf("###### ###### SendStream thread PID=%lX.\n", hdext::stream::thread_id());
     conn.ClearFrameHead();
+    // The receiver's first picture: asked for only now, so the clear above cannot take it.
+    if (conn.m_pVenc) conn.m_pVenc->RequestIdr();
     for (;;) {
         const uint32_t seen = frame_queued_epoch();
         int ret = conn.Send();

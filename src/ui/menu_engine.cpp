@@ -151,6 +151,7 @@ int run_item() {
     const int r = c && c->run_item ? c->run_item(item) : (item->set ? item->set(item) : 0);
     if (app_widget_get_cur() == WIDGET_MENU && u8(12) == 1) {
         set_u8(12, 0);
+        g_last_tab_id = t->id;  // rebuilt on the tab the item belongs to
         open_menu(0);
     }
     return r;

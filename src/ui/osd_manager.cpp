@@ -34,6 +34,7 @@ constexpr int kPendingChannelTicks = 7;       // blink ticks before a stepped ch
 std::atomic<int> g_post_pause_ms{100};
 int overtimr = 0;
 int g_home_ticks = 0;
+int g_link_drawn = -1;  // RX: 1 "Link OK" on screen, 0 the dotted "Link", -1 not drawn
 
 struct TimerSlot {
     std::atomic<uint32_t> generation{0};
@@ -66,34 +67,25 @@ void post_channel(int channel) {
     CParamConfig::ParamNotify(4096, LOCAL_MSG_CHANGE_WIFI_CHANNEL, data, 8);
 }
 
-const int kChannels5G[9] = {36, 40, 44, 48, 149, 153, 157, 161, 165};
-
-int step_channel(int ch, int dir) {
-    int i = 0;
-    while (i < 9 && kChannels5G[i] != ch) ++i;
-    if (i == 9) return kChannels5G[0];
-    return kChannels5G[(i + dir + 9) % 9];
-}
-
 // Home actions.
-void change_channel(int dir) {
+void change_channel(bool up) {
     if (CNetworkTask::GetWirelessStatus() == WIRELESS_STATUS_STARTING) return;
-    const int ch = step_channel(u8(31), dir);
-    std::printf("###111 app###app_change_channel : %d, updown=%d\n", ch, dir > 0 ? 1 : 0);
-    std::printf("###app###app_change_channel : %d, bandwidth=%d\n", ch, u8(32));
-    set_u8(31, ch);
+    ABS_WIFI_CHN_INFO_t info{static_cast<uint8_t>(u8(31)), static_cast<uint8_t>(u8(32))};
+    CParamConfig* p = CParamConfig::Instance();
+    if (up) p->GetWifiSupportNextChn5G(&info);
+    else p->GetWifiSupportPrevChn5G(&info);
+    std::printf("###111 app###app_change_channel : %d, updown=%d\n", info.channel, up ? 1 : 0);
+    std::printf("###app###app_change_channel : %d, bandwidth=%d\n", info.channel, info.bandwidth);
+    set_u8(31, info.channel);
+    set_u8(32, info.bandwidth);
     osd_manager.channel_change_active = 1;
 }
-void up_short() { change_channel(+1); }
-void down_short() { change_channel(-1); }
-// The search dialog shows the progress the network task reports (or that the link is still
-// starting, when no search can be made).
+void up_short() { change_channel(true); }
+void down_short() { change_channel(false); }
+// The channel found comes back as a channel refresh; no dialog waits for it.
 void search_best_channel() {
     std::printf("#####app#####-type:searching best channel ");
-    const bool starting = CNetworkTask::GetWirelessStatus() == WIRELESS_STATUS_STARTING;
-    app_widget_dialog_set_dialog(DIALOG_TYPE_SEARCH, starting ? 1 : 2, nullptr);
-    app_widget_on(WIDGET_DIALOG, 0);
-    if (starting) return;
+    if (CNetworkTask::GetWirelessStatus() == WIRELESS_STATUS_STARTING) return;
     int32_t zero = 0;
     CNetworkTask::Notify(4096, LOCAL_MSG_NETWORK_CALIBRATION, &zero, 4);
 }
@@ -119,8 +111,8 @@ int default_clients(hdext::ui::OsdClient* out, int max) {
 
 void draw_clients() {
     if (is_rx()) {
-        const bool none = u8(14) == 1;
-        gui_osd_manager_func(23, u8(16) ? u8(16) : 1, none ? 0 : u8(35), 0);
+        if (u8(14) == 1) gui_osd_manager_func(23, 1, 0, 0);
+        else gui_osd_manager_func(23, u8(16) ? u8(16) : 1, u8(35), 0);
         return;
     }
     if (u8(14) == 1) {
@@ -197,10 +189,19 @@ void count_long_press() {
     }
 }
 
+// RX: "Link OK" once linked, else "Link" with one to three dots that move every tick.
+void draw_link(int tick) {
+    const int linked = u8(14) == 1 ? 0 : 1;
+    if (linked && g_link_drawn == 1) return;
+    gui_osd_manager_func(24, linked ? 0 : 1, tick % 3 + 1, 0);
+    g_link_drawn = linked;
+}
+
 void home_tick() {
     if (app_widget_get_flags() != 0) return;
     draw_channel_tick();
     draw_clients();
+    if (is_rx()) draw_link(g_home_ticks);
     gui_osd_manager_func(29, u8(5), 0, 0);
     if (g_home_ticks++ % 2 == 0) draw_power();
     gui_osd_manager_func(9, u8(2), 0, 0);
@@ -361,7 +362,8 @@ void draw_home_screen() {
     gui_osd_manager_func(29, u8(5), 0, 0);
     gui_osd_manager_func(26, u8(4), 0, 0);
     draw_power();
-    if (is_rx()) gui_osd_manager_func(24, u8(14) == 1 ? 1 : 0, 3, 0);
+    g_link_drawn = -1;
+    if (is_rx()) draw_link(2);
     else gui_osd_manager_func(17, 0, 0, 0);
 }
 

@@ -1,6 +1,6 @@
 // Pictures encoded by the software platform's own encoder, as a TX would send them: one entry
 // of bytes per picture, each carrying the platform's readable stamp with its number
-// (first_no, first_no+1, ...).
+// (first_no, first_no+1, ...). An IDR is asked for before picture idr_at.
 #pragma once
 #include <cstdint>
 #include <vector>
@@ -16,7 +16,8 @@ extern "C" {
 namespace hdext::test {
 
 inline std::vector<std::vector<uint8_t>> platform_pictures(ot_payload_type payload, int w, int h,
-                                                           int count, uint32_t first_no = 0) {
+                                                           int count, uint32_t first_no = 0,
+                                                           int idr_at = -1) {
     constexpr int kChn = 11;
     ot_venc_chn_attr a{};
     a.payload = payload;
@@ -38,8 +39,10 @@ inline std::vector<std::vector<uint8_t>> platform_pictures(ot_payload_type paylo
         av_frame_get_buffer(f, 32);
         const uint32_t no = first_no + static_cast<uint32_t>(k);
         sim::draw_test_picture(f->data[0], f->linesize[0], f->data[1], f->linesize[1], w, h, no);
-        sim::write_stamp(f->data[0], f->linesize[0], w, h, sim::Stamp{no, sim::now_us()});
-        f->pts = static_cast<int64_t>(sim::now_us());
+        const uint64_t captured = sim::now_us();
+        sim::write_stamp(f->data[0], f->linesize[0], w, h, sim::Stamp{no, captured});
+        f->pts = static_cast<int64_t>(captured);
+        if (k == idr_at) ss_mpi_venc_request_idr(kChn, 1);
         sim::venc_sink(0, kChn, sim::Picture{f, false});
         av_frame_free(&f);
         ot_venc_stream s{packs.data(), 32, 0};

@@ -70,6 +70,7 @@ int ss_mpi_venc_get_fd(int chn) {
     return rec().descriptors() ? rec().venc_fd() : r;
 }
 CALL1(ss_mpi_venc_close_fd)
+CALL2(ss_mpi_venc_request_idr)
 int ss_mpi_venc_query_status(int chn, ot_venc_chn_status* status) {
     const int r =
         rec().log_out("ss_mpi_venc_query_status", {static_cast<long long>(chn)}, status);

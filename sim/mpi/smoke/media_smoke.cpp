@@ -1,7 +1,8 @@
 // media_smoke: streams through the media facade on the software platform, the way a TX and an
 // RX use it, in one process: capture -> encoder -> bytes -> decoder -> output. For each size it
 // prints what the output saw and fails (exit 1) unless every picture was shown, in order,
-// without gaps.
+// without gaps. Like a unit of a simulated world it runs with a processor of its own (started
+// from a shell, only under `setsid`).
 //
 //   media_smoke [--seconds N] [--mbps M] [--sizes 1280x720,1920x1080] [--board DIR]
 #include "board/board.h"
@@ -9,6 +10,7 @@
 #include "media/codec.h"
 #include "sim/mpi/sim_control.h"
 #include "sim/mpi/sim_core.h"
+#include "sim/devices/processor.h"
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -170,6 +172,7 @@ bool run_size(const Options& o, int w, int h, bool first) {
 
 int main(int argc, char** argv) {
     setvbuf(stdout, nullptr, _IOLBF, 0);
+    hdext::sim::own_processor();
     Options o = parse(argc, argv);
     std::string board = o.board;
     bool temp_board = false;

@@ -40,7 +40,6 @@ inline void push_pcm(std::vector<int16_t> samples, uint64_t stamp = 0, uint32_t 
     rec().queue_pcm(std::move(samples), stamp, seq);
 }
 inline int pictures_taken() { return rec().count("ss_mpi_venc_get_stream"); }
-inline int fd_reads() { return rec().count("ss_mpi_venc_get_fd"); }
 
 // The audio input commands the platform saw since the last look: attributes set (device,
 // rate, bit width), channel started, channel stopped.

@@ -83,9 +83,8 @@ TEST_F(Facade, TwoChannelsOfOneDeviceStartAndStopItOnce) {
     rec().reset();
     codec->VO_Start(1, 2); // the device flag was cleared: the device starts again
     EXPECT_EQ(rec().count("ss_mpi_vo_enable"), 1);
-}
 
-TEST_F(Facade, OneDeviceStartForTwoChannels) {
+    rec().reset();  // capture likewise
     codec->VI_Create(3, 12);
     codec->VI_Create(3, 13);
     codec->VI_Start(3, 12);
@@ -126,7 +125,7 @@ class InputSwitching : public MediaTest {
     CVideoEncoderTask* saved_task = nullptr;
 };
 
-TEST_F(InputSwitching, HdmiOnStartsEncoderThenCaptureThenBinds) {
+TEST_F(InputSwitching, EncoderThenCaptureThenBindingForHdmiAndSdi) {
     MaxW_6911_ATT = 1280;
     MaxH_6911_ATT = 720;
     FrameRate_6911 = 50;
@@ -154,9 +153,8 @@ TEST_F(InputSwitching, HdmiOnStartsEncoderThenCaptureThenBinds) {
               (Names{"ss_mpi_sys_unbind", "ss_mpi_vi_disable_chn", "ss_mpi_vi_disable_dev",
                      "ss_mpi_venc_stop_chn", "ss_mpi_venc_destroy_chn"}));
     EXPECT_EQ(rec().find("ss_mpi_sys_unbind").args, (std::vector<long long>{16, 3, 12, 8, 0, 0}));
-}
 
-TEST_F(InputSwitching, SdiUsesItsOwnCaptureAndModeOne) {
+    rec().reset();  // SDI: its own capture pair and interface mode 1
     MaxW_3471_ATT = 1920;
     MaxH_3471_ATT = 1080;
     FrameRate_3471 = 30;

@@ -88,6 +88,8 @@ TEST_F(ReceiverPipelines, StillPictureThenLiveVideoOnTheHdmiOutput) {
     EXPECT_NE(video.find("timing=9\n"), std::string::npos) << video;
     EXPECT_NE(video.find("hdmi_video_format=8\n"), std::string::npos) << video;
     EXPECT_NE(video.find("hdmi_audio_rate=44100\n"), std::string::npos) << video;
+    for (const char* stage : hdext::sim::kStageNames)
+        EXPECT_NE(video.find(std::string("stage_") + stage + "_p99_us="), std::string::npos) << video;
 
     INTF_SYS_UNBIND(5, 0, 0, 15, 0, 0);
     INTF_VO_Stop(0, 0);

@@ -7,9 +7,11 @@
 #include "sim_board.h"
 #include <cstring>
 #include "support/child_process.h"
+#include "support/platform_pictures.h"
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <unistd.h>
+#include <algorithm>
 #include <vector>
 
 namespace hdext::test {
@@ -35,6 +37,33 @@ TEST(Stamp, RoundTripAndRejectsAPlainPicture) {
         std::memset(&y[(16 + r) * w + 32], 16, 16);
     EXPECT_FALSE(hdext::sim::read_stamp(y.data(), w, w, h).has_value());
     EXPECT_FALSE(hdext::sim::read_stamp(y.data(), w, 640, h).has_value()); // too narrow for a stamp
+}
+
+// NAL unit types of an access unit, in order.
+std::vector<int> nal_types(const std::vector<uint8_t>& au) {
+    std::vector<int> t;
+    for (size_t i = 0; i + 3 < au.size(); ++i)
+        if (au[i] == 0 && au[i + 1] == 0 && au[i + 2] == 1)
+            t.push_back(au[i + 3] & 0x1F);
+    return t;
+}
+
+TEST(SimEncoder, RequestedIdrComesWithItsParameterSetsAndEveryPictureWithItsStamps) {
+    const auto pics = platform_pictures(OT_PT_H264, 1280, 720, 3, 0, 2);
+    ASSERT_EQ(pics.size(), 3u);
+    const std::vector<int> p = nal_types(pics[1]), idr = nal_types(pics[2]);
+    EXPECT_EQ(std::count(p.begin(), p.end(), 5), 0) << "the group runs on";
+    const auto slice = std::find(idr.begin(), idr.end(), 5);
+    ASSERT_GE(slice - idr.begin(), 3);
+    EXPECT_EQ(std::vector<int>(idr.begin(), idr.begin() + 2), (std::vector<int>{7, 8}));
+    EXPECT_EQ(slice[-1], 6) << "the stage stamps stand before the first slice";
+    for (const auto& au : pics) {
+        const auto st = hdext::sim::read_stage_sei(au.data(), au.size());
+        ASSERT_TRUE(st.has_value());
+        EXPECT_GT(st->captured, 0u);
+        EXPECT_GE(st->encoded, st->captured);
+        EXPECT_GE(st->sent, st->encoded);
+    }
 }
 
 TEST_F(SimBoard, ResetDecoderDropsWhatIsQueued) {

@@ -105,10 +105,8 @@ TEST_F(OledDriverTest, MissingDisplayFailsTheClearAndLeavesTheLockFree) {
     EXPECT_LT(app_oled_clear(), 0);
     auto drawn = std::async(std::launch::async, [] { app_oled_fill_area(0, 0, 10, 1, 0xFF); });
     EXPECT_EQ(drawn.wait_for(std::chrono::seconds(5)), std::future_status::ready);
-}
 
-TEST_F(OledDriverTest, BoardWithoutDisplayAnswersNothing) {
-    root.put("/sim/no-oled", "");
+    root.put("/sim/no-oled", "");  // a board without a display: nothing answers
     sim::install_oled_model();
     hdext::ui::oled_use_bus(0);
     EXPECT_LT(app_oled_clear(), 0);

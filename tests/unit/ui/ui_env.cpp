@@ -27,7 +27,7 @@ void UiTest::SetUp() {
     app_status_init(nullptr);
     ABS_WIFI_AP_CONFIG_t ap{};
     std::strcpy(ap.ssid, "QUENDOR_0A1B2C");
-    ap.channel = 36;
+    ap.channel = ap.channel_in_use = 36;
     CParamConfig::Instance()->set_wifi_ap_info(&ap);
     ABS_SYS_INFO_CONFIG sys{};
     std::strcpy(sys.pincode, "4321");
