@@ -36,28 +36,21 @@ TEST(SetGpio, TransmitterDrivesItsLedPairInOrder) {
     EXPECT_EQ(hdext::board::gpio::get_value(1), 0);
 }
 
+// The last write failing (a line faked unwritable inside a board root) is returned.
 TEST(SetGpio, ReceiverPulsesLine104AndLeavesLine103AnInput) {
-    hdext::test::TempBoardRoot b;
     g_EquipmentModel = EQUIPMENT_MODEL_RX;
-    EXPECT_EQ(set_gpio(), 0);
-    std::string log = b.get("/sim/gpio.log");
-    size_t low = log.find("/sys/class/gpio/gpio104/value 0\n");
-    size_t high = log.find("/sys/class/gpio/gpio104/value 1\n");
-    ASSERT_NE(low, std::string::npos);
-    ASSERT_NE(high, std::string::npos);
-    EXPECT_LT(low, high);
-    EXPECT_EQ(b.get("/sys/class/gpio/gpio103/direction"), "in\n");
-    EXPECT_EQ(hdext::board::gpio::get_value(95), 0);
-    EXPECT_EQ(hdext::board::gpio::get_value(96), 1);
-}
-
-TEST(SetGpio, FailedWriteIsReturned) {
-    // A line whose direction file cannot be written, faked inside the board root: a test
-    // never reaches the host's own GPIO lines.
+    {
+        hdext::test::TempBoardRoot b;
+        EXPECT_EQ(set_gpio(), 0);
+        std::string log = b.get("/sim/gpio.log");
+        const size_t low = log.find("/sys/class/gpio/gpio104/value 0\n");
+        ASSERT_NE(low, std::string::npos);
+        EXPECT_LT(low, log.find("/sys/class/gpio/gpio104/value 1\n"));
+        EXPECT_EQ(b.get("/sys/class/gpio/gpio103/direction"), "in\n");
+        EXPECT_EQ(hdext::board::gpio::get_value(95), 0);
+    }
     hdext::test::TempBoardRoot b;
     std::filesystem::create_directories(b.host("/sys/class/gpio/gpio103/direction"));
-    g_EquipmentModel = EQUIPMENT_MODEL_RX;
     EXPECT_EQ(set_gpio(), -1);
     EXPECT_EQ(hdext::board::gpio::get_value(96), 1) << "the lines before it were set up";
 }
-

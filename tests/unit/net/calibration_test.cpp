@@ -79,14 +79,10 @@ TEST_F(Calibration, SteppingWrapsAroundTheSupportedSet) {
     ABS_WIFI_CHN_INFO_t info{};
     EXPECT_EQ(pc->GetWifiSupportNextChn5G(&info), -1);
     EXPECT_EQ(info.channel, 36);
-    pc->GetWifiSupportNextChn5G(&info);
-    EXPECT_EQ(info.channel, 40);
-    pc->GetWifiSupportPrevChn5G(&info);
-    EXPECT_EQ(info.channel, 36);
-    pc->GetWifiSupportPrevChn5G(&info);
-    EXPECT_EQ(info.channel, 161);
-    pc->GetWifiSupportPrevChn5G(&info);
-    EXPECT_EQ(info.channel, 157);
+    for (auto [next, channel] : {std::pair{true, 40}, {false, 36}, {false, 161}, {false, 157}}) {
+        next ? pc->GetWifiSupportNextChn5G(&info) : pc->GetWifiSupportPrevChn5G(&info);
+        EXPECT_EQ(info.channel, channel);
+    }
 }
 
 } // namespace

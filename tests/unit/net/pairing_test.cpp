@@ -189,27 +189,6 @@ TEST(PairingReply, FieldsAreCheckedBeforeAnythingIsStored) {
     }
 }
 
-std::atomic<int> g_lease_calls{0};
-
-TEST_F(Pairing, RxStopsAskingForALeaseOnceThePairingScreenGaveUp) {
-    NEED_NETNS();
-    NetHooks h;
-    h.get_lease = [](dhcp_lease*, const char*, bool (*)()) {
-        // The pairing screen times out while the third exchange runs.
-        if (++g_lease_calls == 3) CNetworkTask::SetGuiPairingStatus(GUI_PAIRING_STATUS_TIMEOUT);
-        return -1;
-    };
-    CNetworkTask::SetHooks(h);
-    settings(EQUIPMENT_MODEL_RX, kDefaultSsid, "12345678", 36);
-    CNetworkTask::Instance()->mode = WIRELESS_MODE_STA;
-    CNetworkTask::SetGuiPairingStatus(GUI_PAIRING_STATUS_REQUESTED);
-    int zero = 0;
-    CNetworkTask::Notify(0x1000, LOCAL_MSG_NETWORK_PAIRING, &zero, 4);
-    drain_tasks();
-    EXPECT_EQ(g_lease_calls, 3);
-    expect_unit_still_working();
-}
-
 class TxPairing : public Pairing {
 protected:
     static int dial() {
