@@ -28,7 +28,7 @@ protected:
         return hdext::test::launch_unit("hdext", board.dir(), bin, board.host("/out.log"));
     }
     int board_cmd(const std::string& args) {
-        const std::string cmd = hdext::test::build_dir() + "/sim/board/hdext-board " + args +
+        const std::string cmd = hdext::test::board_tool() + " " + args +
                                 " --root " + board.dir() + " > " + board.host("/cmd.log") + " 2>&1";
         return system(cmd.c_str());
     }

@@ -29,6 +29,15 @@ inline std::string build_dir() {
     throw std::runtime_error("HDEXT_BUILD_DIR is not set; run the test with ctest");
 #endif
 }
+
+// The simulated board's tool, from the build unless HDEXT_BOARD_TOOL names another. A
+// ThreadSanitizer build's tool cannot enter a unit (the sanitizer starts a thread in every
+// forked child, and a process with threads may not change its mount namespace), so the e2e
+// run under ThreadSanitizer takes the tool of another build and the units' programs of its own.
+inline std::string board_tool() {
+    const char* b = getenv("HDEXT_BOARD_TOOL");
+    return b && *b ? b : build_dir() + "/sim/board/hdext-board";
+}
 inline std::string source_dir() {
     const char* d = getenv("HDEXT_SOURCE_DIR");
     if (d && *d) return d;

@@ -82,7 +82,7 @@ struct World {
     std::string up(const std::string& world_name, size_t rx_count) {
         if (geteuid() != 0) return "the simulated air needs root (network, PID and mount namespaces)";
         name = world_name;
-        board = build_dir() + "/sim/board/hdext-board";
+        board = board_tool();
         for (size_t i = 1; i <= rx_count; ++i) rx.push_back("rx" + std::to_string(i));
         dir = capture_output(cmd_line("world up " + name + " --rx " + std::to_string(rx_count) + " --owner " +
                                       std::to_string(getpid())));
