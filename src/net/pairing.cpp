@@ -7,6 +7,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <thread>
@@ -18,6 +20,7 @@
 #include "net/network_task.h"
 #include "net/pairing_messages.h"
 #include "settings/param_config.h"
+#include "stream/limits.h"
 
 std::atomic<uint32_t> g_pairing_accept_id{0};
 std::atomic<uint32_t> g_pairing_timeout_id{0};
@@ -28,6 +31,13 @@ std::mutex g_hooks_lock;
 NetHooks g_hooks;
 
 int g_timeout_calls = 0;  // network task only
+
+// Anyone on the pairing network can connect; one RX pairs at a time, so a few open
+// connections are plenty. Network task only.
+constexpr int kPairingConnMax = 4;
+int g_pairing_conns = 0;
+hdext::stream::LogBrake g_refused_log;
+hdext::stream::Episode g_accept_failing;
 
 void settle() { std::this_thread::sleep_for(CNetworkTask::Timing().settle); }
 
@@ -93,15 +103,28 @@ void on_TX_pairing_read_destroy(EVENT_HANDLER* h, EVENT_HANDLER*) {
     g_pairing_timeout_id.store(0, std::memory_order_relaxed);
     printf("it will close fd : %d\n", h->fd);
     if (h->fd >= 1) close(h->fd);
+    --g_pairing_conns;
 }
 
 void on_TX_pairing_accept(int lfd, THR_TASK* task, uint32_t) {
     DUMP(3, "on_TX_pairing_accept a client. fd=%d, ptask=%p", lfd, static_cast<void*>(task));
     sockaddr_in peer{};
     socklen_t len = sizeof peer;
-    int fd = accept(lfd, reinterpret_cast<sockaddr*>(&peer), &len);
+    int fd = accept4(lfd, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC);
     if (fd < 0) {
         DUMP(3, "accept Faild");
+        if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+            // The listener stays readable: without a pause the loop would spin until a
+            // descriptor is free.
+            if (g_accept_failing.begin()) printf("pairing accept paused: %s\n", strerror(errno));
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return;
+    }
+    if (g_accept_failing.end()) printf("pairing accept resumed\n");
+    if (g_pairing_conns >= kPairingConnMax) {
+        if (g_refused_log.pass()) printf("pairing connection refused: %d already open\n", g_pairing_conns);
+        close(fd);
         return;
     }
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
@@ -119,7 +142,10 @@ void on_TX_pairing_accept(int lfd, THR_TASK* task, uint32_t) {
     reg.flags = EV_READ | EV_TIMER;
     reg.read_fn = on_TX_pairing_read;
     reg.destroy_fn = on_TX_pairing_read_destroy;
-    if (!register_event_handle(task, &reg)) close(fd);
+    if (register_event_handle(task, &reg))
+        ++g_pairing_conns;
+    else
+        close(fd);
 }
 
 void on_TX_pairing_accept_destory(EVENT_HANDLER* h, EVENT_HANDLER*) {
