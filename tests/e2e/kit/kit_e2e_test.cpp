@@ -75,7 +75,7 @@ TEST_F(Kit, ThreeReceiversShowTheSourceFollowItsFormatAndRestreamItToALaptop) {
     ASSERT_TRUE(wait([&] { return read_file(world.dir + "/rx1/sim/laptop-address").rfind("192.168.0.", 0) == 0; }))
         << logs();
     auto laptop = [&](const std::string& tool, const std::string& after_input = "", int* status = nullptr) {
-        return capture_output("ip netns exec hdx-" + world.name + "-rx1-laptop timeout 30 " + tool +
+        return capture_output("ip netns exec hdx-" + world.name + "-rx1-laptop timeout 90 " + tool +
                               " rtsp://192.168.0.1:8554/live " + after_input + " 2>&1", status);
     };
     std::string probe;
