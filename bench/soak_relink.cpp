@@ -1,9 +1,10 @@
 // The relink soak (root; not part of the test suite): a kit of one TX and three RX streaming
 // 1080p60 in the simulated air while a shuffled schedule of faults runs: the TX killed and
 // restarted, the air cut under a unit for 1 to 10 s, an RX restarted, the channel changed on the
-// TX's front panel. After each fault it waits until every RX shows video again, and at the end it
-// prints, per kind of fault, how long that took (p50, p99, max), the frames lost, and what each
-// unit's program held before and after the soak.
+// TX's front panel. After each fault it waits until every RX shows video again (after a channel
+// change, also until every RX has stored the new channel), and at the end it prints, per kind of
+// fault, how long that took (p50, p99, max), the frames lost, and what each unit's program held
+// before and after the soak.
 //
 // "Video again" is read from each RX's HDMI output status, which the output rewrites at least
 // twice a second while video plays and at once when video returns: the moment of the first
@@ -260,12 +261,26 @@ int main(int argc, char** argv) {
         ++kind.count;
         ++done;
         std::map<std::string, Outcome> out;
-        const bool all = made && hdext::test::eventually([&] {
-            for (const auto& u : world.rx)
-                if (!out[u].recovered && !judge(rec.since(u, start), pre[u], end, k == TxRestart, &out[u]))
-                    return false;
+        // A channel change is through once every RX has also stored the TX's new channel.
+        std::map<std::string, double> stored;
+        const std::string channel_now = k == Channel ? what.substr(what.rfind(' ') + 1) : "";
+        auto took_channel = [&](const std::string& u) {
+            if (k != Channel || stored.count(u)) return true;
+            const std::string ini = hdext::test::read_file(world.dir + "/" + u + "/userdata/wifi.ini");
+            if (hdext::test::value_of(ini, "channel") != channel_now) return false;
+            stored[u] = std::max(0.0, std::chrono::duration<double>(Clock::now() - end).count());
             return true;
+        };
+        const bool all = made && hdext::test::eventually([&] {
+            bool done_all = true;
+            for (const auto& u : world.rx) {
+                if (!out[u].recovered && !judge(rec.since(u, start), pre[u], end, k == TxRestart, &out[u]))
+                    done_all = false;
+                done_all = took_channel(u) && done_all;
+            }
+            return done_all;
         }, std::chrono::seconds(o.recover_s), 100ms);
+        for (auto& [u, s] : stored) out[u].seconds = std::max(out[u].seconds, s);
         double worst = 0;
         long lost = 0;
         std::string per;
