@@ -111,6 +111,12 @@ int HB_ProcessRX() {
             std::printf("GetWirelessStatus==WIRELESS_STATUS_STOP\n");
             continue;
         }
+        // This unit's own link start (its station started anew, then a lease) comes first: a
+        // link made meanwhile on the address a previous run left would be cut by it.
+        if (CNetworkTask::LinkStarting()) {
+            hdext::stream::sleep_for(config().wait_link_start);
+            continue;
+        }
         const int fd = link_socket(true);
         if (fd == -1) DUMP(3, "HB socket Faild");
         if (fd < 0) return -1;

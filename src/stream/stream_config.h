@@ -25,6 +25,7 @@ struct StreamConfig {
     milliseconds app_timeout{5000};    // receive time-out of a paired app's socket
     milliseconds wait_stopped{2000};   // RX: while the Wi-Fi is stopped or pairing runs
     milliseconds wait_retry{1000};     // RX: after a failed connect, before a reconnect
+    milliseconds wait_link_start{100}; // RX: between looks while its own link start runs
     // RX: a connect not answered by then is retried. Just over the kernel's 1 s before it sends
     // a lost SYN again, so an air link back within the first second is caught by that attempt.
     milliseconds connect_timeout{1200};
