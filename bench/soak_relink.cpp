@@ -8,8 +8,8 @@
 //
 // "Video again" is read from each RX's HDMI output status, which the output rewrites at least
 // twice a second while video plays and at once when video returns: the moment of the first
-// rewrite with new video frames that the next one confirms within a second. An RX whose output
-// never paused for more than a second counts 0.
+// rewrite with new video frames of a stretch that then runs on for 2 s without a pause. An RX
+// whose output never paused for more than a second counts 0.
 #include <unistd.h>
 
 #include <algorithm>
@@ -100,26 +100,37 @@ struct Outcome {
     long lost = 0;
 };
 
-// Reads an RX's changes from the fault's start: video confirmed again after the fault's end?
+// Video that stops again within this time did not count as back.
+constexpr auto kSteady = 2s;
+
+// Reads an RX's changes from the fault's start: video back for good after the fault's end? The
+// moment is the first rewrite of a stretch of video that runs on, each rewrite counting on within
+// a second of the last, for kSteady: a link made and lost again (a restarted RX that linked
+// before its own link start cut it off) is not a recovery.
 bool judge(const std::vector<Change>& ch, const Change& before, Clock::time_point end, bool tx_restarted,
            Outcome* o) {
     bool stopped = !before.video;
+    size_t run = ch.size();  // where the stretch of video under way began
     for (size_t i = 0; i < ch.size(); ++i) {
         const Change& prev = i ? ch[i - 1] : before;
-        if (!ch[i].video || ch[i].t - prev.t > 1s) stopped = true;
-        if (ch[i].t < end || !ch[i].video || ch[i].shown == prev.shown) continue;
-        // A candidate: confirmed by the next rewrite within a second, still video, counting on.
-        if (i + 1 >= ch.size()) return false;
-        const Change& n = ch[i + 1];
-        if (!n.video || n.t - ch[i].t > 1s || n.shown <= ch[i].shown) continue;
+        const bool on = ch[i].video && ch[i].shown != prev.shown && ch[i].t - prev.t <= 1s;
+        if (!on) {
+            stopped = stopped || !ch[i].video || ch[i].t - prev.t > 1s;
+            run = ch.size();
+            continue;
+        }
+        if (ch[i].shown < prev.shown) stopped = true;  // a new output: the program restarted
+        if (run == ch.size()) run = i;
+        if (ch[i].t < end || ch[i].t - ch[run].t < kSteady) continue;
+        const Change& first = ch[run];
         o->recovered = true;
-        o->seconds = stopped ? std::chrono::duration<double>(ch[i].t - end).count() : 0;
+        o->seconds = stopped ? std::max(0.0, std::chrono::duration<double>(first.t - end).count()) : 0;
         if (tx_restarted && stopped)
-            o->lost = ch[i].last_frame;  // the new TX's frames before the first one shown
-        else if (ch[i].shown > before.shown)
-            o->lost = n.gaps - before.gaps;  // the same output counting on: its own count
+            o->lost = first.last_frame;  // the new TX's frames before the first one shown
+        else if (first.shown > before.shown)
+            o->lost = ch[i].gaps - before.gaps;  // the same output counting on: its own count
         else
-            o->lost = ch[i].last_frame - before.last_frame - 1;  // a new output: from the stamps
+            o->lost = first.last_frame - before.last_frame - 1;  // a new output: from the stamps
         o->lost = std::max(0L, o->lost);
         return true;
     }
