@@ -127,27 +127,24 @@ inline int open_fds() {
     return static_cast<int>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}));
 }
 
-// As root each test program runs in a network namespace of its own, where packet filters can
-// make the air go silent; set up before any thread starts.
+// As root each test program gets a network namespace of its own (before any thread starts),
+// where packets can be dropped as a cut air link drops them: no reset, no answer.
 inline bool& private_network() {
     static bool own = false;
     return own;
 }
-class PrivateNetwork : public ::testing::Environment {
+struct PrivateNetwork : ::testing::Environment {
     void SetUp() override {
-        if (geteuid() == 0 && unshare(CLONE_NEWNET) == 0) private_network() = std::system("ip link set lo up") == 0;
+        private_network() = geteuid() == 0 && unshare(CLONE_NEWNET) == 0 && std::system("ip link set lo up") == 0;
     }
 };
 inline const auto* const g_private_network = ::testing::AddGlobalTestEnvironment(new PrivateNetwork);
 inline constexpr const char* kNeedsRoot = "this test needs root: it drops packets in a network namespace of its own";
-
-// Drops every packet that matches (nft expressions, e.g. "ip daddr 127.0.0.2"), as a cut air
-// link does: no reset, no answer. "" lets everything through again.
+// Drops the packets that match (nft expressions, e.g. "ip daddr 127.0.0.2"); "" lets all through.
 inline bool silence(const std::string& match) {
-    std::string cmd = "nft -f - <<'EOF'\ntable inet silence\ndelete table inet silence\n";
-    if (!match.empty())
-        cmd += "table inet silence { chain out { type filter hook output priority 0; " + match + " drop; }; }\n";
-    return std::system((cmd + "EOF\n").c_str()) == 0;
+    std::string rules = "table inet silence\ndelete table inet silence\n";
+    if (!match.empty()) rules += "table inet silence { chain out { type filter hook output priority 0; " + match + " drop; }; }\n";
+    return std::system(("nft -f - <<'EOF'\n" + rules + "EOF\n").c_str()) == 0;
 }
 
 inline hdext::test::TempBoardRoot& board() {
