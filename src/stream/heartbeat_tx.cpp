@@ -168,12 +168,12 @@ void judge_first_message(int fd, uint32_t addr, CSender* slots, const uint8_t* m
         const int i = t_set_csender_info(slots, fd, addr);
         if (i >= 0) client = new HB_SLOT_ARG{&slots[i], slots[i].m_gen, fd, addr};
     }
-    if (client) std::memcpy(client->first.data(), msg, hb::kLen);
     if (!client) {
         if (full_brake.pass()) DUMP(3, "rx client number error\n");
         t_socket_shutdown(fd, SHUT_RDWR);
         return;
     }
+    std::memcpy(client->first.data(), msg, hb::kLen);
     if (start_client_thread(send_rx_info, client, "send_rx_info")) client_thread_started();
 }
 

@@ -10,9 +10,9 @@
 #include <unistd.h>
 
 #include <array>
-#include <cstdlib>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
