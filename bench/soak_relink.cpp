@@ -1,14 +1,15 @@
 // The relink soak (root; not part of the test suite): a kit of one TX and three RX streaming
 // 1080p60 in the simulated air while a shuffled schedule of faults runs: the TX killed and
 // restarted, the air cut under a unit for 1 to 10 s, an RX restarted, the channel changed on the
-// TX's front panel. After each fault it waits until every RX shows video again, and at the end it
-// prints, per kind of fault, how long that took (p50, p99, max), the frames lost, and what each
-// unit's program held before and after the soak.
+// TX's front panel. After each fault it waits until every RX shows video again (after a channel
+// change, also until every RX has stored the new channel), and at the end it prints, per kind of
+// fault, how long that took (p50, p99, max), the frames lost, and what each unit's program held
+// before and after the soak.
 //
 // "Video again" is read from each RX's HDMI output status, which the output rewrites at least
 // twice a second while video plays and at once when video returns: the moment of the first
-// rewrite with new video frames that the next one confirms within a second. An RX whose output
-// never paused for more than a second counts 0.
+// rewrite with new video frames of a stretch that then runs on for 2 s without a pause. An RX
+// whose output never paused for more than a second counts 0.
 #include <unistd.h>
 
 #include <algorithm>
@@ -99,26 +100,37 @@ struct Outcome {
     long lost = 0;
 };
 
-// Reads an RX's changes from the fault's start: video confirmed again after the fault's end?
+// Video that stops again within this time did not count as back.
+constexpr auto kSteady = 2s;
+
+// Reads an RX's changes from the fault's start: video back for good after the fault's end? The
+// moment is the first rewrite of a stretch of video that runs on, each rewrite counting on within
+// a second of the last, for kSteady: a link made and lost again (a restarted RX that linked
+// before its own link start cut it off) is not a recovery.
 bool judge(const std::vector<Change>& ch, const Change& before, Clock::time_point end, bool tx_restarted,
            Outcome* o) {
     bool stopped = !before.video;
+    size_t run = ch.size();  // where the stretch of video under way began
     for (size_t i = 0; i < ch.size(); ++i) {
         const Change& prev = i ? ch[i - 1] : before;
-        if (!ch[i].video || ch[i].t - prev.t > 1s) stopped = true;
-        if (ch[i].t < end || !ch[i].video || ch[i].shown == prev.shown) continue;
-        // A candidate: confirmed by the next rewrite within a second, still video, counting on.
-        if (i + 1 >= ch.size()) return false;
-        const Change& n = ch[i + 1];
-        if (!n.video || n.t - ch[i].t > 1s || n.shown <= ch[i].shown) continue;
+        const bool on = ch[i].video && ch[i].shown != prev.shown && ch[i].t - prev.t <= 1s;
+        if (!on) {
+            stopped = stopped || !ch[i].video || ch[i].t - prev.t > 1s;
+            run = ch.size();
+            continue;
+        }
+        if (ch[i].shown < prev.shown) stopped = true;  // a new output: the program restarted
+        if (run == ch.size()) run = i;
+        if (ch[i].t < end || ch[i].t - ch[run].t < kSteady) continue;
+        const Change& first = ch[run];
         o->recovered = true;
-        o->seconds = stopped ? std::chrono::duration<double>(ch[i].t - end).count() : 0;
+        o->seconds = stopped ? std::max(0.0, std::chrono::duration<double>(first.t - end).count()) : 0;
         if (tx_restarted && stopped)
-            o->lost = ch[i].last_frame;  // the new TX's frames before the first one shown
-        else if (ch[i].shown > before.shown)
-            o->lost = n.gaps - before.gaps;  // the same output counting on: its own count
+            o->lost = first.last_frame;  // the new TX's frames before the first one shown
+        else if (first.shown > before.shown)
+            o->lost = ch[i].gaps - before.gaps;  // the same output counting on: its own count
         else
-            o->lost = ch[i].last_frame - before.last_frame - 1;  // a new output: from the stamps
+            o->lost = first.last_frame - before.last_frame - 1;  // a new output: from the stamps
         o->lost = std::max(0L, o->lost);
         return true;
     }
@@ -260,12 +272,26 @@ int main(int argc, char** argv) {
         ++kind.count;
         ++done;
         std::map<std::string, Outcome> out;
-        const bool all = made && hdext::test::eventually([&] {
-            for (const auto& u : world.rx)
-                if (!out[u].recovered && !judge(rec.since(u, start), pre[u], end, k == TxRestart, &out[u]))
-                    return false;
+        // A channel change is through once every RX has also stored the TX's new channel.
+        std::map<std::string, double> stored;
+        const std::string channel_now = k == Channel ? what.substr(what.rfind(' ') + 1) : "";
+        auto took_channel = [&](const std::string& u) {
+            if (k != Channel || stored.count(u)) return true;
+            const std::string ini = hdext::test::read_file(world.dir + "/" + u + "/userdata/wifi.ini");
+            if (hdext::test::value_of(ini, "channel") != channel_now) return false;
+            stored[u] = std::max(0.0, std::chrono::duration<double>(Clock::now() - end).count());
             return true;
+        };
+        const bool all = made && hdext::test::eventually([&] {
+            bool done_all = true;
+            for (const auto& u : world.rx) {
+                if (!out[u].recovered && !judge(rec.since(u, start), pre[u], end, k == TxRestart, &out[u]))
+                    done_all = false;
+                done_all = took_channel(u) && done_all;
+            }
+            return done_all;
         }, std::chrono::seconds(o.recover_s), 100ms);
+        for (auto& [u, s] : stored) out[u].seconds = std::max(out[u].seconds, s);
         double worst = 0;
         long lost = 0;
         std::string per;

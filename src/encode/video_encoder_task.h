@@ -27,8 +27,9 @@ inline constexpr std::chrono::milliseconds kVencIdleSleep{100};
 // thread notice the restart within one wait.
 inline constexpr std::chrono::milliseconds kVencFdWait{100};
 inline constexpr uint64_t kVencReportEvery = 600; // pictures between two progress lines
-// At most one IDR picture asked for in this time: receivers joining together share one.
-inline constexpr std::chrono::milliseconds kVencIdrGap{1000};
+// At most one IDR picture asked for in this time: receivers joining together share one, and
+// one joining just after waits no longer than this for its first picture.
+inline constexpr std::chrono::milliseconds kVencIdrGap{250};
 // After a new input format, receivers learn it from the heartbeat (once a second) and restart
 // their decoders; an IDR this much later reaches them restarted.
 inline constexpr std::chrono::milliseconds kVencIdrAfterFormat{1300};

@@ -23,6 +23,7 @@ std::condition_variable g_ended;
 bool g_busy = false;            // link work runs (guarded by g_lock)
 std::atomic<bool> g_stop{false};
 std::atomic<bool> g_leased{false};
+std::atomic<bool> g_starting{false};  // StartLink's start has not ended yet
 
 void work_ended() {
     std::lock_guard<std::mutex> g(g_lock);
@@ -97,8 +98,14 @@ bool CNetworkTask::RxLinked() {
     return linked && linked();
 }
 
+bool CNetworkTask::LinkStarting() { return g_starting.load(); }
+
 int CNetworkTask::StartLink() {
-    run_link_work([] { Instance()->Start(); });
+    g_starting.store(true);
+    run_link_work([] {
+        Instance()->Start();
+        g_starting.store(false);
+    });
     return 0;
 }
 

@@ -130,6 +130,9 @@ public:
     // start runs to its end) and returns once it has ended.
     static void StopLinkWork();
     static bool LinkWorkStopping();
+    // True from StartLink until that start has ended (on an RX: leased, unpaired, or stopped
+    // by a link change). Any thread.
+    static bool LinkStarting();
     // True on an RX that has a link to its TX. Any thread.
     static bool RxLinked();
     // Best-channel search: scan, score, send the channel to the parameter task. Network task.

@@ -69,6 +69,7 @@ int Acceptor::next(sockaddr_in* peer) {
             if (m_exhausted.end()) std::printf("%s: accepting connections again\n", m_name);
             m_pause = std::chrono::milliseconds(0);
             if (m_spare < 0) m_spare = fcntl(m_listen, F_DUPFD_CLOEXEC, 0);
+            watch_peer(fd);
             return fd;
         }
         const int err = errno;

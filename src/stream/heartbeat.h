@@ -3,11 +3,14 @@
 // thread per receiver or app. RX: a sending and a receiving thread per link (started by the
 // receiver).
 #pragma once
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <optional>
+
+#include "stream/stream_net.h"
 
 class CSender;
 
@@ -38,6 +41,9 @@ struct HB_SLOT_ARG {
     uint32_t gen;
     int fd;
     uint32_t addr;
+    // A receiver's first message, read by the dispatcher: answered at once, so a receiver
+    // that links again learns the TX's input without waiting for its next message.
+    std::array<uint8_t, hb::kLen> first{};
 };
 
 // RX: the channel both sides last agreed on, guarded by HB_mutex.

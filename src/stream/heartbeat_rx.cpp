@@ -77,7 +77,8 @@ void* HB_RX_send_data(void*) {
             break;
         }
         ++sent;
-        hdext::stream::sleep_for(config().hb_period);
+        // A link torn down meanwhile (or closed by the TX) ends the wait and the thread at once.
+        if (!hdext::stream::wait_watching(fd, std::chrono::steady_clock::now() + config().hb_period)) break;
         if (sent % 3 == 2 && hdext::stream::hooks().signal_level) {
             level = static_cast<uint8_t>(hdext::stream::hooks().signal_level());
             app_status[35].store(level, std::memory_order_relaxed);

@@ -173,6 +173,7 @@ void judge_first_message(int fd, uint32_t addr, CSender* slots, const uint8_t* m
         t_socket_shutdown(fd, SHUT_RDWR);
         return;
     }
+    std::memcpy(client->first.data(), msg, hb::kLen);
     if (start_client_thread(send_rx_info, client, "send_rx_info")) client_thread_started();
 }
 
@@ -233,12 +234,13 @@ void* send_rx_info(void* arg) {
     hdext::stream::RxClientState st{me.addr, channel, channel, 0};
     const int supported = hdext::stream::client_thread_begin(me.addr);
     uint8_t msg[hb::kLen];
-    for (;;) {
+    std::memcpy(msg, me.first.data(), hb::kLen);
+    for (bool first = true;; first = false) {
         {
             std::lock_guard<std::mutex> g(g_mutex);
             if (me.slot->m_gen != me.gen || !me.slot->m_hbConnected) break;
         }
-        if (Recv_HB_Data(me.fd, msg, hb::kLen) != hb::kLen) break;
+        if (!first && Recv_HB_Data(me.fd, msg, hb::kLen) != hb::kLen) break;
         bool changed_setting = false;
         {
             std::lock_guard<std::mutex> g(g_mutex);

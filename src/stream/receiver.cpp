@@ -42,6 +42,7 @@ int link_socket(bool heartbeat) {
     if (fd < 0) return -1;
     // Without the link interface (no Wi-Fi yet) the connect fails and is retried like any other.
     hdext::stream::bind_link_interface(fd);
+    hdext::stream::watch_peer(fd);
     const char* failed = nullptr;
     if (hdext::stream::set_linger_off(fd) < 0) failed = "setsockopt m_linger faild ";
     else if (hdext::stream::set_time_out(fd, SO_SNDTIMEO, config().hb_timeout) < 0)
@@ -108,6 +109,12 @@ int HB_ProcessRX() {
         if (CNetworkTask::GetWirelessStatus() == WIRELESS_STATUS_STOP) {
             hdext::stream::sleep_for(config().wait_stopped);
             std::printf("GetWirelessStatus==WIRELESS_STATUS_STOP\n");
+            continue;
+        }
+        // This unit's own link start (its station started anew, then a lease) comes first: a
+        // link made meanwhile on the address a previous run left would be cut by it.
+        if (CNetworkTask::LinkStarting()) {
+            hdext::stream::sleep_for(config().wait_link_start);
             continue;
         }
         const int fd = link_socket(true);

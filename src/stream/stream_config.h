@@ -25,7 +25,14 @@ struct StreamConfig {
     milliseconds app_timeout{5000};    // receive time-out of a paired app's socket
     milliseconds wait_stopped{2000};   // RX: while the Wi-Fi is stopped or pairing runs
     milliseconds wait_retry{1000};     // RX: after a failed connect, before a reconnect
-    milliseconds connect_timeout{1000}; // RX: a connect not answered by then is retried
+    milliseconds wait_link_start{100}; // RX: between looks while its own link start runs
+    // RX: a connect not answered by then is retried. Just over the kernel's 1 s before it sends
+    // a lost SYN again, so an air link back within the first second is caught by that attempt.
+    milliseconds connect_timeout{1200};
+    // Both: a connection whose peer has answered nothing for this long (a cut air link) is
+    // given up, so the RX reconnects and the TX frees the slot, instead of waiting out the
+    // time-outs above or the kernel's growing retransmission pauses. 0: the kernel's defaults.
+    milliseconds peer_silence{2000};
     milliseconds pin_wait_first{1000}; // app: hold-off after a wrong PIN, doubled each time
     milliseconds pin_wait_max{8000};
     // app: after a few wrong PINs in a row from any addresses, one PIN judged per wait for the

@@ -1,6 +1,7 @@
 #include "stream/stream_net.h"
 
 #include <arpa/inet.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <pthread.h>
 #include <sys/socket.h>
@@ -61,6 +62,17 @@ int set_time_out(int fd, int option, std::chrono::milliseconds t) {
 int set_linger_off(int fd) {
     linger l{};
     return setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+}
+
+void watch_peer(int fd) {
+    const auto silence = config().peer_silence;
+    if (silence.count() <= 0) return;
+    // With a user time-out, unanswered keepalive probes end the connection once it has passed.
+    const int on = 1, second = 1, user_timeout = static_cast<int>(silence.count());
+    setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &second, sizeof second);
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &second, sizeof second);
+    setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &user_timeout, sizeof user_timeout);
 }
 
 int bind_link_interface(int fd) {

@@ -23,6 +23,9 @@ namespace hdext::stream {
 void wake_socket(int fd);
 int set_time_out(int fd, int option, std::chrono::milliseconds t);
 int set_linger_off(int fd);
+// Gives up the connection once its peer has answered nothing for the configured silence,
+// whether data wait for an acknowledgement or the line is idle (then probed every second).
+void watch_peer(int fd);
 // Ties a socket to the link interface of the configuration (no-op when none): 0 or -1.
 int bind_link_interface(int fd);
 // A listening socket on any address with SO_REUSEADDR and SO_LINGER off; -1 on failure

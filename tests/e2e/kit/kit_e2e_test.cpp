@@ -124,6 +124,15 @@ TEST_F(KitFaults, EveryReceiverShowsVideoAgainAfterRestartsAndAirCutsHoldingNoMo
         ASSERT_NO_FATAL_FAILURE(recovers(unit, "restore"));
     }
     ASSERT_NO_FATAL_FAILURE(recovers("rx2", "restart"));
+    // The restarted RX links once, after its own link start: not first on the address its
+    // previous run left, only to be cut off when its station starts anew.
+    auto since_restart = [&] {
+        const std::string log = world.log("rx2");
+        return log.substr(log.rfind("main pid="));
+    };
+    ASSERT_TRUE(wait([&] { return count_lines(since_restart(), "AddRT") == 1; })) << tail(since_restart());
+    ASSERT_TRUE(wait([&] { return world.all_showing(); })) << logs();
+    EXPECT_EQ(count_lines(since_restart(), "connect success"), 1u) << tail(since_restart());
     // Whatever the faults left behind ends within a receive time-out.
     std::map<std::string, UnitStats> after;
     EXPECT_TRUE(wait([&] {

@@ -74,6 +74,20 @@ TEST_F(TxTest, RefusalsCloseTheConnectionAndSlotsFollowTheLink) {
     EXPECT_TRUE(wait_until([] { return slot_states()[0] == SENDER_STATE_FREE; }));
 }
 
+TEST_F(TxTest, AReceiverGoneSilentIsGivenUpAndMayRegisterAgain) {
+    ASSERT_TRUE(private_network()) << kNeedsRoot;
+    const auto& cfg = hdext::stream::config();
+    register_rx("127.0.0.2");
+    open_stream("127.0.0.2");
+    ASSERT_TRUE(wait_until([] { return slot_states()[0] == SENDER_STATE_STREAMING; }));
+    // Its air goes silent: nothing the TX sends it is answered, keepalive probes included.
+    ASSERT_TRUE(silence("ip daddr 127.0.0.2"));
+    EXPECT_TRUE(wait_until([] { return slot_states()[0] == SENDER_STATE_FREE; }, cfg.hb_timeout / 2));
+    ASSERT_TRUE(silence(""));
+    const int again = register_rx("127.0.0.2");
+    EXPECT_EQ(exchange(again, hb_message(hb::kTypeRx)).size(), 108u);
+}
+
 TEST_F(TxTest, ClientsAreNumberedInJoiningOrderAndMoveUpWhenOneLeaves) {
     const int a = register_rx("127.0.0.2");
     const int b = register_rx("127.0.0.3");

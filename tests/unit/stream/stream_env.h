@@ -5,12 +5,14 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sched.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -125,6 +127,26 @@ inline int open_fds() {
     return static_cast<int>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}));
 }
 
+// As root each test program gets a network namespace of its own (before any thread starts),
+// where packets can be dropped as a cut air link drops them: no reset, no answer.
+inline bool& private_network() {
+    static bool own = false;
+    return own;
+}
+struct PrivateNetwork : ::testing::Environment {
+    void SetUp() override {
+        private_network() = geteuid() == 0 && unshare(CLONE_NEWNET) == 0 && std::system("ip link set lo up") == 0;
+    }
+};
+inline const auto* const g_private_network = ::testing::AddGlobalTestEnvironment(new PrivateNetwork);
+inline constexpr const char* kNeedsRoot = "this test needs root: it drops packets in a network namespace of its own";
+// Drops the packets that match (nft expressions, e.g. "ip daddr 127.0.0.2"); "" lets all through.
+inline bool silence(const std::string& match) {
+    std::string rules = "table inet silence\ndelete table inet silence\n";
+    if (!match.empty()) rules += "table inet silence { chain out { type filter hook output priority 0; " + match + " drop; }; }\n";
+    return std::system(("nft -f - <<'EOF'\n" + rules + "EOF\n").c_str()) == 0;
+}
+
 inline hdext::test::TempBoardRoot& board() {
     static auto* b = new hdext::test::TempBoardRoot; // threads use the board until exit
     return *b;
@@ -160,6 +182,7 @@ inline void stream_env() {
         c.pin_brake_first = 100ms;
         c.pin_brake_max = 1600ms;
         c.first_message = 1500ms;
+        c.peer_silence = 1500ms;
         hdext::stream::set_config(c);
         hdext::stream::StreamHooks h;
         h.thread_refused = [](const char* what) { return refused_thread().load() == std::string_view(what); };

@@ -109,13 +109,15 @@ protected:
         close(fd);
         fds.erase(std::remove(fds.begin(), fds.end(), fd), fds.end());
     }
-    // A receiver's heartbeat connection with its first message sent; registered once a slot
-    // holds its address.
+    // A receiver's heartbeat connection with its first message sent and answered (at once, not
+    // only after its next message); registered once a slot holds its address.
     int register_rx(const char* from) {
         const int fd = keep(connect_from(from, hdext::stream::config().hb_port));
         EXPECT_GE(fd, 0);
         EXPECT_TRUE(send_bytes(fd, hb_message(hb::kTypeRx)));
         EXPECT_TRUE(wait_until([&] { return client_number_of(from) >= 0; })) << from << " not registered";
+        uint8_t reply[hb::kLen];
+        EXPECT_TRUE(read_exact(fd, reply, sizeof reply)) << from << ": first message not answered";
         return fd;
     }
     static int client_number_of(const char* addr) {

@@ -1,6 +1,6 @@
 // The RX link against a scripted TX on loopback: connect retries, heartbeat-driven decode
 // messages, first-link media start, frames from the stream, channel changes both ways, and the
-// rebuild after the TX drops the stream.
+// rebuild after the TX drops the stream or goes silent.
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -223,6 +223,22 @@ TEST(RxLinkTest, FollowsTheTxHeartbeatRebuildsFramesAndRelinks) {
         std::lock_guard<std::mutex> g(gr_mutex);
         EXPECT_EQ(pReceiver->m_link, 3);
     }
+
+    // The air goes silent under the link (nothing from the TX arrives, no reset either): the RX
+    // gives it up long before its heartbeat time-out and links again once the air is back.
+    ASSERT_TRUE(private_network()) << kNeedsRoot;
+    const std::string tx_ports =
+        "tcp sport { " + std::to_string(cfg.hb_port) + ", " + std::to_string(cfg.stream_port) + " }";
+    ASSERT_TRUE(silence(tx_ports));
+    EXPECT_TRUE(wait_until([] { return !hdext::stream::rx_linked(); }, cfg.hb_timeout / 2));
+    ASSERT_TRUE(silence(""));
+    close(st);
+    close(hb);
+    hb = accept_within(hb_l);
+    ASSERT_GE(hb, 0);
+    exchange(hb, r);
+    st = accept_within(st_l);
+    EXPECT_GE(st, 0);
     close(st);
     close(hb);
     close(hb_l);
