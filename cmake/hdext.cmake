@@ -63,5 +63,10 @@ function(hdext_test name)
   if(NOT ARG_LABELS)
     set(ARG_LABELS unit)
   endif()
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "${ARG_LABELS}")
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60)
+  # Labels go on after discovery: the discovery script keeps only the first of a list.
+  set(_labels_file ${CMAKE_CURRENT_BINARY_DIR}/${name}_labels.cmake)
+  file(WRITE ${_labels_file} "if(${name}_TESTS)\n  set_tests_properties(\${${name}_TESTS} "
+                             "PROPERTIES LABELS \"${ARG_LABELS}\")\nendif()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${_labels_file})
 endfunction()

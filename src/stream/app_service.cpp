@@ -273,7 +273,7 @@ void* send_app_info(void* arg) {
         msg[hb::kChannel] = static_cast<uint8_t>(channel);
         msg[24] = 0x00;
         msg[25] = 0x04;
-        char count[hb::kCountLen + 1] = {};
+        char count[hb::kCountLen + 16] = {}; // room for any int: optimised builds check it
         std::snprintf(count, sizeof count, "%d/%d", in_use, 3);
         std::memcpy(msg + hb::kCount, count, hb::kCountLen);
         std::memcpy(msg + hb::kVersion, g_SystemVersion, sizeof g_SystemVersion);
