@@ -216,9 +216,10 @@ int CNetworkTask::SetIP(const char* name, const char* addr) {
     }
     ifreq ifr{};
     snprintf(ifr.ifr_name, sizeof ifr.ifr_name, "%s", name);
-    auto* sin = reinterpret_cast<sockaddr_in*>(&ifr.ifr_addr);
-    sin->sin_family = AF_INET;
-    inet_pton(AF_INET, addr, &sin->sin_addr);
+    sockaddr_in sin{};  // copied in: ifr_addr's type is less aligned than sockaddr_in
+    sin.sin_family = AF_INET;
+    inet_pton(AF_INET, addr, &sin.sin_addr);
+    std::memcpy(&ifr.ifr_addr, &sin, sizeof sin);
     if (ioctl(fd, SIOCSIFADDR, &ifr) < 0) {
         close(fd);
         printf("SIOCSIFADDR fail\n");
