@@ -297,7 +297,9 @@ int CNetworkTask::connet_server_noblock(const char* address, int port) {
 int CNetworkTask::connect_within(int fd, const sockaddr_in& to, std::chrono::milliseconds limit) {
     char dev[IFNAMSIZ] = {};
     socklen_t dev_len = sizeof dev;
-    if (getsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, dev, &dev_len) == 0 && dev[0]) {
+    // Only the length said tells whether a name came back (qemu's user mode, for one, leaves
+    // other bytes in the buffer for an unbound socket).
+    if (getsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, dev, &dev_len) == 0 && dev_len > 0 && dev[0]) {
         ifreq ifr{};
         snprintf(ifr.ifr_name, sizeof ifr.ifr_name, "%s", dev);
         if (ioctl(fd, SIOCGIFADDR, &ifr) < 0) {
