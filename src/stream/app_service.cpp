@@ -34,7 +34,7 @@ using hdext::stream::kPairingPerAddress;
 using hdext::stream::kPinBrakeAfter;
 
 constexpr const char* kUuidList = "/etc/uuidList";
-constexpr int kUuidRecord = 37;
+constexpr int kUuidRecord = hb::kUuidLen + 1; // the identifier and a line feed
 
 // Wrong PINs slow their sender down: each address waits before its next PIN is looked at,
 // 1 s after the first miss, doubling up to 8 s; a right PIN clears the wait. Across all
