@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs every Debian package the build, the tests and the simulated board need, and the
-# browser test's npm packages (tests/browser, from its lock file). Idempotent: does nothing
-# when everything is already there.
+# browser test's npm packages (tests/browser, from its lock file) and the arm64 cross build's
+# tools and sysroot (scripts/install-deps-arm64.sh). Idempotent: does nothing when everything
+# is already there.
 set -euo pipefail
 
 PACKAGES=(
@@ -37,4 +38,9 @@ browser="$(dirname "$0")/../tests/browser"
 if [ ! "$browser/node_modules/.package-lock.json" -nt "$browser/package-lock.json" ]; then
   echo "install-deps: npm ci in tests/browser"
   npm ci --prefix "$browser" --no-audit --no-fund --loglevel=error
+fi
+
+# The arm64 cross build (HDEXT_SKIP_ARM64=1 leaves it out, as scripts/test.sh does).
+if [ "${HDEXT_SKIP_ARM64:-0}" != 1 ]; then
+  bash "$(dirname "$0")/install-deps-arm64.sh"
 fi

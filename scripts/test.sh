@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The whole test suite: installs what it needs, builds the ci preset (ASan+UBSan, warnings as
 # errors) and runs every test; then builds the tsan preset and runs the unit and e2e tests
-# under ThreadSanitizer; then runs each fuzz target briefly.
+# under ThreadSanitizer; then the arm64 cross build and its unit tests under emulation; then
+# runs each fuzz target briefly.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -40,6 +41,16 @@ if [ "${HDEXT_SKIP_TSAN:-0}" != 1 ] && [ "$preset" != tsan ]; then
       exit 1
     fi
   fi
+fi
+
+if [ "${HDEXT_SKIP_ARM64:-0}" != 1 ] && [ "$preset" != arm64 ]; then
+  # The units' CPU: the cross build without RTSP, its unit tests under qemu user-mode
+  # emulation (the preset leaves out the label realtime).
+  step "build arm64"
+  cmake --preset arm64 >/dev/null
+  cmake --build --preset arm64 -j "$(nproc)"
+  step "test arm64 (unit, emulated)"
+  ctest --preset arm64 -j "$jobs"
 fi
 
 if [ "${HDEXT_SKIP_FUZZ:-0}" != 1 ]; then

@@ -46,7 +46,11 @@ uint32_t if_address(const char* ifname) {
     ifreq ifr{};
     std::snprintf(ifr.ifr_name, sizeof ifr.ifr_name, "%s", ifname);
     uint32_t a = 0;
-    if (ioctl(fd, SIOCGIFADDR, &ifr) == 0) a = ntohl(reinterpret_cast<sockaddr_in*>(&ifr.ifr_addr)->sin_addr.s_addr);
+    if (ioctl(fd, SIOCGIFADDR, &ifr) == 0) {
+        sockaddr_in sin;  // copied out: ifr_addr's type is less aligned than sockaddr_in
+        std::memcpy(&sin, &ifr.ifr_addr, sizeof sin);
+        a = ntohl(sin.sin_addr.s_addr);
+    }
     close(fd);
     return a;
 }

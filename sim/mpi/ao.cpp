@@ -198,16 +198,16 @@ int ss_mpi_ao_send_frame(int dev, int chn, const ot_audio_frame* frame, int time
             c->play_ends.pop_front();
     }
     const int in_samples = static_cast<int>(frame->len / 2);
-    const auto* in = reinterpret_cast<const int16_t*>(frame->virt_addr[0]);
+    const uint8_t* in = frame->virt_addr[0];  // samples, but at whatever address the caller has
     std::vector<int16_t> out;
     if (c->swr) {
         out.resize(static_cast<size_t>(swr_get_out_samples(c->swr, in_samples)) + 16);
         uint8_t* o = reinterpret_cast<uint8_t*>(out.data());
-        const uint8_t* i = reinterpret_cast<const uint8_t*>(in);
-        const int n = swr_convert(c->swr, &o, static_cast<int>(out.size()), &i, in_samples);
+        const int n = swr_convert(c->swr, &o, static_cast<int>(out.size()), &in, in_samples);
         out.resize(n > 0 ? static_cast<size_t>(n) : 0);
     } else {
-        out.assign(in, in + in_samples);
+        out.resize(static_cast<size_t>(in_samples));
+        std::memcpy(out.data(), in, out.size() * 2);
     }
     if (c->play_end < now) {
         if (c->stats.frames > 0)

@@ -176,10 +176,12 @@ bool CAudioEncoderTask::CaptureOne() {
     }
     const int len = static_cast<int>(std::min<uint32_t>(pcm.len, kMaxPcmBytes));
     if (CheckAudio(pcm.virt_addr[0], len)) m_silenceSeen = true;
+    // The platform hands bytes; the samples are copied out rather than read in place, which
+    // would need the buffer to sit at an even address.
+    short samples[kMaxPcmBytes / 2];
+    if (len > 0) std::memcpy(samples, pcm.virt_addr[0], static_cast<size_t>(len));
     unsigned char alaw[kMaxPcmBytes / 2];
-    const int n = len > 0 ? G711ALawEncode(alaw, reinterpret_cast<const short*>(pcm.virt_addr[0]),
-                                           static_cast<unsigned>(len))
-                          : 0;
+    const int n = len > 0 ? G711ALawEncode(alaw, samples, static_cast<unsigned>(len)) : 0;
     frame_buff* f = alloc_audio_frame(static_cast<uint32_t>(n));
     if (!f) {
         std::printf("alloc_audio_frame fail!@@@@@@@@@@ len=%d", n);

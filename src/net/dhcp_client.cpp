@@ -321,14 +321,25 @@ int if_set_ip_up(const char* ifname) {
     return rc;
 }
 
+namespace {
+
+// An IPv4 address (network order) into a request's generic address field, copied in: the
+// field's type promises less alignment than sockaddr_in needs.
+void put_ipv4(sockaddr* sa, uint32_t addr) {
+    sockaddr_in sin{};
+    sin.sin_family = AF_INET;
+    sin.sin_addr.s_addr = addr;
+    std::memcpy(sa, &sin, sizeof sin);
+}
+
+} // namespace
+
 int if_set_ip(uint32_t addr, const char* ifname) {
     int fd = socket(AF_INET, SOCK_DGRAM, 0);
     if (fd < 0) return -1;
     ifreq ifr{};
     std::snprintf(ifr.ifr_name, sizeof ifr.ifr_name, "%s", ifname);
-    auto* sin = reinterpret_cast<sockaddr_in*>(&ifr.ifr_addr);
-    sin->sin_family = AF_INET;
-    sin->sin_addr.s_addr = addr;
+    put_ipv4(&ifr.ifr_addr, addr);
     int rc = ioctl(fd, SIOCSIFADDR, &ifr) == 0 ? 0 : -1;
     close(fd);
     return rc;
@@ -338,14 +349,9 @@ int if_set_gateway(uint32_t router, uint32_t mask, const char* ifname) {
     int fd = socket(AF_INET, SOCK_DGRAM, 0);
     if (fd < 0) return -1;
     rtentry rt{};
-    auto set = [](sockaddr* sa, uint32_t a) {
-        auto* sin = reinterpret_cast<sockaddr_in*>(sa);
-        sin->sin_family = AF_INET;
-        sin->sin_addr.s_addr = a;
-    };
-    set(&rt.rt_dst, router & mask);
-    set(&rt.rt_genmask, mask);
-    set(&rt.rt_gateway, router);
+    put_ipv4(&rt.rt_dst, router & mask);
+    put_ipv4(&rt.rt_genmask, mask);
+    put_ipv4(&rt.rt_gateway, router);
     rt.rt_flags = RTF_UP | RTF_GATEWAY;
     char dev[IFNAMSIZ];
     std::snprintf(dev, sizeof dev, "%s", ifname);

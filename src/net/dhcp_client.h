@@ -35,9 +35,14 @@ struct dhcp_message {
     uint8_t options[308];
 };
 static_assert(sizeof(dhcp_message) == 548);
+static_assert(offsetof(dhcp_message, xid) == 4 && offsetof(dhcp_message, ciaddr) == 12 &&
+              offsetof(dhcp_message, chaddr) == 28 && offsetof(dhcp_message, sname) == 44 &&
+              offsetof(dhcp_message, file) == 108 && offsetof(dhcp_message, cookie) == 236 &&
+              offsetof(dhcp_message, options) == 240);
 
 inline constexpr uint32_t kDhcpMagic = 0x63825363;
 inline constexpr size_t kDhcpFixedLen = 240;  // header and cookie, in front of the options
+static_assert(offsetof(dhcp_message, options) == kDhcpFixedLen);
 inline constexpr size_t kDhcpFrameLen = 576;
 
 // Waits of the exchange. The defaults are the unit's; tests shorten `unit` (one "second").

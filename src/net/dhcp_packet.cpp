@@ -98,32 +98,32 @@ void dhcp_build_message(dhcp_message* m, const dhcp_lease* lease, int type) {
 }
 
 void dhcp_build_frame(uint8_t* frame, const dhcp_message* m) {
+    // The headers are put together apart and copied in: the caller's buffer may sit at any
+    // address, and the units' CPU need not take an unaligned header store kindly.
     std::memset(frame, 0, kDhcpFrameLen);
-    auto* ip = reinterpret_cast<iphdr*>(frame);
-    auto* udp = reinterpret_cast<udphdr*>(frame + sizeof(iphdr));
-    std::memcpy(frame + sizeof(iphdr) + sizeof(udphdr), m, sizeof *m);
+    uint8_t* const udp_at = frame + sizeof(iphdr);
+    std::memcpy(udp_at + sizeof(udphdr), m, sizeof *m);
     const uint16_t udp_len = static_cast<uint16_t>(kDhcpFrameLen - sizeof(iphdr));
-    udp->source = htons(68);
-    udp->dest = htons(67);
-    udp->len = htons(udp_len);
-    ip->saddr = htonl(INADDR_ANY);
-    ip->daddr = htonl(INADDR_BROADCAST);
-    // Pseudo-header: addresses, protocol, UDP length.
-    uint32_t sum = 0;
-    sum += ntohl(ip->saddr) >> 16;
-    sum += ntohl(ip->saddr) & 0xFFFF;
-    sum += ntohl(ip->daddr) >> 16;
-    sum += ntohl(ip->daddr) & 0xFFFF;
-    sum += IPPROTO_UDP;
-    sum += udp_len;
-    uint16_t c = ip_checksum(udp, udp_len, sum);
-    udp->check = htons(c == 0 ? 0xFFFF : c);
-    ip->version = 4;
-    ip->ihl = 5;
-    ip->tot_len = htons(static_cast<uint16_t>(kDhcpFrameLen));
-    ip->ttl = 64;
-    ip->protocol = IPPROTO_UDP;
-    ip->check = htons(ip_checksum(ip, sizeof *ip));
+    udphdr udp{};
+    udp.source = htons(68);
+    udp.dest = htons(67);
+    udp.len = htons(udp_len);
+    std::memcpy(udp_at, &udp, sizeof udp);
+    // Pseudo-header of the checksum: addresses (0.0.0.0 and 255.255.255.255), protocol, length.
+    uint32_t sum = 0xFFFF + 0xFFFF + IPPROTO_UDP + udp_len;
+    const uint16_t c = ip_checksum(udp_at, udp_len, sum);
+    udp.check = htons(c == 0 ? 0xFFFF : c);
+    std::memcpy(udp_at, &udp, sizeof udp);
+    iphdr ip{};
+    ip.version = 4;
+    ip.ihl = 5;
+    ip.tot_len = htons(static_cast<uint16_t>(kDhcpFrameLen));
+    ip.ttl = 64;
+    ip.protocol = IPPROTO_UDP;
+    ip.saddr = htonl(INADDR_ANY);
+    ip.daddr = htonl(INADDR_BROADCAST);
+    ip.check = htons(ip_checksum(&ip, sizeof ip));
+    std::memcpy(frame, &ip, sizeof ip);
 }
 
 int dhcp_payload(const uint8_t* pkt, size_t len, size_t* off, size_t* msg_len) {
@@ -141,7 +141,7 @@ int dhcp_payload(const uint8_t* pkt, size_t len, size_t* off, size_t* msg_len) {
     size_t n = ulen - sizeof udp;
     if (n < kDhcpFixedLen) return -1;
     uint32_t cookie;
-    std::memcpy(&cookie, pkt + ihl + sizeof udp + 236, 4);
+    std::memcpy(&cookie, pkt + ihl + sizeof udp + offsetof(dhcp_message, cookie), 4);
     if (ntohl(cookie) != kDhcpMagic) return -1;
     *off = ihl + sizeof udp;
     *msg_len = n > sizeof(dhcp_message) ? sizeof(dhcp_message) : n;

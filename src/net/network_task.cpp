@@ -216,9 +216,10 @@ int CNetworkTask::SetIP(const char* name, const char* addr) {
     }
     ifreq ifr{};
     snprintf(ifr.ifr_name, sizeof ifr.ifr_name, "%s", name);
-    auto* sin = reinterpret_cast<sockaddr_in*>(&ifr.ifr_addr);
-    sin->sin_family = AF_INET;
-    inet_pton(AF_INET, addr, &sin->sin_addr);
+    sockaddr_in sin{};  // copied in: ifr_addr's type is less aligned than sockaddr_in
+    sin.sin_family = AF_INET;
+    inet_pton(AF_INET, addr, &sin.sin_addr);
+    std::memcpy(&ifr.ifr_addr, &sin, sizeof sin);
     if (ioctl(fd, SIOCSIFADDR, &ifr) < 0) {
         close(fd);
         printf("SIOCSIFADDR fail\n");
@@ -296,7 +297,9 @@ int CNetworkTask::connet_server_noblock(const char* address, int port) {
 int CNetworkTask::connect_within(int fd, const sockaddr_in& to, std::chrono::milliseconds limit) {
     char dev[IFNAMSIZ] = {};
     socklen_t dev_len = sizeof dev;
-    if (getsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, dev, &dev_len) == 0 && dev[0]) {
+    // Only the length said tells whether a name came back (qemu's user mode, for one, leaves
+    // other bytes in the buffer for an unbound socket).
+    if (getsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, dev, &dev_len) == 0 && dev_len > 0 && dev[0]) {
         ifreq ifr{};
         snprintf(ifr.ifr_name, sizeof ifr.ifr_name, "%s", dev);
         if (ioctl(fd, SIOCGIFADDR, &ifr) < 0) {

@@ -32,9 +32,9 @@ PairingRequest pairing_parse_request(const uint8_t* data, size_t n) {
     if (n) memcpy(m, data, n < sizeof m ? n : sizeof m);
     PairingRequest r;
     r.kind = m[0];
-    r.type = be16(m + 6);
-    r.sub = be16(m + 8);
-    memcpy(r.uuid, m + 10, sizeof r.uuid - 1);
+    r.type = be16(m + kPairingTypeOffset);
+    r.sub = be16(m + kPairingSubOffset);
+    memcpy(r.uuid, m + kPairingUuidOffset, kPairingUuidLen);
     return r;
 }
 

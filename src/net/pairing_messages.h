@@ -11,15 +11,25 @@ inline constexpr uint8_t kPairingKindDone = 0xEE;
 inline constexpr uint16_t kPairingType = 0x1002;
 inline constexpr uint16_t kPairingSubCode = 0x1003;
 inline constexpr uint16_t kPairingSubCredentials = 0x1004;
+// Request: kind, 5 zero bytes, type and sub-type big-endian, the client identifier text.
+inline constexpr size_t kPairingTypeOffset = 6;
+inline constexpr size_t kPairingSubOffset = 8;
+inline constexpr size_t kPairingUuidOffset = 10;
+inline constexpr size_t kPairingUuidLen = 36;
+static_assert(kPairingSubOffset == kPairingTypeOffset + 2 && kPairingUuidOffset == kPairingSubOffset + 2);
+static_assert(kPairingUuidOffset + kPairingUuidLen == kPairingRequestLen);
+// Reply: the network name and the passphrase, each a zero-padded 32-byte field, end it.
 inline constexpr size_t kPairingSsidOffset = 5;
 inline constexpr size_t kPairingPasswordOffset = 37;
 inline constexpr size_t kPairingFieldLen = 32;
+static_assert(kPairingPasswordOffset == kPairingSsidOffset + kPairingFieldLen);
+static_assert(kPairingPasswordOffset + kPairingFieldLen == kPairingReplyLen);
 
 struct PairingRequest {
     uint8_t kind = 0;
     uint16_t type = 0;
     uint16_t sub = 0;
-    char uuid[37] = {};  // the client identifier text, always terminated
+    char uuid[kPairingUuidLen + 1] = {};  // the client identifier text, always terminated
 };
 
 // Reads the first n bytes of a request (bytes beyond n read as zero, beyond 46 are ignored).

@@ -9,17 +9,12 @@
 #include "board/shell.h"
 #include "core/dump_print.h"
 #include "core/event.h"
+#include "net/pairing_messages.h"
 #include "periph/app_status.h"
 #include "settings/bitrate.h"
 #include "settings/param_config.h"
 
 namespace {
-
-// Offsets of the network name and passphrase in the pairing credentials reply.
-constexpr uint32_t kCredSsidOffset = 5;
-constexpr uint32_t kCredPasswordOffset = 37;
-constexpr uint32_t kCredFieldLen = 32;
-constexpr uint32_t kCredReplyLen = 69;
 
 void take_text(char* field, size_t size, const uint8_t* src, size_t n) {
     memset(field, 0, size);
@@ -49,14 +44,14 @@ void CParamConfig::HandleMessage(uint32_t msg_id, const void* data, uint32_t len
 
     switch (msg_id) {
     case kMsgParamWifiCredentials: {
-        if (!has(kCredReplyLen)) {
+        if (!has(kPairingReplyLen)) {
             fprintf(stderr, "credentials reply too short: %u bytes\n", len);
             return;
         }
         std::lock_guard<std::recursive_mutex> g(m_lock);
         ABS_WIFI_AP_CONFIG_t w = m_block->wifi;
-        take_text(w.ssid, sizeof w.ssid, bytes + kCredSsidOffset, kCredFieldLen);
-        take_text(w.password, sizeof w.password, bytes + kCredPasswordOffset, kCredFieldLen);
+        take_text(w.ssid, sizeof w.ssid, bytes + kPairingSsidOffset, kPairingFieldLen);
+        take_text(w.password, sizeof w.password, bytes + kPairingPasswordOffset, kPairingFieldLen);
         if (!wifi_storable(w)) return;
         m_block->wifi = w;
         printf("Set WIFI new SSID : %s\n", w.ssid);

@@ -50,6 +50,9 @@ static_assert(offsetof(SETTINGS_BLOCK, sys.fanmode) == 7);
 static_assert(offsetof(SETTINGS_BLOCK, sys.language) == 8);
 static_assert(offsetof(SETTINGS_BLOCK, wifi.channel) == 11);
 static_assert(offsetof(SETTINGS_BLOCK, wifi.bandwidth) == 88);
+static_assert(sizeof(ABS_SYS_INFO_CONFIG) == 9 && sizeof(ABS_WIFI_AP_CONFIG_t) == 193);
+static_assert(sizeof(SETTINGS_BLOCK) == 202 && alignof(SETTINGS_BLOCK) == 1);
+static_assert(sizeof(ABS_WIFI_CHN_INFO_t) == 2);
 
 // One row of a key table: value type (1 int32, 2 string, 3 uint8, 4 double, 5 int16; 0 ends
 // the table), string length (buffer size), section, key, field.

@@ -34,7 +34,7 @@ using hdext::stream::kPairingPerAddress;
 using hdext::stream::kPinBrakeAfter;
 
 constexpr const char* kUuidList = "/etc/uuidList";
-constexpr int kUuidRecord = 37;
+constexpr int kUuidRecord = hb::kUuidLen + 1; // the identifier and a line feed
 
 // Wrong PINs slow their sender down: each address waits before its next PIN is looked at,
 // 1 s after the first miss, doubling up to 8 s; a right PIN clears the wait. Across all
@@ -273,7 +273,7 @@ void* send_app_info(void* arg) {
         msg[hb::kChannel] = static_cast<uint8_t>(channel);
         msg[24] = 0x00;
         msg[25] = 0x04;
-        char count[hb::kCountLen + 1] = {};
+        char count[hb::kCountLen + 16] = {}; // room for any int: optimised builds check it
         std::snprintf(count, sizeof count, "%d/%d", in_use, 3);
         std::memcpy(msg + hb::kCount, count, hb::kCountLen);
         std::memcpy(msg + hb::kVersion, g_SystemVersion, sizeof g_SystemVersion);

@@ -20,6 +20,11 @@ enum FU_HEADER_TYPE_E : int { FU_MIDDLE = 0, FU_START = 1, FU_END = 2, FU_ENTIRE
 inline constexpr int kInIndex = 0, kInFrameSize = 4, kInMedia = 8, kInPacketNo = 9,
                      kInPayloadLen = 12, kInType = 16, kInPts = 24;
 inline constexpr uint8_t kMediaAudio = 0x80;
+// The fields tile the inner header, and the longest body fits the outer header's 24-bit length.
+static_assert(kInFrameSize == kInIndex + 4 && kInMedia == kInFrameSize + 4 && kInPacketNo == kInMedia + 1);
+static_assert(kInPayloadLen == kInPacketNo + 3 && kInType == kInPayloadLen + 4);
+static_assert(kInPts + 8 == kStreamInnerHeader);
+static_assert(kStreamBodyMax < (1 << 24));
 
 // One per stream connection, owned by that connection's sending thread; no lock needed.
 class CDecoderProtocol {

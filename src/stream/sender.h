@@ -2,6 +2,7 @@
 // sending thread per stream connection, and the client table shared with the heartbeat.
 // g_mutex guards the slots, the client table, ClientNum and CSender::m_numClient.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 
@@ -60,7 +61,8 @@ struct THD_INFO {
     uint8_t signal;
     uint8_t reserved2[2];
 };
-static_assert(sizeof(THD_INFO) == 32);
+static_assert(sizeof(THD_INFO) == 32 && offsetof(THD_INFO, addr) == 24 &&
+              offsetof(THD_INFO, number) == 28 && offsetof(THD_INFO, signal) == 29);
 
 extern std::mutex g_mutex;
 extern THD_INFO g_thdInfo[kSenderSlots];

@@ -64,6 +64,13 @@ inline constexpr int kUuidLen = 36, kVersionLen = 32, kCountLen = 8, kPinLen = 4
 inline constexpr uint16_t kTypeRx = 0xDDFF, kTypeApp = 0xAABB, kTypePairRequest = 0xFFFF,
                           kTypeAppStatus = 0x1234;
 inline constexpr int kNoTiming = 49;
+// Numeric fields back to back before the marker, the text fields after it up to the end.
+static_assert(kHeight == kWidth + 4 && kRate == kHeight + 4 && kTiming == kRate + 4 &&
+              kAudio == kTiming + 4 && kType == kAudio + 4 && kPresent == kType + 2);
+static_assert(kChannel == kPresent + 1 && kChanged == kChannel + 1 && kSignal == kChanged + 1 &&
+              kClient == kSignal + 1 && kCount == kClient + 1);
+static_assert(kVersion == kCount + kCountLen && kPin == kVersion + kVersionLen &&
+              kPin + kPinLen < kUuid && kUuid + kUuidLen == kLen);
 inline constexpr uint32_t kNoAudio = 96001;
 
 inline void put32(uint8_t* m, int off, uint32_t v) {

@@ -106,18 +106,20 @@ std::vector<uint8_t> reply(uint32_t xid, const char* yiaddr, std::vector<uint8_t
     std::vector<uint8_t> pkt(28 + kDhcpFixedLen + options.size());
     std::memcpy(pkt.data() + 28, &m, kDhcpFixedLen);
     std::memcpy(pkt.data() + 28 + kDhcpFixedLen, options.data(), options.size());
-    auto* iph = reinterpret_cast<iphdr*>(pkt.data());
-    iph->version = 4;
-    iph->ihl = 5;
-    iph->ttl = 64;
-    iph->protocol = IPPROTO_UDP;
-    iph->tot_len = htons(static_cast<uint16_t>(pkt.size()));
-    iph->saddr = ip("192.168.168.1");
-    iph->daddr = ip("255.255.255.255");
-    auto* udp = reinterpret_cast<udphdr*>(pkt.data() + 20);
-    udp->source = htons(67);
-    udp->dest = htons(68);
-    udp->len = htons(static_cast<uint16_t>(pkt.size() - 20 + udp_extra));
+    iphdr iph{};
+    iph.version = 4;
+    iph.ihl = 5;
+    iph.ttl = 64;
+    iph.protocol = IPPROTO_UDP;
+    iph.tot_len = htons(static_cast<uint16_t>(pkt.size()));
+    iph.saddr = ip("192.168.168.1");
+    iph.daddr = ip("255.255.255.255");
+    std::memcpy(pkt.data(), &iph, sizeof iph);
+    udphdr udp{};
+    udp.source = htons(67);
+    udp.dest = htons(68);
+    udp.len = htons(static_cast<uint16_t>(pkt.size() - 20 + udp_extra));
+    std::memcpy(pkt.data() + 20, &udp, sizeof udp);
     return pkt;
 }
 
@@ -242,7 +244,8 @@ TEST(DhcpFrame, DiscoverFrameHasValidChecksumsAndTheOptionsInOrder) {
     std::memcpy(l.mac, "\x02\x00\x5e\x0a\x1b\x2c", 6);
     dhcp_message m;
     dhcp_build_message(&m, &l, 1);
-    uint8_t f[kDhcpFrameLen];
+    alignas(4) uint8_t buf[kDhcpFrameLen + 1];
+    uint8_t* const f = buf + 1;  // the frame may start at any address
     dhcp_build_frame(f, &m);
     EXPECT_EQ(ip_checksum(f, 20), 0);  // a correct header sums to zero
     // UDP over the pseudo-header: 0.0.0.0, 255.255.255.255, protocol 17, length 556.

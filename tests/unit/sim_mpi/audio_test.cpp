@@ -23,11 +23,18 @@ ot_aio_attr aio(int rate, uint32_t points) {
     return a;
 }
 
-int zero_crossings(const int16_t* s, size_t n) {
+int zero_crossings(const std::vector<int16_t>& s) {
     int c = 0;
-    for (size_t i = 1; i < n; ++i)
+    for (size_t i = 1; i < s.size(); ++i)
         c += (s[i - 1] < 0) != (s[i] < 0);
     return c;
+}
+
+// A frame's samples, copied out of its byte buffer.
+std::vector<int16_t> samples(const ot_audio_frame& f) {
+    std::vector<int16_t> s(f.len / 2);
+    std::memcpy(s.data(), f.virt_addr[0], s.size() * 2);
+    return s;
 }
 
 // Input (ai) or output (ao) device `dev` opened at `rate`; resampling to or from `other` when set.
@@ -59,9 +66,8 @@ TEST_F(SimAudioIn, Frames557At48kArriveAs512At44k1WithAToneWhenTheSourceHasAudio
         ASSERT_EQ(ss_mpi_ai_get_frame(0, 0, &f, nullptr, -1), 0);
         EXPECT_EQ(f.bit_width, OT_AUDIO_BIT_WIDTH_16);
         EXPECT_EQ(f.len, 512u * 2);
-        const auto* s = reinterpret_cast<const int16_t*>(f.virt_addr[0]);
         // 1 kHz over 512 samples at 44100 Hz: about 23 sign changes.
-        const int zc = zero_crossings(s, 512);
+        const int zc = zero_crossings(samples(f));
         EXPECT_GE(zc, 21);
         EXPECT_LE(zc, 25);
         if (i > 0) {
@@ -84,8 +90,8 @@ TEST_F(SimAudioIn, SilenceWithoutSourceAudioOnEitherInput) {
         ot_audio_frame f{};
         ASSERT_EQ(ss_mpi_ai_get_frame(dev, 0, &f, nullptr, -1), 0);
         EXPECT_EQ(f.len, dev == 0 ? 1024u : 557u * 2) << "no resampling asked: the device rate";
-        const auto* s = reinterpret_cast<const int16_t*>(f.virt_addr[0]);
-        for (uint32_t i = 0; i < f.len / 2; ++i)
+        const std::vector<int16_t> s = samples(f);
+        for (size_t i = 0; i < s.size(); ++i)
             ASSERT_EQ(s[i], 0) << dev << " " << i;
         stop(dev);
     }

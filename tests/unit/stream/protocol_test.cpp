@@ -51,6 +51,7 @@ std::vector<uint8_t> packet(int type, uint32_t frame_size, uint32_t payload, uin
     const uint32_t n = static_cast<uint32_t>(body.size());
     std::vector<uint8_t> out = {0x24, 1, static_cast<uint8_t>(n >> 16), static_cast<uint8_t>(n >> 8),
                                 static_cast<uint8_t>(n)};
+    out.reserve(out.size() + body.size()); // g++ 12 -O2 misreads a growing insert
     out.insert(out.end(), body.begin(), body.end());
     return out;
 }

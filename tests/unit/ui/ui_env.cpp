@@ -1,5 +1,8 @@
 #include "ui_env.h"
 
+#include <chrono>
+#include <thread>
+
 #include "net/network_task.h"
 #include "periph/app_status.h"
 #include "periph/app_timer.h"
@@ -35,16 +38,20 @@ void UiTest::SetUp() {
     for (int i : {31, 33}) app_status[i] = 36;
     CNetworkTask::SetWirelessStatus(WIRELESS_STATUS_STARTED);
     CNetworkTask::SetGuiPairingStatus(GUI_PAIRING_STATUS_NONE);
-    dc_detection_level_state = 0;
     app_battery_low_power_gpio_handler(1);  // no filter history from another test
     hdext::ui::set_osd_post_pause_ms(0);
     hdext::ui::set_factory_reset_pause_ms(0);
     hdext::ui::set_client_table_reader(nullptr);
     static bool started = [] {
         hdext::periph::set_app_timer_manual(true);
+        dc_detection_level_state = -1;
         EXPECT_EQ(app_osd_manager_init(), 0);
+        // The DC thread's first reading, late under emulation, must not land over a test's value.
+        for (int ms = 0; ms < 10000 && dc_detection_level_state == -1; ++ms)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         return true;
     }();
+    dc_detection_level_state = 0;
     (void)started;
     home();
     rec.clear();
