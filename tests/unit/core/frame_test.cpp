@@ -141,34 +141,6 @@ protected:
     frame_buff_head q;
 };
 
-TEST_F(Queue, OperationsKeepOrderAndCount) {
-    EXPECT_EQ(frame_dequeue(&q), nullptr);
-    EXPECT_EQ(frame_dequeue_tail(&q), nullptr);
-
-    frame_buff* f2 = make(2);
-    frame_queue_tail(&q, f2);
-    frame_queue_head(&q, make(1));
-    frame_queue_tail(&q, make(4));
-    frame_append(f2, make(3), &q);
-    frame_insert(q.first, make(0), &q);
-    EXPECT_EQ(tags(), (std::vector<uint32_t>{0, 1, 2, 3, 4}));
-    EXPECT_EQ(q.count, 5);
-
-    frame_unlink(f2, &q);
-    free_frame(f2);
-    EXPECT_EQ(tags(), (std::vector<uint32_t>{0, 1, 3, 4}));
-
-    frame_buff* last = frame_dequeue_tail(&q);
-    EXPECT_EQ(last->aux, 4u);
-    free_frame(last);
-    frame_buff* first = frame_dequeue(&q);
-    EXPECT_EQ(first->aux, 0u);
-    free_frame(first);
-    EXPECT_EQ(tags(), (std::vector<uint32_t>{1, 3}));
-    EXPECT_EQ(frame_queue_flush(&q), 2);
-    EXPECT_EQ(frame_dequeue(&q), nullptr);
-}
-
 TEST_F(Queue, ConsumerOverTheLimitNextReceivesTheNewestFrameOnly) {
     constexpr int kLimit = 2;
     frame_buff_head other;

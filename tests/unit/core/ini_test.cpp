@@ -78,16 +78,14 @@ TEST_F(Ini, EditsKeepTheRestOfTheFileByteForByte) {
     for (const auto& [text, edit, want] : cases) EXPECT_EQ(rewrite(text, edit), want) << text;
 }
 
-TEST_F(Ini, SectionLinesAreExactlyBracketedNames) {
+TEST_F(Ini, SectionsAreExactlyBracketedNamesAndKeysAndValuesKeepTheirSpaces) {
     put("t.ini", "[a]\n[x] = 1\nk=v\n[s] ;c\nq=1\n[b]\nk=w\n");
     ASSERT_EQ(OpenIniFile(file("t.ini").c_str()), 1);
     EXPECT_STREQ(ReadString("x", "k", "def"), "def");  // "[x] = 1" is a section, matching none
     EXPECT_STREQ(ReadString("a", "k", "def"), "def");  // and it ends section a
     EXPECT_STREQ(ReadString("s", "q", "def"), "def");
     EXPECT_STREQ(ReadString("B", "K", "def"), "w");
-}
-
-TEST_F(Ini, SpacesAroundTheEqualsSignBelongToKeyAndValue) {
+    // Spaces around the equals sign belong to key and value.
     rewrite("[s]\nkey = 5\n", [] {});
     EXPECT_STREQ(ReadString("s", "key", "def"), "def");
     EXPECT_STREQ(ReadString("s", "key ", "def"), " 5");

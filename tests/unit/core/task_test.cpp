@@ -21,7 +21,7 @@ int send(uint32_t src, uint32_t dst, uint32_t id, uint32_t len = 0, const void* 
     return send_msg(&m);
 }
 
-TEST(Tasks, BroadcastReachesEveryTaskButTheSenderTimerIncluded) {
+TEST(Tasks, BroadcastReachesEveryTaskButTheSenderTimerIncludedAndUnknownOnesAreRefused) {
     start_recording_task(0x3000);
     start_recording_task(0x2101);
     start_recording_task(0x2102);
@@ -36,10 +36,7 @@ TEST(Tasks, BroadcastReachesEveryTaskButTheSenderTimerIncluded) {
     EXPECT_FALSE(got(0x3000, 0x3099));
     EXPECT_EQ(seen_by(0x2101).back().dst, kMidBroadcast);
     EXPECT_EQ(seen_by(0x2101).back().src, 0x3000u);
-}
-
-TEST(Tasks, UnknownDestinationIsRefused) {
-    core_env();
+    // An unknown destination is refused.
     EXPECT_EQ(send(0x1, 0x6666, 1), 0);
     EXPECT_EQ(send_msg(nullptr), 0);
     EXPECT_EQ(unregister_task(0x6666), 0);

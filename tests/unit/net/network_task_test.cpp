@@ -73,18 +73,6 @@ TEST_F(LinkStart, TransmitterBandFollowsTheStoredChannelButRestartIsAlwaysFiveGi
     EXPECT_NE(board->get(kHostapd5GConf).find("hw_mode=a\nchannel=36\n"), std::string::npos);
 }
 
-TEST_F(LinkStart, InterfaceUtilities) {
-    NEED_NETNS();
-    sh("ip link set wlan0 address 02:00:5e:0a:1b:2c");
-    unsigned char mac[6] = {};
-    ASSERT_EQ(CNetworkTask::GetMac("wlan0", mac), 0);
-    EXPECT_EQ(std::vector<int>(mac, mac + 6), (std::vector<int>{0x02, 0x00, 0x5e, 0x0a, 0x1b, 0x2c}));
-    EXPECT_EQ(CNetworkTask::GetMac("nosuch0", mac), -1);
-    ASSERT_EQ(CNetworkTask::SetIP("wlan0", "192.168.168.1"), 0);
-    EXPECT_NE(capture_output("ip -4 addr show wlan0").find("inet 192.168.168.1/24"), std::string::npos);
-    EXPECT_EQ(CNetworkTask::SetIP("nosuch0", "10.0.0.1"), -1);
-}
-
 std::atomic<int> g_start_leases{0}, g_pairing_leases{0};
 std::atomic<bool> g_linked{false};
 
