@@ -2,6 +2,7 @@
 // with stand-in board programs first on PATH.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <sstream>
@@ -145,4 +146,17 @@ TEST_F(Startup, TransmitterListensOnceItsWifiInterfaceExists) {
     const std::string tcp((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_NE(tcp.find(":2328 00000000:0000 0A"), std::string::npos) << tcp;
     EXPECT_NE(tcp.find(":2706 00000000:0000 0A"), std::string::npos) << tcp;
+}
+
+TEST_F(Startup, UnitWithoutDisplayRunsWithoutTheOnScreenManager) {
+    board.put("/home/tx", "");
+    board.put("/sim/no-oled", "");
+    std::filesystem::create_directories(board.host("/dev/input"));
+    ASSERT_EQ(mkfifo(board.host("/dev/input/event0").c_str(), 0600), 0);
+    auto p = launch();
+    ASSERT_TRUE(p->wait_for_output("There is no OLED. ")) << p->output();
+    ASSERT_TRUE(p->wait_for_output(kTxLastStep)) << p->output();
+    EXPECT_EQ(p->output().find("osd_manager_task_init"), std::string::npos);
+    const std::string screen = hdext::test::board_tool() + " screen --root " + board.dir() + " >/dev/null 2>&1";
+    EXPECT_NE(system(screen.c_str()), 0);
 }
