@@ -70,6 +70,8 @@ struct NetTiming {
     std::chrono::milliseconds kill_settle{500};    // between killing a daemon and its pairing start
     int pairing_timeout_calls = kPairingTimeoutCalls;
     int pairing_lease_attempts = kPairingLeaseAttempts;
+    // A connection on the TX's pairing port that sends nothing for this long is closed.
+    std::chrono::milliseconds pairing_idle{10000};
 };
 
 struct dhcp_lease;

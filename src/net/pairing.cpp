@@ -71,7 +71,14 @@ void on_TX_pairing_timeout(THR_TASK* task, EVENT_HANDLER* h) {
     g_pairing_timeout_id.store(0, std::memory_order_relaxed);
 }
 
+// A silent peer would hold one of the few places for as long as it likes.
+void on_TX_pairing_idle(THR_TASK* task, EVENT_HANDLER* h) {
+    if (g_refused_log.pass()) printf("pairing connection idle, closed: %d\n", h->fd);
+    unregister_event_list(task, h);
+}
+
 void on_TX_pairing_read(int fd, THR_TASK* task, EVENT_HANDLER* h) {
+    h->last = get_tick();  // what the idle timer counts from
     const ABS_WIFI_AP_CONFIG_t w = stored_wifi();
     uint8_t msg[kPairingRequestLen];
     ssize_t n = recv(fd, msg, sizeof msg, 0);
@@ -141,6 +148,8 @@ void on_TX_pairing_accept(int lfd, THR_TASK* task, uint32_t) {
     reg.fd = fd;
     reg.flags = EV_READ | EV_TIMER;
     reg.read_fn = on_TX_pairing_read;
+    reg.timer_fn = on_TX_pairing_idle;
+    reg.period = static_cast<uint32_t>(CNetworkTask::Timing().pairing_idle.count());
     reg.destroy_fn = on_TX_pairing_read_destroy;
     if (register_event_handle(task, &reg))
         ++g_pairing_conns;

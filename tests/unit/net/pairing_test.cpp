@@ -274,10 +274,11 @@ TEST_F(TxPairing, AnswersRequestsOnFourConnectionsAtMostAndReturnsToItsNetworkOn
     EXPECT_EQ(dial(), -1);  // the listener is gone
 }
 
-TEST_F(TxPairing, UnansweredPairingTimesOutBackToTheNormalAccessPoint) {
+TEST_F(TxPairing, UnansweredPairingTimesOutBackToTheNormalAccessPointAndSilentConnectionsAreClosed) {
     NEED_NETNS();
     NetTiming t = CNetworkTask::Timing();
     t.pairing_timeout_calls = 4;
+    t.pairing_idle = std::chrono::milliseconds(1500);
     CNetworkTask::SetTiming(t);
     CNetworkTask::SetPairingStatus(PAIRING_STATUS_IDLE);
     start_tx();
@@ -287,6 +288,12 @@ TEST_F(TxPairing, UnansweredPairingTimesOutBackToTheNormalAccessPoint) {
     EXPECT_EQ(std::count(cmds.begin(), cmds.end(), "hostapd " + board->host(kHostapdPairingConf) + " -B"), 1);
     EXPECT_EQ(cmds.back(), "ps | grep  hostapd |  grep -v grep");
     EXPECT_NE(std::find(cmds.begin(), cmds.end(), "hostapd " + board->host(kHostapd5GConf) + " -B"), cmds.end());
+    // A connection that says nothing is closed after its idle time.
+    int idle = connect_rx();
+    pollfd p{idle, POLLIN, 0};
+    char b;
+    EXPECT_TRUE(poll(&p, 1, 8000) == 1 && recv(idle, &b, 1, 0) <= 0) << "a silent connection was kept";
+    close(idle);
     // The listener outlives the timeout until someone leaves pairing; an acknowledgement ends it.
     int c = connect_rx();
     std::string m = message(0xEE, 0x1002, 0);
