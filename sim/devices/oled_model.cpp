@@ -130,16 +130,28 @@ OledPixels OledModel::pixels() const {
     return render_locked();
 }
 
+void OledModel::write_files(const OledPixels& px, uint64_t gen) {
+    std::lock_guard<std::mutex> g(file_mu_);
+    if (gen <= on_disk_) return;
+    on_disk_ = gen;
+    write_oled_files(px, out_dir_);
+}
+
 void OledModel::flush() {
     OledPixels px;
+    uint64_t gen;
     {
         std::lock_guard<std::mutex> g(mu_);
-        if (written_ == changes_ || out_dir_.empty()) return;
-        written_ = changes_;
-        last_write_ = std::chrono::steady_clock::now();
+        if (out_dir_.empty()) return;
+        if (written_ != changes_) {
+            written_ = changes_;
+            last_write_ = std::chrono::steady_clock::now();
+        }
+        gen = changes_;
         px = render_locked();
     }
-    write_oled_files(px, out_dir_);
+    // Also when the writer thread took this picture: it may not have written it yet.
+    write_files(px, gen);
 }
 
 void OledModel::writer_loop() {
@@ -155,11 +167,11 @@ void OledModel::writer_loop() {
             cv_.wait_until(lk, std::max(due, now + std::chrono::milliseconds(20)));
             continue;
         }
-        written_ = changes_;
+        const uint64_t gen = written_ = changes_;
         last_write_ = now;
         OledPixels px = render_locked();
         lk.unlock();
-        write_oled_files(px, out_dir_);
+        write_files(px, gen);
         lk.lock();
     }
 }

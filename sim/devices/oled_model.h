@@ -35,7 +35,7 @@ public:
 
     // What the panel shows now (all dark while the display is off).
     OledPixels pixels() const;
-    // Writes the files at once if anything changed since the last write.
+    // Returns once the files hold the current picture (or a newer one), writing it if need be.
     void flush();
     // Counters since creation: write transfers, data bytes received.
     uint64_t transfers() const;
@@ -48,6 +48,9 @@ private:
     void command(uint8_t c);
     void writer_loop();
     OledPixels render_locked() const;
+    // Writes the picture of change count `gen` unless a newer one is already on disk: the
+    // writer thread and flush() may write at once, and the older picture must not land last.
+    void write_files(const OledPixels& px, uint64_t gen);
 
     mutable std::mutex mu_;
     std::condition_variable cv_;
@@ -64,6 +67,8 @@ private:
     std::chrono::milliseconds quiet_;
     bool stop_ = false;
     std::thread writer_;
+    std::mutex file_mu_;
+    uint64_t on_disk_ = 0;  // change count of the picture in the files (guarded by file_mu_)
 };
 
 // Writes pixels as a PBM (P1) and a scaled PNG. false when a file cannot be written.
