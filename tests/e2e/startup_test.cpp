@@ -98,6 +98,11 @@ TEST_F(Startup, ReceiverStartsInTheFixedOrder) {
 }
 
 TEST_F(Startup, QuietSignalsLeaveItRunningAndACrashGivesTheReport) {
+#if defined(__SANITIZE_THREAD__)
+    // ThreadSanitizer takes over the signals a program handles (it defers them, and a SIGSEGV
+    // sent from outside sometimes ends the program before the handler runs).
+    GTEST_SKIP() << "signal handling is ThreadSanitizer's in this build";
+#endif
     auto p = launch();
     ASSERT_TRUE(p->wait_for_output(kRxLastStep)) << p->output();
     for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGPIPE, SIGQUIT, SIGALRM}) {
