@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_runtime.h"
 #include "board/board.h"
 #include "board/role.h"
 #include "core/event.h"
@@ -45,13 +46,7 @@ double g_decode_ms = 0;
 
 void runtime() {
     static bool done = [] {
-        mempool_init();
-        init_frame_buff_mgr(512, 102400);
-        init_audio_frame_buff_mgr(512, 8192);
-        init_msg_mgr(1024);
-        init_event_handler_mgr(512);
-        init_thr_mgr(40);
-        init_timer_task(nullptr);
+        init_bench_runtime();
         return true;
     }();
     (void)done;

@@ -15,6 +15,7 @@
 #include <string>
 #include <thread>
 
+#include "bench_runtime.h"
 #include "board/board.h"
 #include "board/shell.h"
 #include "core/event.h"
@@ -79,13 +80,7 @@ inline void start_tx() {
     setenv("HDEXT_BOARD_ROOT", g_root.c_str(), 1);
     hdext::board::reload_root();
     hdext::board::set_shell(std::make_shared<hdext::board::RecordingShell>());
-    mempool_init();
-    init_frame_buff_mgr(512, 102400);
-    init_audio_frame_buff_mgr(512, 8192);
-    init_msg_mgr(1024);
-    init_event_handler_mgr(512);
-    init_thr_mgr(40);
-    init_timer_task(nullptr);
+    init_bench_runtime();
     CParamConfig::Instance()->SetTiming({0ms, 0ms});
     CParamConfig::Instance()->Init();
     hdext::stream::StreamConfig c;
