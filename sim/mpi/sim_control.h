@@ -33,6 +33,7 @@ struct VoStats {
     uint64_t latency_p50_us = 0;
     uint64_t latency_p99_us = 0;
     uint64_t latency_max_us = 0;
+    uint64_t latency_now_us = 0; // the last stamped picture's
     uint64_t stage_p50_us[kStages] = {}; // per stage of kStageNames, over the same window
     uint64_t stage_p99_us[kStages] = {};
     int width = 0, height = 0;

@@ -2,6 +2,7 @@
 // channel produces NV12 pictures at its size and rate, paced by CLOCK_MONOTONIC, stamped with
 // frame number and capture time, and hands them to whatever is bound to it. The board's
 // sim/capture/status counts the pictures captured (key=value lines, at most twice a second).
+#include "board/figures.h"
 #include "mpi/mpi.h"
 #include "sim/mpi/sim_control.h"
 #include "sim/mpi/sim_core.h"
@@ -84,7 +85,7 @@ void report_capture(const char* source, int w, int h, int rate, uint64_t newly, 
     char text[160];
     std::snprintf(text, sizeof text, "source=%s\nwidth=%d\nheight=%d\nrate=%d\nframes_captured=%llu\n",
                   source, w, h, rate, static_cast<unsigned long long>(r.captured));
-    write_board_file("/sim/capture/status", text);
+    write_board_file("/sim/capture/status", text + board::figure_lines(board::FigureSheet::capture));
 }
 
 int stride_of(int w) {

@@ -3,6 +3,7 @@
 // latency and its stages) and reports on the board: sim/hdmi-out/status (key=value lines) and
 // sim/hdmi-out/snapshot.png, each at most twice a second.
 #include "board/board.h"
+#include "board/figures.h"
 #include "mpi/mpi.h"
 #include "sim/mpi/png_out.h"
 #include "sim/mpi/sim_control.h"
@@ -197,11 +198,13 @@ std::string status_text() {
     o << "last_frame=" << c.stats.last_frame << "\n";
     o << "latency_p50_us=" << c.stats.latency_p50_us << "\n";
     o << "latency_p99_us=" << c.stats.latency_p99_us << "\n";
+    o << "latency_now_us=" << c.stats.latency_now_us << "\n";
     for (int i = 0; i < kStages && !c.stages[i].v.empty(); ++i) {
         o << "stage_" << kStageNames[i] << "_p50_us=" << c.stats.stage_p50_us[i] << "\n";
         o << "stage_" << kStageNames[i] << "_p99_us=" << c.stats.stage_p99_us[i] << "\n";
     }
     o << "picture_checksum=" << c.checksum << "\n";
+    o << board::figure_lines(board::FigureSheet::display);
     return o.str();
 }
 
@@ -245,6 +248,7 @@ void vo_sink(int layer, int chn, const Picture& pic) {
                 c.stats.last_frame = n;
                 const uint64_t lat = now > stamp->time_us ? now - stamp->time_us : 0;
                 c.stats.latency_max_us = std::max(c.stats.latency_max_us, lat);
+                c.stats.latency_now_us = lat;
                 c.latency.add(lat);
                 if (pic.stages && pic.stages->captured == stamp->time_us)
                     add_stages(c, *pic.stages, now);

@@ -2,6 +2,7 @@
 #include <stdlib.h>
 
 #include "board/board.h"
+#include "board/figures.h"
 #include "board/role.h"
 #include "support/board_root.h"
 
@@ -32,4 +33,21 @@ TEST(BoardRole, MarkerDirectoryOrEmptyFileMakesTx) {
     std::filesystem::remove(b.host("/home/tx"));
     std::filesystem::create_directories(b.host("/home/tx"));
     EXPECT_EQ(hdext::board::detect_role(), EQUIPMENT_MODEL_TX);
+}
+
+TEST(BoardFigures, SheetsKeepTheirOwnKeysInOrderAndAPrefixIsForgottenWhole) {
+    using hdext::board::FigureSheet;
+    hdext::board::set_figure(FigureSheet::capture, "rx2_wait_ms", 40);
+    hdext::board::set_figure(FigureSheet::capture, "bitrate_kbps", 12288);
+    hdext::board::set_figure(FigureSheet::capture, "rx2_wait_ms", 7);
+    hdext::board::set_figure(FigureSheet::capture, "rx1_wait_ms", 3);
+    hdext::board::set_figure(FigureSheet::capture, "rx1_addr", "192.168.168.101");
+    hdext::board::set_figure(FigureSheet::display, "late_drops", 5);
+    EXPECT_EQ(hdext::board::figure_lines(FigureSheet::capture), "bitrate_kbps=12288\nrx1_addr=192.168.168.101\nrx1_wait_ms=3\nrx2_wait_ms=7\n");
+    hdext::board::clear_figures(FigureSheet::capture, "rx1_");
+    EXPECT_EQ(hdext::board::figure_lines(FigureSheet::capture), "bitrate_kbps=12288\nrx2_wait_ms=7\n");
+    EXPECT_EQ(hdext::board::figure_lines(FigureSheet::display), "late_drops=5\n");
+    hdext::board::clear_figures(FigureSheet::capture, "");
+    hdext::board::clear_figures(FigureSheet::display, "");
+    EXPECT_EQ(hdext::board::figure_lines(FigureSheet::capture), "");
 }
