@@ -60,9 +60,11 @@ std::string reference_psk(const std::string& ssid, const std::string& pass) {
 
 class DaemonFiles : public NetTest {};
 
-// An unsupported channel in the record (a DFS one, 2.4 GHz, nonsense) never reaches hostapd.
+// Radar channels (52-140) get the DFS block; a channel that is no real 5 GHz one (2.4 GHz, 165,
+// nonsense) never reaches hostapd.
 TEST_F(DaemonFiles, AccessPointFileForEachChannelAndBand) {
-    for (auto [stored, written] : {std::pair{36, 36}, {149, 149}, {161, 161}, {48, 48}, {52, 36}, {200, 36}}) {
+    for (auto [stored, written] : {std::pair{36, 36}, {48, 48}, {52, 52}, {140, 140}, {149, 149}, {161, 161},
+                                   {165, 36}, {200, 36}}) {
         settings(EQUIPMENT_MODEL_TX, "QUENDOR_0A1B2C", "12345678", stored);
         testing::internal::CaptureStdout();
         ASSERT_EQ(CNetworkTask::create_hostapd_ac_conf(WIRELESS_FREQUENCY_5G, false, 0), 0);
