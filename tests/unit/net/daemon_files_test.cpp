@@ -106,16 +106,22 @@ TEST_F(DaemonFiles, StationFilesCarryTheReferenceKey) {
                   reference_psk("VELTRANE_PAIRING", "tandoriv@5081") + "}\n");
 }
 
-TEST_F(DaemonFiles, StartsPrintTheirCommandsAndWatchTheDaemons) {
+// What earlier runs left on the interface is ended first: DHCP servers by their PIDs (not
+// those of other interfaces), hostapd by name.
+TEST_F(DaemonFiles, StartsEndWhatEarlierRunsLeftPrintTheirCommandsAndWatchTheDaemons) {
     settings(EQUIPMENT_MODEL_TX, "KIT", "12345678", 36);
+    shell->reply("ps | grep  dhcpd", "   41 root     udhcpd -f /x/sim/udhcpd-wlan0.conf\n   57 root     dhcpd wlan0\n"
+                                     "   60 root     dhcpd eth1\n   61 root     dhcpd wlan01\n");
     CNetworkTask net(WIRELESS_MODE_AP);
     ASSERT_EQ(net.StartAP(WIRELESS_FREQUENCY_5G, false), 0);
+    const std::string ps_dhcpd = "ps | grep  dhcpd |  grep -v grep";
     auto cmds = shell->commands();
-    ASSERT_GE(cmds.size(), 4u);
-    EXPECT_EQ(cmds[0], "dhcpd wlan0");
-    EXPECT_EQ(cmds[1], "ps | grep  dhcpd |  grep -v grep");
-    EXPECT_EQ(cmds[2], "hostapd " + board->host(kHostapd5GConf) + " -B");
-    EXPECT_EQ(cmds[3], "ps | grep  hostapd |  grep -v grep");
+    EXPECT_EQ(cmds, (std::vector<std::string>{ps_dhcpd, "kill -9 41", "kill -9 57", "dhcpd wlan0", ps_dhcpd,
+                                              "killall -9 hostapd", "hostapd " + board->host(kHostapd5GConf) + " -B",
+                                              "ps | grep  hostapd |  grep -v grep"}));
+    shell->clear();
+    CNetworkTask::start_daemon_dhcpd("eth1");  // the pipe of wlan0's server is closed too
+    EXPECT_EQ(shell->commands()[2], "kill -9 60");
 
     // A daemon that never shows up is started again once per watch pass.
     shell->clear();

@@ -65,7 +65,8 @@ protected:
         return std::make_unique<hdext::test::ChildProcess>(
             "/usr/bin/ffmpeg", std::vector<std::string>{}, client_log(transport),
             std::vector<std::string>{"-nostdin", "-v", "info", "-nostats", "-progress", "pipe:1", "-stats_period", "0.1",
-                                     "-rtsp_transport", transport, "-i", url(), "-map", "0:v", "-f", "null", "-"});
+                                     "-rtsp_transport", transport, "-i", url(), "-map", "0:v", "-enc_time_base:v", "-1",
+                                     "-f", "null", "-"});
     }
     static std::string client_log(const char* transport) {
         return "/tmp/hdext-rtsp-client-" + std::to_string(getpid()) + "-" + transport;
