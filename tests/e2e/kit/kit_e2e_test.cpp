@@ -123,11 +123,8 @@ TEST_F(KitFaults, EveryReceiverShowsVideoAgainAfterRestartsAndAirCutsHoldingNoMo
     for (int i = 0; i < 2; ++i) ASSERT_NO_FATAL_FAILURE(recovers("tx", "restart"));
     // Each start ended what the run before left: one DHCP server, one access point (a second
     // hostapd the watch may start meanwhile finds the first one and ends by itself).
-    std::string ps;
-    EXPECT_TRUE(wait([&] {
-        ps = world.ps("tx");
-        return count_lines(ps, "udhcpd") == 1 && count_lines(ps, "hostapd") == 1;
-    }, 30s)) << ps;
+    auto one_each = [&](const std::string& ps) { return count_lines(ps, "udhcpd") == 1 && count_lines(ps, "hostapd") == 1; };
+    EXPECT_TRUE(wait([&] { return one_each(world.ps("tx")); }, 30s)) << world.ps("tx");
     for (const char* unit : {"rx1", "tx"}) {
         ASSERT_TRUE(world.fault(unit, "cut"));
         std::this_thread::sleep_for(kCut);

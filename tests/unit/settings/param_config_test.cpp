@@ -89,9 +89,8 @@ TEST_F(ParamStoreTest, OutOfRangeStoredValuesAreBoundedAndOverlongTextIsCut) {
         start(EQUIPMENT_MODEL_RX);
         const std::string out = testing::internal::GetCapturedStdout();
         const int kept = stored == 52 ? 52 : 36;
-        EXPECT_EQ(out.find("channel " + std::to_string(stored) +
-                           " is not supported (supported: 36 40 44 48 52 56 60 64 100 104 108 112 116 120 124 128 "
-                           "132 136 140 149 153 157 161): falling back to the default channel 36\n") != std::string::npos,
+        EXPECT_EQ(out.find("channel " + std::to_string(stored) + " is not supported (supported: 36 ") != std::string::npos &&
+                      out.find("161): falling back to the default channel 36\n") != std::string::npos,
                   kept == 36) << out;
         EXPECT_EQ(wifi()["channel"], std::to_string(kept));
         EXPECT_EQ(app_status[31].load(), kept);

@@ -80,8 +80,7 @@ TEST_F(ParamMessages, NewChannelIsStoredAndOnATxForwardedToTheNetworkTask) {
     EXPECT_EQ(wifi()["channel"], "52");
     EXPECT_EQ(wifi()["bandwidth"], "1");
     EXPECT_EQ(app_status[31].load(), 52);
-    const ABS_WIFI_AP_CONFIG_t w = held_wifi();
-    EXPECT_EQ(w.channel_in_use, 52);
+    EXPECT_EQ(held_wifi().channel_in_use, 52);
 
     auto msgs = network_messages();
     ASSERT_EQ(msgs.size(), 1u);
