@@ -152,9 +152,9 @@ int CNetworkTask::StartAP(WIRELESS_FREQUENCY_TYPE band, bool hidden) {
     start_daemon_dhcpd(kWlanIf);
     create_hostapd_ac_conf(band, hidden, 0);
     // One left by an earlier run would keep the access point on its old file (the pairing
-    // network, if that run ended while pairing).
+    // network, if that run ended while pairing). No pause after it: a start that comes too soon
+    // is repeated by the watch.
     daemon_close(Daemon::hostapd);
-    std::this_thread::sleep_for(Timing().kill_settle);
     start_hostapd(band == WIRELESS_FREQUENCY_5G ? kHostapd5GConf : kHostapd24GConf,
                   "AP startup command :::::: :::::: %s\n", "run hostapd at time : %d\n");
     return 0;
