@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 
 #include "core/task.h"
@@ -202,7 +203,7 @@ void daemon_close(Daemon d);
 // Restarts cmd once a second until a "ps" line for name contains text. retry_fmt gets the
 // attempt number. before_retry runs before each new start (may be null).
 void daemon_watch(Daemon d, const char* name, const char* text, const char* cmd, const char* retry_fmt,
-                  void (*before_retry)() = nullptr);
+                  const std::function<void()>& before_retry = nullptr);
 
 // The parameter store's Wi-Fi record, its texts always terminated. Any thread.
 ABS_WIFI_AP_CONFIG_t stored_wifi();

@@ -108,6 +108,8 @@ struct World {
         return succeeds("world fault " + name + " " + unit + " " + what);
     }
     std::string log(const std::string& unit) const { return read_file(dir + "/" + unit + ".log"); }
+    // The unit's process list (ps inside the unit).
+    std::string ps(const std::string& unit) const { return cmd("world run " + name + " " + unit + " -- ps"); }
     std::string air() const { return read_file(dir + "/air/state"); }
     std::string ssid() const { return value_of(read_file(dir + "/tx/userdata/wifi.ini"), "ssid"); }
     // The TX's access point runs with its final network name.
