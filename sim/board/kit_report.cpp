@@ -160,7 +160,7 @@ std::vector<Plot> plots(const std::string& dir, const std::vector<Track>& units,
 
 // The TX's bit rate over the window, when its program reports it.
 std::string bitrate_line(const KitSamples& s, const std::vector<Track>& units) {
-    const auto rates = s.series("").bitrate_kbps;
+    const auto& rates = s.bitrate_kbps();
     if (rates.empty()) return "";
     int64_t lo = rates[0].value;
     for (const auto& r : rates) lo = std::min(lo, r.value);

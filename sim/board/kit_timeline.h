@@ -77,6 +77,7 @@ class KitSamples {
     void rx(uint64_t t_us, const std::string& unit, const std::string& addr, const KeyValues& output_status);
     // An RX's samples (no pictures: those come from its timeline file).
     RxTimeline series(const std::string& unit) const;
+    const std::vector<Sample>& bitrate_kbps() const { return m_bitrate; }
 
   private:
     void add(std::vector<Sample>& to, uint64_t t_us, int64_t v);
