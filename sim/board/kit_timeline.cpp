@@ -131,19 +131,18 @@ TimelineFigures timeline_figures(const std::vector<Shown>& pictures, uint64_t fr
     return f;
 }
 
-double seconds_until_steady(const std::vector<Shown>& pictures, uint64_t from_us, uint64_t limit_us, uint64_t hold_us,
-                            uint64_t pause_us) {
+double seconds_until_steady(const std::vector<Shown>& pictures, uint64_t from_us, uint64_t to_us, uint64_t limit_us,
+                            uint64_t hold_us, uint64_t pause_us) {
     const Shown* start = nullptr;  // the stretch of usual lag under way
     const Shown* prev = nullptr;
     for (const Shown& p : pictures) {
-        if (p.shown_us < from_us) continue;
+        if (p.shown_us < from_us || p.shown_us > to_us) continue;
         if (p.latency_us > limit_us) start = nullptr;
         else if (!start || (prev && p.shown_us - prev->shown_us > pause_us)) start = &p;
         prev = &p;
-        if (start && p.shown_us - start->shown_us >= hold_us)
-            return static_cast<double>(start->shown_us - from_us) / 1e6;
     }
-    return -1;
+    if (!start || to_us - prev->shown_us > pause_us || to_us - start->shown_us < hold_us) return -1;
+    return static_cast<double>(start->shown_us - from_us) / 1e6;
 }
 
 int64_t increase(const std::vector<Sample>& counter) {

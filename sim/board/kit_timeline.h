@@ -41,10 +41,11 @@ struct TimelineFigures {
 // Of the pictures shown within [from_us, to_us].
 TimelineFigures timeline_figures(const std::vector<Shown>& pictures, uint64_t from_us, uint64_t to_us);
 
-// Seconds after from_us until the lag is back to usual: the first picture from which, for hold_us,
-// every picture is within limit_us glass to glass and follows the one before within pause_us.
-// -1 when that does not happen within the pictures given.
-double seconds_until_steady(const std::vector<Shown>& pictures, uint64_t from_us, uint64_t limit_us,
+// Seconds after from_us from which the lag stays usual up to to_us: the start of the stretch of
+// pictures that runs on to to_us, each within limit_us glass to glass and shown within pause_us
+// of the one before (and the last within pause_us of to_us). -1 when that stretch is shorter
+// than hold_us.
+double seconds_until_steady(const std::vector<Shown>& pictures, uint64_t from_us, uint64_t to_us, uint64_t limit_us,
                             uint64_t hold_us, uint64_t pause_us);
 
 // What one RX's plot shows.
