@@ -165,8 +165,8 @@ int usage() {
 
 constexpr uint64_t kAfterDipUs = 10'000'000;  // watched after a dip's end
 constexpr uint64_t kSettleUs = 1'000'000;     // from then on the lag should be usual
-// "Usual again": 2 s of pictures within the usual lag, none more than 250 ms after the one before.
-constexpr uint64_t kSteadyUs = 2'000'000, kPauseUs = 250'000;
+// "Usual again": quarter seconds whose pictures' median is within the usual lag, for 2 s at least.
+constexpr uint64_t kSteadyUs = 2'000'000, kSliceUs = 250'000;
 constexpr uint64_t kBatchUs = 600'000;        // the outputs write their timelines a batch at a time
 
 // An RX's glass to glass with no fault: its p99, and the lag that counts as usual.
@@ -206,7 +206,7 @@ double judge_dip(const World& w, const std::vector<std::string>& dipped, const s
         back.clear();
         for (const auto& u : dipped) {
             const double s = hdext::sim::seconds_until_steady(timeline(w, u, to, seen), to, seen,
-                                                              usual.at(u).limit_us(), kSteadyUs, kPauseUs);
+                                                              usual.at(u).limit_us(), kSteadyUs, kSliceUs);
             if (s >= 0) back[u] = s;
         }
         return back.size() == dipped.size();
@@ -500,9 +500,9 @@ int main(int argc, char** argv) {
         }
         std::printf("(p99 of every picture the dipped receivers showed during the dips and from 1 s after their end to "
                     "10 s after it; oldest picture and longest freeze from a dip's start to 10 s after its end; dropped: "
-                    "frame numbers never shown; usual again: p50/max seconds from the end to the start of the stretch "
-                    "(at least 2 s, to the end of the watch) of pictures within the receiver's no-fault p99 x 1.5 (at "
-                    "least +10 ms), none 250 ms after the one before; others kept: receivers whose air did not dip "
+                    "frame numbers never shown; usual again: p50/max seconds from the end to the start of the run (at "
+                    "least 2 s, to the end of the watch) of quarter seconds whose pictures' median is within the "
+                    "receiver's no-fault p99 x 1.5 (at least +10 ms); others kept: receivers whose air did not dip "
                     "and whose p99 stayed within that. Targets: oldest under 250 ms; p99 at most 150 ms during a 50%% "
                     "dip and 50 ms after; usual again within 1 s; freeze at most 0.5 s in a 50%% dip)\n");
     }

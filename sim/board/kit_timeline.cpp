@@ -132,17 +132,17 @@ TimelineFigures timeline_figures(const std::vector<Shown>& pictures, uint64_t fr
 }
 
 double seconds_until_steady(const std::vector<Shown>& pictures, uint64_t from_us, uint64_t to_us, uint64_t limit_us,
-                            uint64_t hold_us, uint64_t pause_us) {
-    const Shown* start = nullptr;  // the stretch of usual lag under way
-    const Shown* prev = nullptr;
-    for (const Shown& p : pictures) {
-        if (p.shown_us < from_us || p.shown_us > to_us) continue;
-        if (p.latency_us > limit_us) start = nullptr;
-        else if (!start || (prev && p.shown_us - prev->shown_us > pause_us)) start = &p;
-        prev = &p;
-    }
-    if (!start || to_us - prev->shown_us > pause_us || to_us - start->shown_us < hold_us) return -1;
-    return static_cast<double>(start->shown_us - from_us) / 1e6;
+                            uint64_t hold_us, uint64_t slice_us) {
+    if (to_us <= from_us || slice_us == 0) return -1;
+    const size_t n = (to_us - from_us) / slice_us;
+    std::vector<std::vector<uint64_t>> slices(n);
+    for (const Shown& p : pictures)
+        if (p.shown_us >= from_us && p.shown_us - from_us < n * slice_us)
+            slices[(p.shown_us - from_us) / slice_us].push_back(p.latency_us);
+    size_t start = n;  // the first slice of the run that ends with the last
+    while (start > 0 && !slices[start - 1].empty() && nearest_rank(slices[start - 1], 50) <= limit_us) --start;
+    if (start == n || (n - start) * slice_us < hold_us) return -1;
+    return static_cast<double>(start * slice_us) / 1e6;
 }
 
 int64_t increase(const std::vector<Sample>& counter) {

@@ -41,12 +41,12 @@ struct TimelineFigures {
 // Of the pictures shown within [from_us, to_us].
 TimelineFigures timeline_figures(const std::vector<Shown>& pictures, uint64_t from_us, uint64_t to_us);
 
-// Seconds after from_us from which the lag stays usual up to to_us: the start of the stretch of
-// pictures that runs on to to_us, each within limit_us glass to glass and shown within pause_us
-// of the one before (and the last within pause_us of to_us). -1 when that stretch is shorter
-// than hold_us.
+// Seconds after from_us from which the lag stays usual up to to_us: the start of the run of
+// slice_us slices that runs on to to_us, each showing pictures whose median glass to glass is
+// within limit_us (a lone late picture does not end the run; a slice without a picture does).
+// -1 when that run is shorter than hold_us.
 double seconds_until_steady(const std::vector<Shown>& pictures, uint64_t from_us, uint64_t to_us, uint64_t limit_us,
-                            uint64_t hold_us, uint64_t pause_us);
+                            uint64_t hold_us, uint64_t slice_us);
 
 // What one RX's plot shows.
 struct RxTimeline {
