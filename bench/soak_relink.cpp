@@ -169,10 +169,13 @@ constexpr uint64_t kSettleUs = 1'000'000;     // from then on the lag should be 
 constexpr uint64_t kSteadyUs = 2'000'000, kSliceUs = 250'000;
 constexpr uint64_t kBatchUs = 600'000;        // the outputs write their timelines a batch at a time
 
-// An RX's glass to glass with no fault: its p99, and the lag that counts as usual.
+// An RX's glass to glass with no fault. A quarter second whose median is within lag_us is at the
+// usual lag (the median, as the tail of a loaded machine moves from one stretch to the next); a
+// receiver whose p99 stays within p99_us kept its usual p99.
 struct Usual {
-    uint64_t p99_us = 0;
-    uint64_t limit_us() const { return std::max(p99_us * 3 / 2, p99_us + 10'000); }
+    uint64_t p50 = 0, p99 = 0;
+    uint64_t lag_us() const { return std::max(p50 * 2, p50 + 20'000); }
+    uint64_t p99_us() const { return std::max(p99 * 3 / 2, p99 + 10'000); }
 };
 
 struct DipFigures {
@@ -206,7 +209,7 @@ double judge_dip(const World& w, const std::vector<std::string>& dipped, const s
         back.clear();
         for (const auto& u : dipped) {
             const double s = hdext::sim::seconds_until_steady(timeline(w, u, to, seen), to, seen,
-                                                              usual.at(u).limit_us(), kSteadyUs, kSliceUs);
+                                                              usual.at(u).lag_us(), kSteadyUs, kSliceUs);
             if (s >= 0) back[u] = s;
         }
         return back.size() == dipped.size();
@@ -220,7 +223,7 @@ double judge_dip(const World& w, const std::vector<std::string>& dipped, const s
         const auto pics = timeline(w, u, from, to + kAfterDipUs);
         const auto all = hdext::sim::timeline_figures(pics, from, to + kAfterDipUs);
         if (std::find(dipped.begin(), dipped.end(), u) == dipped.end()) {
-            const bool ok = all.p99_us <= usual.at(u).limit_us();
+            const bool ok = all.p99_us <= usual.at(u).p99_us();
             ++f->others;
             f->others_kept += ok;
             (ok ? kept : lost) += " " + u + " " + fmt("%.1f", static_cast<double>(all.p99_us) / 1000.0);
@@ -326,15 +329,17 @@ int main(int argc, char** argv) {
     std::map<std::string, Usual> usual;
     std::string p99s;
     for (const auto& u : world.rx) {
-        usual[u].p99_us = hdext::sim::timeline_figures(timeline(world, u, quiet_us, quiet_end_us), quiet_us, quiet_end_us).p99_us;
-        p99s += " " + u + " " + fmt("%.1f", static_cast<double>(usual[u].p99_us) / 1000.0);
+        const auto f = hdext::sim::timeline_figures(timeline(world, u, quiet_us, quiet_end_us), quiet_us, quiet_end_us);
+        usual[u] = {f.p50_us, f.p99_us};
+        p99s += " " + u + " " + fmt("%.1f", static_cast<double>(f.p50_us) / 1000.0) + "/" +
+                fmt("%.1f", static_cast<double>(f.p99_us) / 1000.0);
     }
     for (const auto& u : units)
         if (o.dips > 0 && kbit[u] <= 0) {
             std::fprintf(stderr, "soak: cannot measure the stream's rate on the air of %s\n", u.c_str());
             return 1;
         }
-    std::printf("no fault: %.1f frames lost per RX and second; glass-to-glass p99 (ms):%s; air kbit/s (TX out, RX in):%s\n",
+    std::printf("no fault: %.1f frames lost per RX and second; glass-to-glass p50/p99 (ms):%s; air kbit/s (TX out, RX in):%s\n",
                 (gaps() - quiet_from) / 10.0 / o.rx, p99s.c_str(), rates.c_str());
 
     enum FaultKind { TxRestart, Cut, RxRestart, Channel, DipTx50, DipTx10, DipRx50, DipRx10 };
@@ -501,10 +506,11 @@ int main(int argc, char** argv) {
         std::printf("(p99 of every picture the dipped receivers showed during the dips and from 1 s after their end to "
                     "10 s after it; oldest picture and longest freeze from a dip's start to 10 s after its end; dropped: "
                     "frame numbers never shown; usual again: p50/max seconds from the end to the start of the run (at "
-                    "least 2 s, to the end of the watch) of quarter seconds whose pictures' median is within the "
-                    "receiver's no-fault p99 x 1.5 (at least +10 ms); others kept: receivers whose air did not dip "
-                    "and whose p99 stayed within that. Targets: oldest under 250 ms; p99 at most 150 ms during a 50%% "
-                    "dip and 50 ms after; usual again within 1 s; freeze at most 0.5 s in a 50%% dip)\n");
+                    "least 2 s, to the end of the watch) of quarter seconds whose pictures' median is within twice "
+                    "the receiver's no-fault p50 (at least +20 ms); others kept: receivers whose air did not dip and "
+                    "whose p99 stayed within their no-fault p99 x 1.5 (at least +10 ms). Targets: oldest under 250 "
+                    "ms; p99 at most 150 ms during a 50%% dip and 50 ms after; usual again within 1 s; freeze at most "
+                    "0.5 s in a 50%% dip)\n");
     }
     std::printf("\n%-5s %14s %12s %20s  %s\n", "unit", "descriptors", "threads", "RSS kB", "pools in use (used/total)");
     bool grew = false;
