@@ -1,8 +1,9 @@
-// The software platform's video path: the capture stamp and decoder reset.
+// The software platform's video path: the capture stamp, decoder reset, the output's timeline.
 #include "mpi/mpi.h"
 #include "sim/mpi/sim_control.h"
 #include "sim/mpi/sim_core.h"
 #include "sim/mpi/stamp.h"
+#include "sim/mpi/timeline.h"
 #include "sim_board.h"
 #include <cstring>
 #include "support/platform_pictures.h"
@@ -87,6 +88,30 @@ TEST_F(SimBoard, ResetDecoderDropsWhatIsQueued) {
     usleep(50000);
     EXPECT_EQ(hdext::sim::vdec_decoded(5), 0u);
     ASSERT_EQ(ss_mpi_vdec_destroy_chn(5), 0);
+}
+
+// Lines reach the file a batch at a time; past its line count the file becomes timeline.1, also
+// for a program that appends to what an earlier one left.
+TEST_F(SimBoard, TimelineWritesInBatchesAndRotates) {
+    const std::string rel = "/sim/hdmi-out/timeline";
+    {
+        hdext::sim::Timeline t(root + rel, 4, 100);
+        t.add(1000, 1, 11);
+        t.add(1099, 2, 12);
+        EXPECT_EQ(read(rel), "");
+        t.add(1100, 4, 13);
+        EXPECT_EQ(read(rel), "1000 1 11\n1099 2 12\n1100 4 13\n");
+        t.add(1200, 5, 14);
+        t.add(1300, 6, 15);
+        EXPECT_EQ(read(rel + ".1"), "1000 1 11\n1099 2 12\n1100 4 13\n1200 5 14\n1300 6 15\n");
+        EXPECT_EQ(read(rel), "");
+        t.add(1400, 7, 16);
+    }
+    EXPECT_EQ(read(rel), "1400 7 16\n");
+    hdext::sim::Timeline again(root + rel, 2, 100);
+    again.add(2000, 0, 9);
+    again.flush();
+    EXPECT_EQ(read(rel + ".1"), "1400 7 16\n2000 0 9\n");
 }
 
 } // namespace
