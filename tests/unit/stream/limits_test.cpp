@@ -43,6 +43,43 @@ TEST_F(TxTest, ConnectionsOwingTheirFirstMessageAreCappedAndTimedAsAWhole) {
     for (int fd : many) EXPECT_TRUE(closed_by_peer(fd, 5s));
 }
 
+TEST_F(TxTest, ConnectionsThatWaitedSideBySideGetOneSlotPerAddress) {
+    std::vector<int> same;
+    for (int i = 0; i < 3; ++i) same.push_back(keep(connect_from("127.0.0.21", hdext::stream::config().hb_port)));
+    register_rx("127.0.0.2"); // taken after the three, so all three passed the acceptor's check
+    int answered = 0;
+    for (int fd : same) {
+        send_bytes(fd, hb_message(hb::kTypeRx));
+        uint8_t reply[hb::kLen];
+        if (read_exact(fd, reply, sizeof reply, 2s)) ++answered;
+        else EXPECT_TRUE(closed_by_peer(fd));
+    }
+    EXPECT_EQ(answered, 1);
+    register_rx("127.0.0.3");
+    EXPECT_EQ(slot_states(), (std::vector<int>{1, 1, 1}));
+}
+
+// A receiver can move the access point under every receiver: one change per pause for the
+// whole kit; the newest request held back is taken when the pause ends, said once per pause.
+TEST(ChannelGate, OneChangePerPauseAndTheNewestHeldRequestWins) {
+    hdext::stream::ChannelGate gate(10s);
+    const Clock::time_point t = Clock::time_point{} + 1h;
+    using V = std::pair<int, bool>;
+    const auto offer = [&](int asked, int current, Clock::duration at) {
+        const auto v = gate.offer(asked, current, t + at);
+        return V{v.take, v.held};
+    };
+    EXPECT_EQ(offer(149, 36, 0s), V(149, false));
+    EXPECT_EQ(offer(153, 149, 1s), V(0, true));
+    EXPECT_EQ(offer(157, 149, 2s), V(0, false));
+    EXPECT_EQ(offer(0, 149, 9s), V(0, false));
+    EXPECT_EQ(offer(0, 149, 10s), V(157, false));
+    EXPECT_EQ(offer(161, 157, 11s), V(0, true));
+    EXPECT_EQ(offer(157, 157, 12s), V(0, false)); // back to the channel in use: nothing held
+    EXPECT_EQ(offer(0, 157, 25s), V(0, false));
+    EXPECT_EQ(offer(36, 157, 25s), V(36, false));
+}
+
 TEST_F(TxTest, UsedUpDescriptorsPauseBothAcceptorsOnceAndWaitingConnectionsAreClosed) {
     int spare[2];
     ASSERT_EQ(pipe(spare), 0);
@@ -82,6 +119,24 @@ TEST_F(TxTest, UsedUpDescriptorsPauseBothAcceptorsOnceAndWaitingConnectionsAreCl
     EXPECT_EQ(lines_with(out, "heartbeat: accept paused"), 1);
     EXPECT_EQ(lines_with(out, "stream: accept paused"), 1);
     EXPECT_EQ(lines_with(out, "accepting connections again"), 2);
+}
+
+// The spare descriptor eases only this process's own limit: a shortage of the whole system
+// pauses the acceptor but costs no waiting connection.
+TEST_F(TxTest, ASystemWideShortagePausesTheAcceptorButClosesNoWaitingConnection) {
+    const std::string out = stdout_of([&] {
+        for (int err : {ENFILE, ENOBUFS, ENOMEM}) {
+            forced_accept_error() = err;
+            const int fd = keep(connect_from("127.0.0.2", hdext::stream::config().hb_port));
+            EXPECT_FALSE(closed_by_peer(fd, 400ms)) << err;
+            forced_accept_error() = 0;
+            EXPECT_EQ(exchange(fd, hb_message(hb::kTypeRx)).size(), 108u) << err;
+            drop(fd);
+            ASSERT_TRUE(wait_until([] { return live_clients() == 0; }));
+        }
+    });
+    EXPECT_EQ(lines_with(out, "heartbeat: accept paused while this lasts"), 3) << out;
+    EXPECT_EQ(lines_with(out, "waiting connections are closed"), 0);
 }
 
 TEST_F(TxTest, AThreadThatCannotStartGivesBackSlotListsAndSocket) {
