@@ -88,6 +88,16 @@ protected:
         return run("rx2", tag, cmd);
     }
     std::string sh(const std::string& cmd) { return capture_output(cmd + " 2>&1"); }
+    // Menu held open, down to the pairing tab, menu to start pairing there.
+    void pair_by_keys(const std::string& unit, ChildProcess& p) {
+        const auto key = [&](const std::string& how) { return sh(board + " key --root " + dir + "/" + unit + " " + how); };
+        ASSERT_TRUE(p.wait_for_output("osd_manager_task_init")) << p.output();
+        ASSERT_EQ(key("press menu 3.6"), "");
+        ASSERT_TRUE(p.wait_for_output("====app_widget_on====1, 0")) << p.output();
+        ASSERT_EQ(key("press down"), "");
+        ASSERT_EQ(key("press menu"), "");
+        ASSERT_TRUE(p.wait_for_output("#####app#####-type:enter pairing mode")) << p.output();
+    }
     // The unit's program under `world run` (its host PID).
     int pid_of(const std::string& tag) {
         int pid = 0;
@@ -206,6 +216,92 @@ TEST_F(Hostile, TransmitterHoldsItsLimitsAndKeepsServing) {
     auto& app = run("rx2", "app", {board, "app", "--addr", "192.168.168.1", "--pin", pin, "--count", "1"});
     EXPECT_EQ(app.wait_exit(90), 0) << app.output();
     EXPECT_NE(app.output().find("app: status"), std::string::npos) << app.output();
+    const auto ended = [&] { return lines_with(tx_log, "hb protocol exit") + lines_with(tx_log, "send_app_info thread exit"); };
+    ASSERT_TRUE(wait_until([&] { return lines_with(tx_log, "send_app_info thread exit") >= 1; }, 30s));
+
+    // Three receivers from one address, each connection opened before any sends: one slot at
+    // most, and a receiver from a fresh address still gets its reply.
+    const int ended0 = ended();
+    auto& clones = attack("clones", {"clones", "--from", "141", "--count", "3", "--seconds", "4"});
+    ASSERT_TRUE(clones.wait_for_output("hostile clones:", 30)) << clones.output();
+    int registered = -1;
+    std::sscanf(clones.output().c_str(), "hostile clones: %d", &registered);
+    EXPECT_LE(registered, 1) << clones.output();
+    auto& fresh2 = attack("fresh2", {"receiver", "--from", "142", "--count", "0"});
+    EXPECT_EQ(fresh2.wait_exit(60), 0) << fresh2.output();
+    EXPECT_EQ(clones.wait_exit(60), 0) << clones.output();
+    ASSERT_TRUE(wait_until([&] { return ended() >= ended0 + std::max(registered, 0) + 1; }, 30s));
+
+    // A receiver that asks for another channel every second for 30 s moves the kit at most
+    // once per 10 s; meanwhile five apps answer wrong PINs for as long as they are asked, and a
+    // phone with the right PIN from a fresh address still pairs within 45 s.
+    auto& hopper = attack("hopper", {"hopper", "--from", "143", "--seconds", "30"});
+    auto& spray = attack("pins5", {"pins", "--from", "144-148", "--seconds", "50"});
+    std::this_thread::sleep_for(5s);
+    const auto asked = Clock::now();
+    int phone = -1;
+    for (int i = 0; phone != 0 && Clock::now() - asked < 45s; ++i) {
+        if (i) std::this_thread::sleep_for(1s);
+        phone = run("rx2", "phone", {board, "app", "--from", "192.168.168.149", "--uuid",
+                                    "0b1e0b1e-0000-4000-8000-000000000149", "--pin", pin, "--count", "1"})
+                    .wait_exit(60);
+    }
+    const double paired_s = std::chrono::duration<double>(Clock::now() - asked).count();
+    EXPECT_EQ(phone, 0) << procs["phone"]->output() << spray.output();
+    EXPECT_LT(paired_s, 45);
+    EXPECT_EQ(hopper.wait_exit(60), 0) << hopper.output();
+    int changes = -1;
+    std::sscanf(hopper.output().c_str(), "hostile hopper: asked for %*d channels, the channel told changed %d", &changes);
+    EXPECT_GE(changes, 1) << hopper.output();
+    EXPECT_LE(changes, 3) << hopper.output();
+    EXPECT_LE(lines_with(tx_log, "held back: one channel change per 10 s"), 4);
+    EXPECT_EQ(spray.wait_exit(60), 0) << spray.output();
+    std::printf("figure: %s", clones.output().c_str());
+    std::printf("figure: %sfigure: %s", hopper.output().c_str(), spray.output().c_str());
+    std::printf("figure: the phone paired %.1f s after it first asked, while five apps sprayed wrong PINs\n", paired_s);
+    std::fflush(stdout);
+    frames = shown();
+    EXPECT_TRUE(wait_until([&] { return shown() > frames + 30; }, 30s)) << "the picture stood still";
+}
+
+// Four peers on the pairing network hold the TX's pairing port with a byte now and then while
+// a real receiver pairs: their places run out, and the receiver pairs.
+TEST_F(Hostile, PairingPortTricklersDoNotKeepAReceiverFromPairing) {
+    const std::string hdext = build_dir() + "/src/hdext";
+    auto& tx = run("tx", "tx", {hdext});
+    sh("bash " + source_dir() + "/scripts/install-res.sh " + dir + "/rx1");
+    auto& rx = run("rx1", "rx1", {hdext});
+    ASSERT_TRUE(wait_until([&] { return world.ap_up(); })) << tx.output();
+    const std::string ssid = world.ssid();
+    ASSERT_TRUE(rx.wait_for_output("need to be paired at first\n")) << rx.output();
+    std::ofstream(dir + "/rx2.ip") << "link set wlan0 up\n" << [] {
+        std::string b;
+        for (int i = 20; i <= 23; ++i) b += "addr add 192.168.168." + std::to_string(i) + "/24 dev wlan0\n";
+        return b;
+    }();
+    ASSERT_EQ(sh("ip -n hdx-" + name + "-rx2 -batch " + dir + "/rx2.ip"), "");
+
+    pair_by_keys("tx", tx);
+    ASSERT_TRUE(wait_until([&] { return world.air().find("tx ap ssid=VELTRANE_PAIRING ") != std::string::npos; }))
+        << world.air();
+    // The station rx2 joins the pairing network by hand (its passphrase is the same everywhere).
+    ASSERT_TRUE(wait_until([&] { return sh("ip -n hdx-" + name + "-air link set p-rx2 master br-tx").empty(); }, 30s));
+    const auto attack_end = Clock::now() + 60s;
+    auto& trickle = attack("pairing", {"pairing", "--from", "20-23", "--seconds", "60", "--every", "3"});
+    ASSERT_TRUE(wait_until([&] { return lines_with(dir + "/tx.log", "IpAddr 192.168.168.2") >= 4; }, 30s))
+        << trickle.output();
+
+    const auto t0 = Clock::now();
+    pair_by_keys("rx1", rx);
+    EXPECT_TRUE(wait_until([&] { return world.air().find("rx1 station ssid=" + ssid + " ap=tx\n") != std::string::npos; },
+                           180s))
+        << world.air() << tail(rx.output()) << tail(tx.output());
+    const auto paired = Clock::now();
+    EXPECT_LT(paired, attack_end) << "the receiver paired only once the tricklers had gone";
+    EXPECT_EQ(value(read_file(dir + "/rx1/userdata/wifi.ini"), "ssid"), ssid);
+    EXPECT_EQ(trickle.wait_exit(90), 0) << trickle.output();
+    std::printf("figure: the receiver paired %.1f s after its pairing began, beside four pairing-port tricklers; %s",
+                std::chrono::duration<double>(paired - t0).count(), trickle.output().c_str());
 }
 
 } // namespace
