@@ -113,10 +113,7 @@ inline std::atomic<const char*>& refused_thread() {
 }
 
 // The errno both acceptors are told accept failed with (0 for none).
-inline std::atomic<int>& forced_accept_error() {
-    static std::atomic<int> err{0};
-    return err;
-}
+inline std::atomic<int> forced_accept_error{0};
 
 // Threads of this process with the given name (pthread_setname_np), and open descriptors.
 inline int threads_named(const std::string& name) {
@@ -193,7 +190,7 @@ inline void stream_env() {
         hdext::stream::set_config(c);
         hdext::stream::StreamHooks h;
         h.thread_refused = [](const char* what) { return refused_thread().load() == std::string_view(what); };
-        h.accept_error = [](const char*) { return forced_accept_error().load(); };
+        h.accept_error = [](const char*) { return forced_accept_error.load(); };
         hdext::stream::set_hooks(h);
         register_task(kMidVideoDecode, nullptr, recorder_init, 0);
         register_task(kMidParam, nullptr, recorder_init, 0);
