@@ -3,6 +3,8 @@
 // addresses) trickles, floods, sprays PINs, abandons pairings and asks for a bogus channel.
 // Descriptors and threads stay bounded and come back, the log and the accept threads stay
 // quiet, a fresh receiver still registers, the picture never stops, the right PIN still pairs.
+// Then one address opens three receivers, a receiver hops channels, apps spray wrong PINs
+// beside a phone; and, in a world of its own, peers hold the pairing port while an RX pairs.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
