@@ -39,6 +39,11 @@ struct StreamConfig {
     // whole TX, doubled at each further wrong one, cleared by a right one.
     milliseconds pin_brake_first{1000};
     milliseconds pin_brake_max{16000};
+    milliseconds app_pairing_limit{60000}; // app: a pairing connection ends this long after it began
+    // app: an address without a wrong PIN for this long may take the pairing place kept free.
+    milliseconds pin_fresh_after{60000};
+    // TX: one receiver-announced channel change for the whole kit per this pause.
+    milliseconds channel_pause{10000};
     milliseconds listen_retry{1000};   // TX: between attempts to set up a listening socket
     milliseconds accept_pause_first{100}; // TX: accept failing for want of descriptors,
     milliseconds accept_pause_max{1000};  // doubled while it lasts
@@ -50,6 +55,8 @@ struct StreamHooks {
     int (*signal_level)() = nullptr;      // Wi-Fi signal level 1..5 of the RX
     // Tests: true makes the start of that thread fail as when the system has none left.
     bool (*thread_refused)(const char* what) = nullptr;
+    // Tests: an errno that the named acceptor's accept fails with instead (0: a real accept).
+    int (*accept_error)(const char* acceptor) = nullptr;
 };
 
 // Set before the sender or receiver starts; read by their threads afterwards.
