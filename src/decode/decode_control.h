@@ -3,12 +3,16 @@
 #pragma once
 #include <chrono>
 
+#include "decode/late_policy.h"
+
 namespace hdext::decode {
 
 struct DecodeTiming {
     int idle_polls = 401;                          // empty polls before "no signal"
     std::chrono::microseconds idle_sleep{1000};    // between two empty polls
     std::chrono::milliseconds reopen_pause{1000};  // after the audio outputs re-open
+    std::chrono::milliseconds restart_wait{1000};  // frames wait this long for video back
+    LateBudgets late;                              // what is too late to show or play
 };
 
 // Set before the threads start. Main thread.

@@ -1,10 +1,11 @@
 // The audio decode task on a simulated RX: both outputs play the tone, drift empties the
-// backlog, an HDMI failure skips SDI, a rate change re-opens after the next frame, and an
+// backlog, sound that waited too long is not played, an HDMI failure skips SDI, a rate change re-opens after the next frame, and an
 // oversized frame is refused; every frame goes back to its pool.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
+#include <thread>
 
 #include "decode/decode_control.h"
 #include "decode/decode_entry.h"
@@ -85,6 +86,22 @@ TEST_F(AudioDecodeTest, AudioDriftingFromVideoEmptiesTheBacklog) {
     EXPECT_EQ(ao_stats(0, 0).frames, 1u);
 }
 
+TEST_F(AudioDecodeTest, SoundThatWaitedInTheListLongerThanTheBudgetIsNotPlayed) {
+    auto timing = test_timing(1 << 30, std::chrono::microseconds(1000), std::chrono::milliseconds(1000));
+    timing.late.picture = std::chrono::milliseconds(50);
+    decode::set_decode_timing(timing);
+    start(true);
+    queue(480, kVideoPts);
+    std::this_thread::sleep_for(std::chrono::milliseconds(80));
+    queue(480, kVideoPts + 10000);
+    ASSERT_TRUE(g_pADecoder->DecodeProc());
+    EXPECT_EQ(ao_stats(1, 0).frames, 0u);
+    ASSERT_TRUE(g_pADecoder->DecodeProc());
+    EXPECT_EQ(ao_stats(1, 0).frames, 1u);
+    EXPECT_EQ(g_sync_audio_pts.load(), kVideoPts + 10000);
+    EXPECT_TRUE(same(audio_payloads(), base));
+}
+
 TEST_F(AudioDecodeTest, HdmiOutputFailureSkipsTheSdiOutput) {
     start(true);
     INTF_AO_Stop(1, 0);
@@ -97,7 +114,7 @@ TEST_F(AudioDecodeTest, HdmiOutputFailureSkipsTheSdiOutput) {
 }
 
 TEST_F(AudioDecodeTest, RateChangeReopensBothOutputsAfterTheNextFrame) {
-    decode::set_decode_timing({401, std::chrono::microseconds(1000), std::chrono::milliseconds(10)});
+    decode::set_decode_timing(test_timing(401, std::chrono::microseconds(1000), std::chrono::milliseconds(10)));
     start(true);
     AudioSampling.store(44100);
     send_and_wait(0x7004, 0);

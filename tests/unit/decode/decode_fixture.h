@@ -4,6 +4,7 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -13,6 +14,7 @@
 #include "core/frame.h"
 #include "core/mempool.h"
 #include "decode/audio_decoder.h"
+#include "decode/decode_control.h"
 #include "decode/video_decoder.h"
 #include "support/board_root.h"
 #include "support/platform_pictures.h"
@@ -22,6 +24,12 @@ namespace hdext::test {
 
 // Pools, messages, handlers, tasks and the timer, once per process.
 void decode_core_env();
+
+// The decode threads' pace for a test, with the late budgets out of the way (tests hand over
+// pictures in bursts and stamp them as they like) unless the test sets them.
+decode::DecodeTiming test_timing(int idle_polls, std::chrono::microseconds idle_sleep, std::chrono::milliseconds reopen);
+// The RX's count of pictures dropped for lateness, as its display figures show it.
+uint64_t late_drops_figure();
 
 inline std::vector<std::vector<uint8_t>> encode_pictures(int w, int h, int count, uint32_t first_no = 0) {
     return platform_pictures(OT_PT_H264, w, h, count, first_no);
