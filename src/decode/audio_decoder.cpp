@@ -53,7 +53,7 @@ bool CAudioDecoderTask::DecodeProc() {
     // same way, one frame at a time).
     const uint32_t waited =
         static_cast<uint32_t>(hdext::decode::LatePolicy::steady_now_us()) - frame->user[kFrameUserArrivalUs];
-    if (waited > static_cast<uint64_t>(hdext::decode::decode_timing().late.picture.count())) {
+    if (waited > static_cast<uint64_t>(hdext::decode::late_budgets().picture.count())) {
         free_audio_frame(frame);
         return true;
     }

