@@ -10,8 +10,10 @@
 namespace hdext::decode {
 
 struct LateBudgets {
-    // A picture later than this is dropped (more than the TX lets a picture wait, so the two
-    // do not both drop for the same dip).
+    // A picture later than this is dropped. Above what the TX lets a picture wait for a
+    // receiver, so the RX drops what the TX cannot see (a stalled air, the kernel's queues):
+    // the RX cannot ask for an IDR picture, so each of its drops may freeze the picture until
+    // the TX sends one.
     std::chrono::microseconds picture{150000};
     // The IDR picture that ends a skip may be this late; the pictures that follow it may be as
     // late as it was until they are back under `picture`. (A dip makes IDR pictures, the
