@@ -1,5 +1,5 @@
-// Feeding thread of the video decode task: frames from the decode list to the live decoder,
-// and the no-signal picture when they stop coming.
+// Feeding thread of the video decode task: frames from the decode list to the live decoder (late
+// ones dropped), and the no-signal picture when they stop coming.
 #include "decode/video_feeder.h"
 
 #include <pthread.h>
