@@ -32,7 +32,11 @@ struct StreamConfig {
     // Both: a connection whose peer has answered nothing for this long (a cut air link) is
     // given up, so the RX reconnects and the TX frees the slot, instead of waiting out the
     // time-outs above or the kernel's growing retransmission pauses. 0: the kernel's defaults.
-    milliseconds peer_silence{2000};
+    // A shorter fade keeps the link: it costs less than a relink (teardown, 1 s pause,
+    // connects, a new IDR). Just over the kernel's fourth retransmission of lost data (about
+    // 3.1 s after the last answer) so that a fade up to 3 s is bridged even where the kernel's
+    // back-off cannot be capped.
+    milliseconds peer_silence{3500};
     milliseconds pin_wait_first{1000}; // app: hold-off after a wrong PIN, doubled each time
     milliseconds pin_wait_max{8000};
     // app: after a few wrong PINs in a row from any addresses, one PIN judged per wait for the
