@@ -37,8 +37,12 @@ public:
             if (!cut.count(a.unit)) want["p-" + a.unit] = "br-" + a.unit;
             state += a.unit + " ap ssid=" + a.ssid + " channel=" + std::to_string(a.channel) + "\n";
         }
+        // A station reaches only an access point whose own link is not cut.
+        std::vector<ApInfo> reachable;
+        for (const auto& a : aps)
+            if (!cut.count(a.unit)) reachable.push_back(a);
         for (const auto& s : stas) {
-            const ApInfo* a = cut.count(s.unit) ? nullptr : ap_for(s, aps);
+            const ApInfo* a = cut.count(s.unit) ? nullptr : ap_for(s, reachable);
             if (a) want["p-" + s.unit] = "br-" + a->unit;
             state += s.unit + " station ssid=" + s.ssid + " ap=" + (a ? a->unit : "none") + "\n";
         }

@@ -62,10 +62,24 @@ std::vector<std::string> program_command(const std::string& world_dir, const std
 // -1 when it would not go.
 int kill_program(const std::string& world_dir, const std::string& unit);
 
+// Serialises what changes one unit's programs and air (faults, starts) across threads and
+// processes (the command line, every worker of a panel) while it lives: an flock on
+// <world>/pids/<unit>.lock. Not re-entrant: take it once, at the outermost call.
+class UnitLock {
+public:
+    UnitLock(const std::string& world_dir, const std::string& unit);
+    ~UnitLock();
+    UnitLock(const UnitLock&) = delete;
+    UnitLock& operator=(const UnitLock&) = delete;
+
+private:
+    int m_fd = -1;
+};
+
 // Stand-in daemons ("hostapd", "wpa_supplicant", "dhcpd") keep their command line and PID under
 // the board's var/run/; stop kills the running one, start runs its last command line again.
-// 0; 3 when none runs (stop) or none was ever started (start); -1 for an unknown name; else
-// the failure status.
+// 0; 3 when none runs (stop) or none was ever started (start); 4 when one runs already (start);
+// -1 for an unknown name; else the failure status.
 int stop_daemon(const std::string& world_dir, const std::string& unit, const std::string& name);
 int start_daemon(const std::string& world_dir, const std::string& unit, const std::string& name);
 // Daemon side, inside a unit: records the command line (at start) and the daemon's own PID.

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "sim/board/air_state.h"
+#include "sim/board/args.h"
 #include "sim/board/world.h"
 
 namespace hdext::sim {
@@ -65,20 +66,26 @@ bool set_drop(const std::string& world, const std::string& unit, int percent) {
 Fault make_fault(const std::string& dir, const std::string& name, const std::string& unit,
                  const std::vector<std::string>& a) {
     const std::string what = a.empty() ? "" : a[0];
+    // Words that name no fault: known stays false and the text says what is wrong.
+    auto bad = [](const std::string& why) { return Fault{false, false, why}; };
+    const bool alone = a.size() == 1;
+    if ((what == "cut" || what == "restore" || what == "kill" || what == "restart") && !alone)
+        return bad(what + " takes no value");
+    // One action at a time per unit: two restarts at once would start two programs in it.
+    const UnitLock lock(dir, unit);
     if (what == "cut" || what == "restore") {
         const bool cut = what == "cut";
         return {true, set_cut(dir, unit, cut), cut ? "air link cut" : "air link restored"};
     }
-    if (what == "drop" && a.size() == 2) {
-        char* end = nullptr;
-        long pct = std::strtol(a[1].c_str(), &end, 10);
-        if (a[1].empty() || *end || pct < 0 || pct > 100) return {};
-        return {true, set_drop(name, unit, static_cast<int>(pct)), "drops " + std::to_string(pct) + "% of its packets"};
+    if (what == "drop") {
+        const auto pct = a.size() == 2 ? int_arg(a[1], 0, 100) : std::nullopt;
+        if (!pct) return bad("drop takes a percentage, 0 to 100 (0 ends it), not \"" + (a.size() > 1 ? a[1] : "") + "\"");
+        return {true, set_drop(name, unit, static_cast<int>(*pct)), "drops " + std::to_string(*pct) + "% of its packets"};
     }
     if (what == "kill") {
         int pid = kill_program(dir, unit);
-        return {true, pid >= 0, pid > 0 ? "program killed (pid " + std::to_string(pid) + ")"
-                                : pid == 0 ? "no program running" : "program would not end"};
+        return {true, pid > 0, pid > 0 ? "program killed (pid " + std::to_string(pid) + ")"
+                               : pid == 0 ? "no program running" : "program would not end"};
     }
     if (what == "restart") {
         const auto cmd = program_command(dir, unit);
@@ -87,16 +94,19 @@ Fault make_fault(const std::string& dir, const std::string& name, const std::str
         int pid = start_program(dir, unit, cmd);
         return {true, pid > 0, pid > 0 ? "program restarted (pid " + std::to_string(pid) + ")" : "program did not start"};
     }
-    if (what == "daemon" && a.size() == 3 && (a[1] == "stop" || a[1] == "start")) {
+    if (what == "daemon") {
+        if (a.size() != 3 || (a[1] != "stop" && a[1] != "start"))
+            return bad("daemon takes stop or start and a daemon: hostapd, wpa_supplicant or dhcpd");
         const bool stop = a[1] == "stop";
         int rc = stop ? stop_daemon(dir, unit, a[2]) : start_daemon(dir, unit, a[2]);
-        if (rc < 0) return {};
+        if (rc < 0) return bad("no daemon \"" + a[2] + "\" (hostapd, wpa_supplicant or dhcpd)");
         return {true, rc == 0,
-                a[2] + (rc == 0 ? (stop ? " stopped" : " started")
+                a[2] + (rc == 0   ? (stop ? " stopped" : " started")
                         : rc == 3 ? (stop ? " is not running" : " was never started")
+                        : rc == 4 ? " runs already"
                                   : (stop ? " would not stop" : " did not start"))};
     }
-    return {};
+    return bad("unknown fault \"" + what + "\" (cut, restore, drop PERCENT, kill, restart, daemon stop|start NAME)");
 }
 
 } // namespace hdext::sim
