@@ -56,8 +56,9 @@ constexpr Verb kVerbs[] = {
     {"neighbour", 3, 4, "neighbour NAME CHANNEL [SSID] [--dir BASE]"},
 };
 
-// How long "world pair" waits for the TX's access point.
+// How long "world pair" waits for the TX's access point, and for anything to run on the TX.
 constexpr auto kPairWait = std::chrono::seconds(60);
+constexpr auto kTxIdle = std::chrono::seconds(5);
 
 // Channels a neighbour network can be heard on: 2.4 GHz 1-14 and the 5 GHz channels.
 bool wifi_channel(long c) {
@@ -187,11 +188,13 @@ int pair_unit(const std::string& dir, const std::string& unit) {
     if (unit == "tx") return bad_argument("world pair", "tx is the transmitter; pair a receiver with it");
     if (int pid = look_at(dir, unit).pid)
         return said(false, unit, "its program runs (pid " + std::to_string(pid) + "); pair it before it starts");
-    const auto until = std::chrono::steady_clock::now() + kPairWait;
+    const auto start = std::chrono::steady_clock::now();
+    auto last_busy = start;
     while (!tx_ap_up(dir)) {
-        if (look_at(dir, "tx").pid <= 0) return said(false, unit, "the TX runs no program; start it first");
-        if (std::chrono::steady_clock::now() > until)
-            return said(false, unit, "the TX's access point did not come up within 60 s");
+        const auto now = std::chrono::steady_clock::now();
+        if (!unit_processes(dir, "tx").empty()) last_busy = now;
+        if (now - last_busy > kTxIdle) return said(false, unit, "the TX runs no program; start it first");
+        if (now - start > kPairWait) return said(false, unit, "the TX's access point did not come up within 60 s");
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     std::error_code ec;
