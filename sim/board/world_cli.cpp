@@ -237,6 +237,10 @@ int world(int argc, char** argv) {
     if (args.size() < v->min_args || args.size() > v->max_args || wants_cmd != has_cmd || (has_cmd && cmd.empty()))
         return bad_argument(what, std::string("usage: hdext-board world ") + v->synopsis);
     const std::string name = args[1];
+    // The name makes a folder that "down" removes and namespace names: no path, nothing odd.
+    if (name.empty() || name.size() > 32 || name[0] == '-' ||
+        name.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-") != std::string::npos)
+        return bad_argument(what, "a world's name is 1 to 32 letters, digits, '-' or '_', not \"" + name + "\"");
     const std::string dir = world_dir(base, name);
     if (verb == "up") {
         const auto rx = int_arg(rx_s, 0, 3);

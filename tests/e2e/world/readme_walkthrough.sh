@@ -18,8 +18,7 @@ cleanup() {
   "$tool" world down "$name" >/dev/null 2>&1
   rm -rf "$work"
 }
-trap cleanup EXIT
-trap 'exit 130' INT TERM
+trap cleanup EXIT && trap 'exit 130' INT TERM
 fail() { echo "  FAILED: $*"; failures=$((failures + 1)); }
 
 # The runnable lines of the sh blocks of the section whose heading holds $1, subsections included.
@@ -36,7 +35,7 @@ others=$(printf '%s\n' "${air[@]}" "${usb[@]}" | grep -o 'build/[a-z0-9]*' | sor
 [ -z "$others" ] || fail "the air and USB sections name other build folders than build/release: $others"
 
 within() { # seconds, command: until it succeeds
-  local limit=$1; shift
+  local limit=$1 && shift
   for _ in $(seq $((limit * 5))); do "$@" && return 0; sleep 0.2; done
   "$@"
 }
@@ -146,6 +145,7 @@ screen --root $dir/tx now|unexpected argument
 app --count 3x|--count takes a number
 usb stick shake rx1 --world $name|unknown usb command
 world bogus $name|unknown command
+world down ../$name|a world's name is
 world up $name-x --rx abc --owner $$|--rx takes 0 to 3
 world up $name-x --rx|--rx needs a value
 world status no$name|no world no$name
