@@ -1,7 +1,8 @@
 // The air keeper: runs in a world's air namespace and keeps the bridges in step with what the
 // units publish. Each running access point has a bridge holding its own wlan0 peer; a station's
 // peer sits on the bridge of the access point whose SSID and PSK it carries, else on none. A
-// unit whose link is cut (air/cut-<unit>) sits on no bridge until the marker goes.
+// unit whose link is cut (air/cut-<unit>) sits on no bridge until the marker goes, and neither
+// do the stations of a cut access point.
 #include <signal.h>
 #include <unistd.h>
 

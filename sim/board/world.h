@@ -10,7 +10,8 @@
 //   air/cut-<unit>     present while the unit's air link is cut
 //   neighbours         neighbour networks seen by scans: "CHANNEL [SSID]" per line
 //   pids/              host PIDs of the unit init processes and of the air keeper; <unit>.prog
-//                      and <unit>.cmd: the program started with start_program
+//                      and <unit>.cmd: the program started with start_program; <unit>.lock:
+//                      held while a start or a fault acts on the unit (UnitLock)
 //   <unit>.log         that program's output
 // Namespaces: "hdx-<name>-<unit>" per unit, "hdx-<name>-air"; in the air, unit U's wlan0 peer
 // is "p-U" and its access point's bridge "br-U".
