@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The main job: a simulated kit in the simulated air (root: network, PID and mount namespaces).
 # Builds the programs, brings up a world of one TX and three RX, starts the TX, pairs each RX with
-# it (`world pair`: the TX's network in its settings), starts the RX units and plugs a 1080p60 HDMI source with 48 kHz
-# audio into the TX. `hdext-board world report` then waits until every RX shows video (a line a
+# it (`world pair`: the TX's network in its settings), starts the RX units and plugs a 1080p60
+# HDMI source with 48 kHz audio into the TX. `hdext-board world report` then waits until every RX shows video (a line a
 # second), lets the kit stream for its seconds from then on, prints a table per unit (time to
 # link and to the first picture, frames shown against frames captured, gaps, glass-to-glass
 # latency and its stages, CPU share and RSS) and writes report.html beside the pictures. The
