@@ -15,7 +15,7 @@ PACKAGES=(
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev libgstrtspserver-1.0-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
   ffmpeg wpasupplicant unifont
-  libcpp-httplib-dev nlohmann-json3-dev chromium
+  libcpp-httplib-dev nlohmann-json3-dev chromium curl
 )
 # Node.js comes with the machine (it is not a Debian package there); a machine without it gets
 # Debian's.

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The main job: a simulated kit in the simulated air (root: network, PID and mount namespaces).
-# Builds the programs, brings up a world of one TX and three RX, starts the TX, gives each RX the
-# TX's network (as after pairing), starts the RX units and plugs a 1080p60 HDMI source with 48 kHz
-# audio into the TX. `hdext-board world report` then waits until every RX shows video (a line a
+# Builds the programs, brings up a world of one TX and three RX, starts the TX, pairs each RX with
+# it (`world pair`: the TX's network in its settings), starts the RX units and plugs a 1080p60
+# HDMI source with 48 kHz audio into the TX. `hdext-board world report` then waits until every RX shows video (a line a
 # second), lets the kit stream for its seconds from then on, prints a table per unit (time to
 # link and to the first picture, frames shown against frames captured, gaps, glass-to-glass
 # latency and its stages, CPU share and RSS) and writes report.html beside the pictures. The
@@ -63,23 +63,13 @@ for i in $(seq 1 "$rx_count"); do units+=("rx$i"); done
 echo "world $name: units ${units[*]} in $dir"
 
 start_unit() { # in the background inside the unit, its output in $dir/UNIT.log
-  "$board" world start "$name" "$1" -- "$(realpath "$build/src/hdext")" >/dev/null
+  "$board" world start "$name" "$1" -- "$build/src/hdext" >/dev/null
 }
-ssid() { sed -n 's/^ssid=//p' "$dir/tx/userdata/wifi.ini" 2>/dev/null; }
-wait_for() { # seconds, command...
-  local limit=$1; shift
-  for _ in $(seq $((limit * 10))); do "$@" && return 0; sleep 0.1; done
-  return 1
-}
-ap_up() { local s; s=$(ssid); [ -n "$s" ] && grep -q "tx ap ssid=$s " "$dir/air/state" 2>/dev/null; }
 
 start_unit tx
 echo "waiting for the TX's access point ..."
-wait_for 60 ap_up || { echo "the TX's access point did not come up"; tail -20 "$dir/tx.log"; exit 1; }
-echo "TX access point up: $(ssid)"
 for u in "${units[@]:1}"; do
-  cp "$dir/tx/userdata/wifi.ini" "$dir/$u/userdata/wifi.ini" # paired before
-  bash scripts/install-res.sh "$dir/$u" >/dev/null
+  "$board" world pair "$name" "$u" || { tail -20 "$dir/tx.log"; exit 1; }
   start_unit "$u"
 done
 echo "plugging HDMI source into the TX: $source"

@@ -1,7 +1,8 @@
 // The air keeper: runs in a world's air namespace and keeps the bridges in step with what the
 // units publish. Each running access point has a bridge holding its own wlan0 peer; a station's
 // peer sits on the bridge of the access point whose SSID and PSK it carries, else on none. A
-// unit whose link is cut (air/cut-<unit>) sits on no bridge until the marker goes.
+// unit whose link is cut (air/cut-<unit>) sits on no bridge until the marker goes, and neither
+// do the stations of a cut access point.
 #include <signal.h>
 #include <unistd.h>
 
@@ -37,8 +38,12 @@ public:
             if (!cut.count(a.unit)) want["p-" + a.unit] = "br-" + a.unit;
             state += a.unit + " ap ssid=" + a.ssid + " channel=" + std::to_string(a.channel) + "\n";
         }
+        // A station reaches only an access point whose own link is not cut.
+        std::vector<ApInfo> reachable;
+        for (const auto& a : aps)
+            if (!cut.count(a.unit)) reachable.push_back(a);
         for (const auto& s : stas) {
-            const ApInfo* a = cut.count(s.unit) ? nullptr : ap_for(s, aps);
+            const ApInfo* a = cut.count(s.unit) ? nullptr : ap_for(s, reachable);
             if (a) want["p-" + s.unit] = "br-" + a->unit;
             state += s.unit + " station ssid=" + s.ssid + " ap=" + (a ? a->unit : "none") + "\n";
         }

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/board/args.h"
 #include "sim/board/command.h"
 #include "sim/board/peer.h"
 
@@ -41,12 +42,15 @@ int run(int argc, char** argv) {
         const std::string a = argv[i];
         const bool has = i + 1 < argc;
         if (a == "--addr" && has) o.addr = argv[++i];
-        else if (a == "--port" && has) o.port = std::atoi(argv[++i]);
         else if (a == "--from" && has) o.from = argv[++i];
         else if (a == "--uuid" && has) o.uuid = argv[++i];
         else if (a == "--pin" && has) o.pins.push_back(argv[++i]);
-        else if (a == "--count" && has) o.count = std::atoi(argv[++i]);
-        else {
+        else if ((a == "--port" || a == "--count") && has) {
+            const auto v = int_arg(argv[++i], 1, a == "--port" ? 65535 : 1000000);
+            if (!v) return bad_argument(argv[0], a + " takes a number, 1 to " + (a == "--port" ? "65535" : "1000000") +
+                                                     ", not \"" + argv[i] + "\"");
+            (a == "--port" ? o.port : o.count) = static_cast<int>(*v);
+        } else {
             std::fprintf(stderr, "%s: unknown argument '%s'\n", argv[0], a.c_str());
             return 2;
         }

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "sim/board/args.h"
 #include "sim/board/command.h"
 #include "sim/board/peer.h"
 
@@ -279,6 +280,17 @@ int pairing(const Options& o) {
     return 0;
 }
 
+// --from: "N" or "N-M", 1 <= N <= M <= 254.
+bool source_range(const std::string& v, Options& o) {
+    const size_t dash = v.find('-');
+    const auto from = int_arg(v.substr(0, dash), 1, 254);
+    const auto last = dash == std::string::npos ? from : from ? int_arg(v.substr(dash + 1), *from, 254) : std::nullopt;
+    if (!from || !last) return false;
+    o.from = static_cast<int>(*from);
+    o.last = static_cast<int>(*last);
+    return true;
+}
+
 int run(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     if (argc < 2) {
@@ -290,20 +302,24 @@ int run(int argc, char** argv) {
     Options o;
     const std::string mode = argv[1];
     if (mode == "pairing") o.port = 6666;
-    for (int i = 2; i + 1 < argc; i += 2) {
-        const std::string k = argv[i], v = argv[i + 1];
-        if (k == "--to") o.to = v;
-        else if (k == "--port") o.port = std::atoi(v.c_str());
-        else if (k == "--from") {
-            const size_t dash = v.find('-');
-            o.from = std::atoi(v.c_str());
-            o.last = dash == std::string::npos ? o.from : std::atoi(v.c_str() + dash + 1);
-        }
-        else if (k == "--count") o.count = std::atoi(v.c_str());
-        else if (k == "--rate") o.rate = std::atoi(v.c_str());
-        else if (k == "--seconds") o.seconds = std::atoi(v.c_str());
-        else if (k == "--channel") o.channel = std::atoi(v.c_str());
-        else if (k == "--every") o.every = std::atoi(v.c_str());
+    for (int i = 2; i < argc; i += 2) {
+        const std::string k = argv[i], v = i + 1 < argc ? argv[i + 1] : "";
+        // Each number whole and in its range (a channel may be any byte: refusing them is the test).
+        auto set = [&](int* to, long lo, long hi) {
+            const auto n = int_arg(v, lo, hi);
+            if (n) *to = static_cast<int>(*n);
+            return n.has_value();
+        };
+        bool ok = false;
+        if (k == "--to") ok = !v.empty(), o.to = v;
+        else if (k == "--port") ok = set(&o.port, 1, 65535);
+        else if (k == "--from") ok = source_range(v, o);
+        else if (k == "--count") ok = set(&o.count, 0, 1000000);
+        else if (k == "--rate") ok = set(&o.rate, 1, 100000);
+        else if (k == "--seconds") ok = set(&o.seconds, 0, 86400);
+        else if (k == "--channel") ok = set(&o.channel, 0, 255);
+        else if (k == "--every") ok = set(&o.every, 1, 3600);
+        if (!ok) return bad_argument("hostile", "bad option \"" + k + (v.empty() ? "" : " " + v) + "\"");
     }
     o.net = o.to.substr(0, o.to.rfind('.') + 1);
     // As many connections as the host allows: the TX's limits are what is under test.

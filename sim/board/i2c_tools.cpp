@@ -2,6 +2,7 @@
 // the high and low byte of the reading in <root>/sim/battery (decimal or 0x hex; a full battery
 // when the file is missing). Writes are accepted and appended to <root>/sim/i2cset.log.
 // "hdext-board battery READING" sets the reading from outside.
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -28,6 +29,15 @@ long battery_reading(const std::string& root) {
     std::string text;
     if (!(in >> text)) return kFullBattery;
     return std::strtol(text.c_str(), nullptr, 0);
+}
+
+// Why a text is not a fuel-gauge reading; "" when it is one.
+std::string reading_error(const std::string& reading) {
+    char* end = nullptr;
+    const long v = std::strtol(reading.c_str(), &end, 0);
+    if (reading.empty() || !std::isdigit(static_cast<unsigned char>(reading[0])) || *end != '\0' || v < 0 || v > 0xFFFF)
+        return "not a reading: \"" + reading + "\" (0 to 65535, decimal or 0x hex)";
+    return "";
 }
 
 int i2cget(int argc, char** argv) {
@@ -63,6 +73,10 @@ int battery(int argc, char** argv) {
         std::fprintf(stderr, "%s: give --root DIR (or HDEXT_BOARD_ROOT) and the reading (e.g. 12000)\n", argv[0]);
         return 2;
     }
+    if (std::string bad = reading_error(argv[1]); !bad.empty()) {
+        std::fprintf(stderr, "%s: %s\n", argv[0], bad.c_str());
+        return 2;
+    }
     const std::string err = set_battery(root, argv[1]);
     if (err.empty()) return 0;
     std::fprintf(stderr, "%s: %s\n", argv[0], err.c_str());
@@ -76,10 +90,7 @@ const CommandRegistration reg_set("i2cset", "[-f] [-y] BUS CHIP REG VALUE (stand
 } // namespace
 
 std::string set_battery(const std::string& root, const std::string& reading) {
-    char* end = nullptr;
-    const long v = std::strtol(reading.c_str(), &end, 0);
-    if (reading.empty() || *end != '\0' || v < 0 || v > 0xFFFF)
-        return "not a reading: \"" + reading + "\" (0 to 65535, decimal or 0x hex)";
+    if (std::string bad = reading_error(reading); !bad.empty()) return bad;
     std::ofstream out(root + "/sim/battery");
     out << reading << "\n";
     return out ? "" : "cannot write " + root + "/sim/battery";

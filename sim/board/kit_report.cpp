@@ -19,11 +19,16 @@ namespace {
 constexpr auto kPoll = std::chrono::milliseconds(100);
 constexpr const char* kLegend =
     "linked, picture: seconds after the unit's program started (TX: its first receiver, its first capture); "
+    "\"< N s\": so already at the report's first look, N s after the start; "
+    "shown / captured: an RX's pictures shown in the window, of those the TX captured between the ones it showed "
+    "at the window's start and end; "
     "glass to glass: over the last 1024 pictures shown; cpu: share of one core; RSS: peak in the window";
 
 struct Track {
     UnitView now;                       // the last look
     double link_s = -1, picture_s = -1;  // after the program's start, as first seen
+    bool link_before = false, picture_before = false;  // so already at the first look at the program
+    int looked_at = 0;                  // the program of the last look
     UnitView first;                     // at the start of the window
     uint64_t rss_peak_kb = 0;
     bool ended = false;                 // the program ended or was replaced in the window
@@ -55,7 +60,7 @@ std::string stages(const Status& s) {
     return out;
 }
 
-std::string when(double s) { return s < 0 ? "-" : fmt("%.1f s", s); }
+std::string when(double s, bool before) { return s < 0 ? "-" : (before ? "< " : "") + fmt("%.1f s", s); }
 
 // Counters over the window, from the looks at its start and at its end.
 int64_t in_window(const Track& t, const Status UnitView::*file, const char* key) {
@@ -67,9 +72,23 @@ int64_t captured(const Track& t) { return in_window(t, &UnitView::capture, "fram
 void refresh(const std::string& dir, Track& t) {
     t.now = look_at(dir, t.now.unit, t.now.pid);
     if (t.now.pid <= 0) return;
+    // What the first look at a program sees happened at some moment before it, not at it.
+    const bool first = t.now.pid != t.looked_at;
+    t.looked_at = t.now.pid;
     const double age = boot_seconds() - t.now.started_at();
-    if (t.link_s < 0 && t.now.linked()) t.link_s = age;
-    if (t.picture_s < 0 && t.now.picture()) t.picture_s = age;
+    if (t.link_s < 0 && t.now.linked()) t.link_s = age, t.link_before = first;
+    if (t.picture_s < 0 && t.now.picture()) t.picture_s = age, t.picture_before = first;
+}
+
+// An RX's pictures shown in the window and the TX's pictures it covers: the capture numbers of
+// the pictures it showed at the window's start and end. The TX's own count of the window is
+// taken at other moments, so it can be smaller than what was shown; it stands in only when the
+// numbers started anew (a new capture).
+std::pair<int64_t, int64_t> shown_of_captured(const Track& t, int64_t tx_captured) {
+    const int64_t shown = in_window(t, &UnitView::out, "frames_stamped");
+    const int64_t from = t.first.out.num("last_frame"), to = t.now.out.num("last_frame");
+    const bool numbered = !t.first.out.get("last_frame").empty() && from >= 0 && to >= from;
+    return {shown, numbered ? to - from : tx_captured};
 }
 
 void progress(const char* phase, const std::vector<Track>& units, double elapsed, double window) {
@@ -79,7 +98,8 @@ void progress(const char* phase, const std::vector<Track>& units, double elapsed
         line += " | " + t.now.unit + " ";
         if (window > 0 && t.now.pid > 0)
             line += t.now.tx ? std::to_string(captured(t)) + " captured"
-                             : std::to_string(shown(t)) + " shown, " + ms(t.now.out.num("latency_p50_us")) + " ms";
+                             : std::to_string(shown_of_captured(t, 0).first) + " shown, " +
+                                   ms(t.now.out.num("latency_p50_us")) + " ms";
         else
             line += t.now.state();
     }
@@ -93,7 +113,8 @@ std::vector<Row> rows(const std::vector<Track>& units, double window_s, double d
         if (t.now.tx) tx_captured = captured(t);
     std::vector<Row> out;
     for (const auto& t : units) {
-        Row r{t.now.unit, when(t.link_s), when(t.picture_s), "-", "-", "-", "-", "-", "", ""};
+        Row r{t.now.unit, when(t.link_s, t.link_before), when(t.picture_s, t.picture_before), "-", "-", "-", "-", "-",
+              "", ""};
         const bool ran = windowed && t.first.pid > 0 && !t.ended;
         if (ran) {
             const double ticks = static_cast<double>(t.now.proc.cpu_ticks - t.first.proc.cpu_ticks);
@@ -103,7 +124,8 @@ std::vector<Row> rows(const std::vector<Track>& units, double window_s, double d
         if (t.now.tx && ran) {
             r.frames = std::to_string(tx_captured) + " captured";
         } else if (!t.now.tx && ran) {
-            r.frames = std::to_string(shown(t)) + " / " + std::to_string(tx_captured);
+            const auto [rx_shown, rx_captured] = shown_of_captured(t, tx_captured);
+            r.frames = std::to_string(rx_shown) + " / " + std::to_string(rx_captured);
             r.gaps = std::to_string(in_window(t, &UnitView::out, "gaps"));
             r.latency = ms(t.now.out.num("latency_p50_us")) + " / " + ms(t.now.out.num("latency_p99_us")) + " ms";
             r.stages = stages(t.now.out);
@@ -173,10 +195,10 @@ std::string bitrate_line(const KitSamples& s, const std::vector<Track>& units) {
 }
 
 void print_table(const std::vector<Row>& rows) {
-    std::printf("\n%-5s %8s %8s  %-18s %5s  %-20s %5s %7s\n", "unit", "linked", "picture", "shown / captured", "gaps",
+    std::printf("\n%-5s %10s %10s  %-18s %5s  %-20s %5s %7s\n", "unit", "linked", "picture", "shown / captured", "gaps",
                 "glass-to-glass p50/p99", "cpu", "RSS");
     for (const auto& r : rows) {
-        std::printf("%-5s %8s %8s  %-18s %5s  %-20s %5s %7s\n", r.unit.c_str(), r.linked.c_str(), r.picture.c_str(),
+        std::printf("%-5s %10s %10s  %-18s %5s  %-20s %5s %7s\n", r.unit.c_str(), r.linked.c_str(), r.picture.c_str(),
                     r.frames.c_str(), r.gaps.c_str(), r.latency.c_str(), r.cpu.c_str(), r.rss.c_str());
         if (!r.stages.empty()) std::printf("      stages p50/p99 ms: %s\n", r.stages.c_str());
         if (!r.failure.empty()) std::printf("      FAILED: %s\n", r.failure.c_str());
@@ -225,12 +247,12 @@ bool write_html(const std::string& dir, const std::string& out, const std::vecto
       << html(fs::path(dir).filename().string()) << "</h1>\n<p>" << html(summary) << "</p>\n<table>\n"
       << "<tr><th>unit<th>linked<th>picture<th>shown / captured<th>gaps<th>glass-to-glass p50/p99<th>cpu<th>RSS</tr>\n";
     for (const auto& r : rows) {
-        f << "<tr><td>" << html(r.unit) << "<td>" << r.linked << "<td>" << r.picture << "<td>" << r.frames << "<td>"
+        f << "<tr><td>" << html(r.unit) << "<td>" << html(r.linked) << "<td>" << html(r.picture) << "<td>" << r.frames << "<td>"
           << r.gaps << "<td>" << r.latency << "<td>" << r.cpu << "<td>" << r.rss << "</tr>\n";
         if (!r.stages.empty()) f << "<tr><td><td colspan=\"7\">stages p50/p99 ms: " << html(r.stages) << "</tr>\n";
         if (!r.failure.empty()) f << "<tr><td><td colspan=\"7\" class=\"fail\">FAILED: " << html(r.failure) << "</tr>\n";
     }
-    f << "</table>\n<p>" << kLegend << "</p>\n";
+    f << "</table>\n<p>" << html(kLegend) << "</p>\n";
     if (!plots.empty()) f << "<h2>Timelines</h2>\n<p>Glass to glass of every picture shown in the window. " << html(bitrate) << "</p>\n";
     for (const auto& p : plots) {
         std::ofstream(out + "/" + p.unit + "-timeline.svg") << p.svg;
@@ -243,8 +265,8 @@ bool write_html(const std::string& dir, const std::string& out, const std::vecto
         if (!pics[0].empty()) f << "<img class=\"snap\" src=\"" << pics[0] << "\" alt=\"HDMI output\">\n";
         if (!pics[1].empty()) f << "<img class=\"oled\" src=\"" << pics[1] << "\" alt=\"OLED\">\n";
         const Row& r = rows[i];
-        f << "<div><h2>" << html(t.now.unit) << "</h2>" << html(t.now.state()) << "<br>linked " << r.linked
-          << ", picture " << r.picture << "<br>shown / captured " << r.frames << ", gaps " << r.gaps
+        f << "<div><h2>" << html(t.now.unit) << "</h2>" << html(t.now.state()) << "<br>linked " << html(r.linked)
+          << ", picture " << html(r.picture) << "<br>shown / captured " << r.frames << ", gaps " << r.gaps
           << "<br>glass to glass " << r.latency << "<br>cpu " << r.cpu << ", RSS " << r.rss << "\n<details><summary>"
           << (t.now.tx ? "sim/capture/status" : "sim/hdmi-out/status") << "</summary><pre>";
         for (const auto& [k, v] : (t.now.tx ? t.now.capture : t.now.out).kv) f << html(k) << "=" << html(v) << "\n";

@@ -10,9 +10,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "sim/board/args.h"
 #include "sim/board/board_inputs.h"
 #include "sim/board/command.h"
 #include "sim/devices/oled_model.h"
@@ -65,6 +67,9 @@ std::string key_event(const std::string& root, const std::string& key, bool pres
 
 namespace {
 
+// The longest press "key press" holds: longer holds are made with hold and release.
+constexpr double kLongestPress = 60;
+
 int key(int argc, char** argv) {
     const std::string root = board_root(argc, argv);
     if (root.empty() || argc < 3) {
@@ -75,26 +80,25 @@ int key(int argc, char** argv) {
     }
     const std::string action = argv[1];
     const int code = key_code(argv[2]);
-    if (code < 0) {
-        std::fprintf(stderr, "%s: unknown key %s (up, down, menu)\n", argv[0], argv[2]);
-        return 2;
-    }
+    if (action != "press" && action != "hold" && action != "release")
+        return bad_argument(argv[0], "unknown action " + action + " (press, hold, release)");
+    if (code < 0) return bad_argument(argv[0], std::string("unknown key ") + argv[2] + " (up, down, menu)");
+    if (argc > (action == "press" ? 4 : 3))
+        return bad_argument(argv[0], "unexpected argument \"" + std::string(argv[argc - 1]) + "\"");
+    // A short press, or a press held for the given seconds, then released.
+    const auto secs = argc > 3 ? number_arg(argv[3], 0, kLongestPress) : std::optional<double>(0.1);
+    if (!secs)
+        return bad_argument(argv[0], "a press lasts 0 to 60 seconds, not \"" + std::string(argv[3]) +
+                                         "\" (hold and release make longer ones)");
     std::string err;
     if (action == "press") {
-        // A short press, or a press held for the given seconds, then released.
-        const double secs = argc > 3 ? std::atof(argv[3]) : 0.1;
         err = transition(root, code, 1);
         if (err.empty()) {
-            usleep(static_cast<useconds_t>(secs * 1e6));
+            usleep(static_cast<useconds_t>(*secs * 1e6));
             err = transition(root, code, 0);
         }
-    } else if (action == "hold") {
-        err = transition(root, code, 1);
-    } else if (action == "release") {
-        err = transition(root, code, 0);
     } else {
-        std::fprintf(stderr, "%s: unknown action %s (press, hold, release)\n", argv[0], action.c_str());
-        return 2;
+        err = transition(root, code, action == "hold" ? 1 : 0);
     }
     if (err.empty()) return 0;
     std::fprintf(stderr, "%s: %s\n", argv[0], err.c_str());
@@ -107,6 +111,7 @@ int screen(int argc, char** argv) {
         std::fprintf(stderr, "%s: give --root DIR (or HDEXT_BOARD_ROOT)\n", argv[0]);
         return 2;
     }
+    if (argc > 1) return bad_argument(argv[0], "unexpected argument \"" + std::string(argv[1]) + "\"");
     OledPixels px;
     if (!read_oled_pbm(root + "/sim/oled.pbm", &px)) {
         std::fprintf(stderr, "%s: no screen in %s/sim/oled.pbm (no display, or the unit has not drawn yet)\n",

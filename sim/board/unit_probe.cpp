@@ -62,23 +62,30 @@ bool is_program(int pid) {
 // A program started with "world run" is not recorded: it is looked for in the unit's PID
 // namespace. Its host PID, or 0 when none runs.
 int find_program(const std::string& world_dir, const std::string& unit) {
-    std::ifstream pid_file(world_dir + "/pids/" + unit + ".init");
-    int init = 0;
-    if (!(pid_file >> init) || init <= 0) return 0;
-    // The init is PID 1 of the unit's PID namespace.
-    const std::string unit_ns = link_target("/proc/" + std::to_string(init) + "/ns/pid");
-    if (unit_ns.empty()) return 0;
-    std::error_code ec;
-    for (const auto& e : fs::directory_iterator("/proc", ec)) {
-        const std::string name = e.path().filename().string();
-        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-        if (link_target(e.path().string() + "/ns/pid") != unit_ns) continue;
-        if (is_program(std::atoi(name.c_str()))) return std::atoi(name.c_str());
-    }
+    for (int pid : unit_processes(world_dir, unit))
+        if (is_program(pid)) return pid;
     return 0;
 }
 
 } // namespace
+
+std::vector<int> unit_processes(const std::string& world_dir, const std::string& unit) {
+    std::ifstream pid_file(world_dir + "/pids/" + unit + ".init");
+    int init = 0;
+    if (!(pid_file >> init) || init <= 0) return {};
+    // The init is PID 1 of the unit's PID namespace.
+    const std::string unit_ns = link_target("/proc/" + std::to_string(init) + "/ns/pid");
+    std::vector<int> pids;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator("/proc", ec)) {
+        const std::string name = e.path().filename().string();
+        const int pid = std::atoi(name.c_str());
+        if (!unit_ns.empty() && pid != init && name.find_first_not_of("0123456789") == std::string::npos &&
+            link_target(e.path().string() + "/ns/pid") == unit_ns)
+            pids.push_back(pid);
+    }
+    return pids;
+}
 
 std::string Status::get(const std::string& key) const {
     for (const auto& [k, v] : kv)

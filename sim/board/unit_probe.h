@@ -57,6 +57,10 @@ struct UnitView {
 // pid_hint: the program found by an earlier look, checked and kept while it runs.
 UnitView look_at(const std::string& world_dir, const std::string& unit, int pid_hint = 0);
 
+// Host PIDs of every process in a unit's PID namespace but its init (its program, daemons,
+// commands of "world run").
+std::vector<int> unit_processes(const std::string& world_dir, const std::string& unit);
+
 // The world's units in order ("tx", "rx1", ...), from world.conf; empty when there is no world.
 std::vector<std::string> world_units(const std::string& world_dir);
 

@@ -4,12 +4,14 @@
 #include <fcntl.h>
 #include <httplib.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -126,7 +128,9 @@ json status_json(const Status& s) {
 
 class Panel {
 public:
-    explicit Panel(std::string dir) : m_dir(std::move(dir)), m_units(world_units(m_dir)) {}
+    explicit Panel(std::string dir) : m_dir(std::move(dir)), m_units(world_units(m_dir)) {
+        for (const auto& u : m_units) m_unit_locks[u];
+    }
 
     bool has_unit(const std::string& u) const { return std::find(m_units.begin(), m_units.end(), u) != m_units.end(); }
     std::string root(const std::string& u) const { return m_dir + "/" + u; }
@@ -146,10 +150,10 @@ public:
         svr.Get(R"(/unit/([a-z0-9]+)/(oled|snapshot)\.png)", [this](const httplib::Request& req, httplib::Response& res) {
             const std::string u = req.matches[1];
             const std::string file = root(u) + (req.matches[2] == "oled" ? "/sim/oled.png" : "/sim/hdmi-out/snapshot.png");
-            std::ifstream in;
-            if (has_unit(u)) in.open(file, std::ios::binary);
-            if (!in) {
+            std::ifstream in(has_unit(u) ? file : "", std::ios::binary);
+            if (!in.is_open()) {
                 res.status = 404;
+                res.set_content(has_unit(u) ? "no picture yet: " + file : "no unit \"" + u + "\" in this world", "text/plain");
                 return;
             }
             std::ostringstream s;
@@ -162,6 +166,7 @@ public:
             const std::string u = req.matches[1];
             if (!has_unit(u)) {
                 res.status = 404;
+                res.set_content("no unit \"" + u + "\" in this world", "text/plain");
                 return;
             }
             const uint64_t now = monotonic_us(), from = now > kTimelineUs ? now - kTimelineUs : 0;
@@ -186,28 +191,42 @@ public:
                [](const std::string& root, const Req& r) { return plug_sdi(root, r.get_param_value("code")); });
         action(svr, "/api/battery", false,
                [](const std::string& root, const Req& r) { return set_battery(root, r.get_param_value("reading")); });
-        action(svr, "/api/fault", false, [this](const std::string&, const Req& r) {
+        action(svr, "/api/fault", false, [this](const std::string&, const Req& r) -> Answer {
             std::istringstream in(r.get_param_value("what"));
             std::vector<std::string> words;
             for (std::string w; in >> w;) words.push_back(w);
             const std::string u = r.get_param_value("unit");
             const Fault f = make_fault(m_dir, fs::path(m_dir).filename().string(), u, words);
-            return !f.known ? "not a fault: \"" + r.get_param_value("what") + "\"" : f.made ? "" : f.text;
+            // A fault that could not be made (a kill with no program, a daemon that runs
+            // already) changed nothing: not "ok".
+            return {!f.known ? 400 : f.made ? 200 : 409, u + ": " + f.text};
         });
     }
 
 private:
+    // What an action answers: 200 with "ok" or what was done, else the status and the reason.
+    struct Answer {
+        int status;
+        std::string text;
+        Answer(int s, std::string t) : status(s), text(std::move(t)) {}
+        Answer(std::string err) : status(err.empty() ? 200 : 400), text(std::move(err)) {}  // NOLINT: a reason
+    };
+
     // A POST that changes one unit (given by its "unit" parameter) through f(its board root,
-    // request): 200, or 400 with the reason.
+    // request); one at a time per unit.
     template <class F>
     void action(httplib::Server& svr, const char* path, bool tx_only, F f) {
         svr.Post(path, [this, tx_only, f](const httplib::Request& req, httplib::Response& res) {
             const std::string u = req.get_param_value("unit");
-            std::string err = !has_unit(u)           ? "no unit \"" + u + "\" in this world"
-                              : tx_only && u != "tx" ? "only the TX has video inputs"
-                                                     : f(root(u), req);
-            res.status = err.empty() ? 200 : 400;
-            res.set_content(err.empty() ? "ok" : err, "text/plain");
+            Answer a = !has_unit(u)           ? Answer(404, "no unit \"" + u + "\" in this world")
+                       : tx_only && u != "tx" ? Answer(400, "only the TX has video inputs")
+                                              : Answer(200, "");
+            if (a.status == 200) {
+                const std::lock_guard lock(m_unit_locks.at(u));
+                a = f(root(u), req);
+            }
+            res.status = a.status;
+            res.set_content(a.text.empty() ? "ok" : a.text, "text/plain");
         });
     }
 
@@ -258,6 +277,7 @@ private:
     std::mutex m_mu;
     std::map<std::string, Seen> m_seen;
     KitSamples m_samples{kTimelineUs};
+    std::map<std::string, std::mutex> m_unit_locks;  // made at construction, then only read
 };
 
 std::string host_part(const std::string& addr) { return addr.find(':') == std::string::npos ? addr : "[" + addr + "]"; }
@@ -290,6 +310,22 @@ int serve_panel(const std::string& world_dir, const PanelOptions& opt) {
     svr.set_read_timeout(2, 0);
     svr.set_write_timeout(2, 0);
     svr.set_payload_max_length(kMaxBody);
+    // No SO_REUSEPORT (the library's default): a port another panel holds is refused, not shared.
+    svr.set_socket_options([](int sock) {
+        const int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
+    // Every error says what it is; a POST without a length (which the library answers with a
+    // bare 400) is told what it lacks.
+    svr.set_error_handler([](const httplib::Request& req, httplib::Response& res) {
+        if (res.status == 400 && req.method == "POST" && !req.has_header("Content-Length") &&
+            !req.has_header("Transfer-Encoding")) {
+            res.status = 411;
+            res.set_content("a POST needs a Content-Length header (0 for none)", "text/plain");
+        } else if (res.body.empty()) {
+            res.set_content(std::string("HTTP status ") + std::to_string(res.status) + " for " + req.path, "text/plain");
+        }
+    });
     int port = opt.port;
     svr.set_pre_routing_handler([&](const httplib::Request& req, httplib::Response& res) {
         if (own_request(req, opt.bind, port)) return httplib::Server::HandlerResponse::Unhandled;
@@ -301,7 +337,7 @@ int serve_panel(const std::string& world_dir, const PanelOptions& opt) {
     if (opt.port == 0) port = svr.bind_to_any_port(opt.bind);
     else if (!svr.bind_to_port(opt.bind, opt.port)) port = -1;
     if (port <= 0) {
-        std::fprintf(stderr, "world panel: cannot listen on %s:%d\n", opt.bind.c_str(), opt.port);
+        std::fprintf(stderr, "world panel: cannot listen on %s:%d: %s\n", opt.bind.c_str(), opt.port, std::strerror(errno));
         return 1;
     }
     std::printf("panel: http://%s:%d/\n", host_part(opt.bind).c_str(), port);

@@ -179,6 +179,20 @@ std::string unit_mac(const std::string& world, size_t index) {
     return mac;
 }
 
+// The receivers' status pictures, which the build puts beside the tool (res/*.jpg), as on a
+// unit's firmware. The number installed.
+int install_status_pictures(const std::string& root, const std::string& exe) {
+    std::error_code ec;
+    fs::create_directories(root + "/home/res", ec);
+    int n = 0;
+    for (const auto& e : fs::directory_iterator(fs::path(exe).parent_path() / "res", ec))
+        if (e.path().extension() == ".jpg" &&
+            fs::copy_file(e.path(), root + "/home/res/" + e.path().filename().string(),
+                          fs::copy_options::overwrite_existing, ec))
+            ++n;
+    return n;
+}
+
 int make_board(const World& w, const std::string& unit, size_t index, const std::string& exe) {
     const std::string root = w.dir + "/" + unit;
     for (const char* d : {"userdata", "etc/Wireless", "sim/bin", "dev/input", "var/run", "tmp", "mnt"})
@@ -195,6 +209,9 @@ int make_board(const World& w, const std::string& unit, size_t index, const std:
         put(root + "/sys/class/gpio/gpio26/value", "1\n");
         put(root + "/sys/class/gpio/gpio26/direction", "in\n");
         put(root + "/sys/class/gpio/gpio26/edge", "both\n");
+        if (install_status_pictures(root, exe) == 0)
+            std::fprintf(stderr, "world up: no status pictures in %s/res: %s cannot show them\n",
+                         fs::path(exe).parent_path().c_str(), unit.c_str());
     }
     std::error_code ec;
     for (const char* s : kBoardStandins) fs::create_symlink(exe, root + "/sim/bin/" + s, ec);

@@ -10,7 +10,8 @@
 //   air/cut-<unit>     present while the unit's air link is cut
 //   neighbours         neighbour networks seen by scans: "CHANNEL [SSID]" per line
 //   pids/              host PIDs of the unit init processes and of the air keeper; <unit>.prog
-//                      and <unit>.cmd: the program started with start_program
+//                      and <unit>.cmd: the program started with start_program; <unit>.lock:
+//                      held while a start or a fault acts on the unit (UnitLock)
 //   <unit>.log         that program's output
 // Namespaces: "hdx-<name>-<unit>" per unit, "hdx-<name>-air"; in the air, unit U's wlan0 peer
 // is "p-U" and its access point's bridge "br-U".
@@ -62,10 +63,24 @@ std::vector<std::string> program_command(const std::string& world_dir, const std
 // -1 when it would not go.
 int kill_program(const std::string& world_dir, const std::string& unit);
 
+// Serialises what changes one unit's programs and air (faults, starts) across threads and
+// processes (the command line, every worker of a panel) while it lives: an flock on
+// <world>/pids/<unit>.lock. Not re-entrant: take it once, at the outermost call.
+class UnitLock {
+public:
+    UnitLock(const std::string& world_dir, const std::string& unit);
+    ~UnitLock();
+    UnitLock(const UnitLock&) = delete;
+    UnitLock& operator=(const UnitLock&) = delete;
+
+private:
+    int m_fd = -1;
+};
+
 // Stand-in daemons ("hostapd", "wpa_supplicant", "dhcpd") keep their command line and PID under
 // the board's var/run/; stop kills the running one, start runs its last command line again.
-// 0; 3 when none runs (stop) or none was ever started (start); -1 for an unknown name; else
-// the failure status.
+// 0; 3 when none runs (stop) or none was ever started (start); 4 when one runs already (start);
+// -1 for an unknown name; else the failure status.
 int stop_daemon(const std::string& world_dir, const std::string& unit, const std::string& name);
 int start_daemon(const std::string& world_dir, const std::string& unit, const std::string& name);
 // Daemon side, inside a unit: records the command line (at start) and the daemon's own PID.
@@ -94,7 +109,6 @@ struct Fault {
     bool known = false;  // the words name a fault
     bool made = false;
     std::string text;    // what was done, or why not
-    bool bad_value = false;  // a known fault with a value out of range (text says which)
 };
 Fault make_fault(const std::string& world_dir, const std::string& name, const std::string& unit,
                  const std::vector<std::string>& words);

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "sim/board/air_state.h"
+#include "sim/board/args.h"
 #include "sim/board/world.h"
 
 namespace hdext::sim {
@@ -38,15 +39,6 @@ bool set_wlan_rule(const std::string& world, const std::string& unit, const char
     std::fputs(rules.c_str(), p);
     int st = pclose(p);
     return WIFEXITED(st) && WEXITSTATUS(st) == 0;
-}
-
-// A whole decimal number within [lo, hi], or -1.
-long number_in(const std::string& text, long lo, long hi) {
-    char* end = nullptr;
-    errno = 0;
-    const long v = std::strtol(text.c_str(), &end, 10);
-    const bool digits = !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
-    return digits && !errno && *end == 0 && v >= lo && v <= hi ? v : -1;
 }
 
 std::string cut_marker(const std::string& world_dir, const std::string& unit) {
@@ -89,29 +81,36 @@ bool set_rate(const std::string& world, const std::string& unit, long kbit) {
 Fault make_fault(const std::string& dir, const std::string& name, const std::string& unit,
                  const std::vector<std::string>& a) {
     const std::string what = a.empty() ? "" : a[0];
+    // Words that name no fault: known stays false and the text says what is wrong.
+    auto bad = [](const std::string& why) { return Fault{false, false, why}; };
+    const bool alone = a.size() == 1;
+    if ((what == "cut" || what == "restore" || what == "kill" || what == "restart") && !alone)
+        return bad(what + " takes no value");
+    // One action at a time per unit: two restarts at once would start two programs in it.
+    const UnitLock lock(dir, unit);
     if (what == "cut" || what == "restore") {
         const bool cut = what == "cut";
         return {true, set_cut(dir, unit, cut), cut ? "air link cut" : "air link restored"};
     }
-    if (what == "drop" && a.size() == 2) {
-        const long pct = number_in(a[1], 0, 100);
-        if (pct < 0) return {true, false, "drop takes a percent from 0 to 100, not \"" + a[1] + "\"", true};
-        return {true, set_drop(name, unit, static_cast<int>(pct)), "drops " + std::to_string(pct) + "% of its packets"};
+    if (what == "drop") {
+        const auto pct = a.size() == 2 ? int_arg(a[1], 0, 100) : std::nullopt;
+        if (!pct) return bad("drop takes a percentage, 0 to 100 (0 ends it), not \"" + (a.size() > 1 ? a[1] : "") + "\"");
+        return {true, set_drop(name, unit, static_cast<int>(*pct)), "drops " + std::to_string(*pct) + "% of its packets"};
     }
-    if (what == "rate" && a.size() == 2) {
-        const long kbit = number_in(a[1], 0, kMaxKbit);
-        if (kbit < 0)
-            return {true, false,
-                    "rate takes kbit/s from 1 to " + std::to_string(kMaxKbit) + " (0 ends it), not \"" + a[1] + "\"",
-                    true};
+    if (what == "rate") {
+        const auto v = a.size() == 2 ? int_arg(a[1], 0, kMaxKbit) : std::nullopt;
+        if (!v)
+            return bad("rate takes kbit/s from 1 to " + std::to_string(kMaxKbit) + " (0 ends it), not \"" +
+                       (a.size() > 1 ? a[1] : "") + "\"");
+        const long kbit = static_cast<long>(*v);
         const bool ok = set_rate(name, unit, kbit);
         if (kbit == 0) return {true, ok, ok ? "air rate no longer limited" : "air rate limit could not be ended"};
         return {true, ok, ok ? "air limited to " + std::to_string(kbit) + " kbit/s each way" : "air rate limit could not be set"};
     }
     if (what == "kill") {
         int pid = kill_program(dir, unit);
-        return {true, pid >= 0, pid > 0 ? "program killed (pid " + std::to_string(pid) + ")"
-                                : pid == 0 ? "no program running" : "program would not end"};
+        return {true, pid > 0, pid > 0 ? "program killed (pid " + std::to_string(pid) + ")"
+                               : pid == 0 ? "no program running" : "program would not end"};
     }
     if (what == "restart") {
         const auto cmd = program_command(dir, unit);
@@ -120,16 +119,19 @@ Fault make_fault(const std::string& dir, const std::string& name, const std::str
         int pid = start_program(dir, unit, cmd);
         return {true, pid > 0, pid > 0 ? "program restarted (pid " + std::to_string(pid) + ")" : "program did not start"};
     }
-    if (what == "daemon" && a.size() == 3 && (a[1] == "stop" || a[1] == "start")) {
+    if (what == "daemon") {
+        if (a.size() != 3 || (a[1] != "stop" && a[1] != "start"))
+            return bad("daemon takes stop or start and a daemon: hostapd, wpa_supplicant or dhcpd");
         const bool stop = a[1] == "stop";
         int rc = stop ? stop_daemon(dir, unit, a[2]) : start_daemon(dir, unit, a[2]);
-        if (rc < 0) return {};
+        if (rc < 0) return bad("no daemon \"" + a[2] + "\" (hostapd, wpa_supplicant or dhcpd)");
         return {true, rc == 0,
-                a[2] + (rc == 0 ? (stop ? " stopped" : " started")
+                a[2] + (rc == 0   ? (stop ? " stopped" : " started")
                         : rc == 3 ? (stop ? " is not running" : " was never started")
+                        : rc == 4 ? " runs already"
                                   : (stop ? " would not stop" : " did not start"))};
     }
-    return {};
+    return bad("unknown fault \"" + what + "\" (cut, restore, drop PERCENT, kill, restart, daemon stop|start NAME)");
 }
 
 } // namespace hdext::sim

@@ -2,10 +2,14 @@
 // program runs in the background inside the unit; its host PID (with its start time, so a
 // reused PID is never taken for it) and its command line are kept in the world folder.
 #include <fcntl.h>
+#include <linux/close_range.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -56,8 +60,17 @@ void set_env(const std::vector<std::string>& env) {
     }
 }
 
+// Nothing the starter holds (a panel's sockets, which its HTTP library accepts without
+// close-on-exec, a unit's lock) may live on in the program it starts.
+void close_inherited_on_exec() {
+    if (close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) == 0) return;
+    const long max = std::min(sysconf(_SC_OPEN_MAX), 65536L);
+    for (int fd = 3; fd < max; ++fd) fcntl(fd, F_SETFD, FD_CLOEXEC);
+}
+
 // Execs cmd; when that fails, says why on stderr and, given a report descriptor, sends errno.
 [[noreturn]] void exec_argv(std::vector<std::string> cmd, int report_fd = -1) {
+    close_inherited_on_exec();
     std::vector<char*> argv;
     for (auto& s : cmd) argv.push_back(s.data());
     argv.push_back(nullptr);
@@ -107,6 +120,15 @@ const Daemon* daemon_named(const std::string& name) {
     for (const auto& d : kDaemons)
         if (name == d.name) return &d;
     return nullptr;
+}
+
+// Inside the unit (its PIDs): the daemon's running process, 0 when none runs.
+int running_daemon(const std::string& root, const Daemon& d) {
+    std::ifstream in(root + d.pidfile);
+    int pid = 0;
+    if (!(in >> pid) || pid <= 0) return 0;
+    const std::string comm = read_text("/proc/" + std::to_string(pid) + "/comm");
+    return comm.substr(0, comm.find('\n')) == d.comm && running(pid) ? pid : 0;
 }
 
 } // namespace
@@ -191,14 +213,8 @@ int stop_daemon(const std::string& dir, const std::string& unit, const std::stri
     const std::string root = dir + "/" + unit;
     // PIDs in the pidfile are the unit's own: the kill is made from inside its PID namespace.
     const int rc = in_unit(dir, unit, [&] {
-        std::ifstream in(root + d->pidfile);
-        int pid = 0;
-        if (!(in >> pid) || pid <= 0) return 3;
-        auto comm = [&] {
-            std::string c = read_text("/proc/" + std::to_string(pid) + "/comm");
-            return c.substr(0, c.find('\n'));
-        };
-        if (comm() != d->comm || !running(pid)) return 3;
+        const int pid = running_daemon(root, *d);
+        if (pid == 0) return 3;
         kill(pid, SIGKILL);
         return wait_gone([&] { return running(pid); }) ? 0 : 1;
     });
@@ -215,6 +231,7 @@ int start_daemon(const std::string& dir, const std::string& unit, const std::str
     if (cmd.empty()) return 3;
     const auto env = unit_env(dir, unit);
     const int rc = in_unit(dir, unit, [&] {
+        if (running_daemon(root, *d) > 0) return 4;
         set_env(env);
         int null = open("/dev/null", O_RDWR);
         if (null >= 0) dup2(null, 1);
@@ -225,6 +242,16 @@ int start_daemon(const std::string& dir, const std::string& unit, const std::str
         return WIFEXITED(st) ? WEXITSTATUS(st) : 1;
     });
     return air_follows(dir, unit, *d, rc, true);
+}
+
+UnitLock::UnitLock(const std::string& dir, const std::string& unit)
+    : m_fd(open(record_path(dir, unit, ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644)) {
+    while (m_fd >= 0 && flock(m_fd, LOCK_EX) != 0 && errno == EINTR) {
+    }
+}
+
+UnitLock::~UnitLock() {
+    if (m_fd >= 0) close(m_fd);
 }
 
 void record_daemon(const std::string& name, int argc, char** argv) {

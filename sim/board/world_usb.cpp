@@ -16,6 +16,7 @@
 #include <fstream>
 #include <string>
 
+#include "sim/board/args.h"
 #include "sim/board/command.h"
 #include "sim/board/world.h"
 
@@ -96,7 +97,7 @@ int stick(const UsbArgs& a) {
         fs::remove_all(dir, ec);
         return r;
     }
-    return fail("unknown stick action %s", a.action);
+    return 2;
 }
 
 void sense_line(const std::string& root, int level) {
@@ -156,10 +157,11 @@ int usb(int argc, char** argv) {
         std::fprintf(stderr, "usb: give --root DIR (or HDEXT_BOARD_ROOT), what, action and unit\n");
         return 2;
     }
-    if (a.what == "stick") return stick(a);
+    if (a.what == "stick" && (a.action == "insert" || a.action == "remove")) return stick(a);
     if (a.what == "ethernet" && a.action == "plug") return plug(a);
     if (a.what == "ethernet" && a.action == "unplug") return unplug(a);
-    return fail("unknown usb command %s", a.what + " " + a.action);
+    return bad_argument("usb", "unknown usb command \"" + a.what + " " + a.action +
+                                   "\" (stick insert|remove, ethernet plug|unplug)");
 }
 
 // Stand-ins of the board's mount and umount: recorded in sim/commands.log; mounting puts the

@@ -77,11 +77,16 @@ std::optional<HdmiSource> parse_hdmi_source(const std::string& text) {
         return std::nullopt;
     HdmiSource src;
     src.timing = hdmi_timing(w, h, scan == 'i', rate);
+    // Then at most the audio: a rate an HDMI source can send, or none. Anything else is not a
+    // source description.
     std::string word;
-    while (in >> word) {
-        if (word.rfind("audio=", 0) != 0) continue;
-        std::string v = word.substr(6);
-        src.audio_rate = v == "none" ? 0 : std::atoi(v.c_str());
+    if (in >> word) {
+        const std::string v = word.rfind("audio=", 0) == 0 ? word.substr(6) : "";
+        const bool digits = !v.empty() && v.size() <= 6 && v.find_first_not_of("0123456789") == std::string::npos;
+        if (v == "none") src.audio_rate = 0;
+        else if (digits && iec60958_rate_code(std::atoi(v.c_str())) != 1) src.audio_rate = std::atoi(v.c_str());
+        else return std::nullopt;
+        if (in >> word) return std::nullopt;
     }
     return src;
 }

@@ -22,7 +22,8 @@ struct HdmiSource {
 };
 
 // Parses "none", or "WxH" + "p"/"i" + rate [+ ".94"/".97"...] then optionally
-// "audio=RATE" / "audio=none". Returns nullopt for "none", an empty or unreadable text.
+// "audio=RATE" / "audio=none". Returns nullopt for "none", an empty or unreadable text, a rate
+// no HDMI source sends (iec60958_rate_code) and anything after the audio.
 std::optional<HdmiSource> parse_hdmi_source(const std::string& text);
 
 // The CEA-861 timing of a format where one exists; otherwise a plausible timing derived from

@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -24,9 +26,24 @@ std::string write_line(const std::filesystem::path& file, const std::string& tex
 
 } // namespace
 
+std::string hdmi_source_error(const std::string& source) {
+    if (source == "none" || parse_hdmi_source(source)) return "";
+    return "not a source: \"" + source +
+           "\" (WxH[p|i]RATE [audio=RATE|audio=none], RATE one of 22050 24000 32000 44100 48000 88200 96000 "
+           "176400 192000 768000; or none)";
+}
+
+std::string sdi_code_error(const std::string& code) {
+    if (code == "none") return "";
+    char* end = nullptr;
+    const unsigned long v = std::strtoul(code.c_str(), &end, 16);
+    if (code.empty() || !std::isxdigit(static_cast<unsigned char>(code[0])) || *end != '\0' || v > 0xFF)
+        return "not a format code: \"" + code + "\" (hex, e.g. 0x2B, or none)";
+    return "";
+}
+
 std::string plug_hdmi(const std::string& root, const std::string& source) {
-    if (source != "none" && !parse_hdmi_source(source))
-        return "not a source: \"" + source + "\" (WxH[p|i]RATE [audio=RATE|audio=none], or none)";
+    if (std::string err = hdmi_source_error(source); !err.empty()) return err;
     const std::filesystem::path base(root);
     if (std::string err = write_line(base / "sim/hdmi-in", source); !err.empty()) return err;
     const std::string fifo = (base / "dev/lt6911").string();
@@ -44,12 +61,7 @@ std::string plug_hdmi(const std::string& root, const std::string& source) {
 }
 
 std::string plug_sdi(const std::string& root, const std::string& code) {
-    if (code != "none") {
-        char* end = nullptr;
-        const unsigned long v = std::strtoul(code.c_str(), &end, 16);
-        if (end == code.c_str() || *end != '\0' || v > 0xFF)
-            return "not a format code: \"" + code + "\" (hex, e.g. 0x2B, or none)";
-    }
+    if (std::string err = sdi_code_error(code); !err.empty()) return err;
     return write_line(std::filesystem::path(root) / "sim/sdi-in", code);
 }
 

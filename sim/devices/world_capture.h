@@ -10,6 +10,10 @@ namespace hdext::sim {
 // change could not be made or signalled (for example: no program holds the FIFO open).
 std::string plug_hdmi(const std::string& root, const std::string& source);
 
+// Why a text is not what plug_hdmi / plug_sdi take; "" when it is.
+std::string hdmi_source_error(const std::string& source);
+std::string sdi_code_error(const std::string& code);
+
 // Writes the SDI format code ("0x2B", "none") to <root>/sim/sdi-in; the program's SDI
 // detector polls it. Returns an empty string or the reason it failed.
 std::string plug_sdi(const std::string& root, const std::string& code);

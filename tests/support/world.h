@@ -121,23 +121,13 @@ struct World {
     }
     std::string air() const { return read_file(dir + "/air/state"); }
     std::string ssid() const { return value_of(read_file(dir + "/tx/userdata/wifi.ini"), "ssid"); }
-    // The TX's access point runs with its final network name.
-    bool ap_up() const {
-        const std::string s = ssid();
-        return !s.empty() && air().find("tx ap ssid=" + s + " ") != std::string::npos;
-    }
-    // Waits for the TX's access point, then gives every RX the TX's network (as after pairing)
-    // and its status pictures, and starts them together.
+    // Pairs every RX with the TX (`world pair`: it waits for the TX's access point), then starts
+    // them together.
     bool start_receivers() const {
-        if (!wait_until([&] { return ap_up(); }, std::chrono::seconds(180), std::chrono::milliseconds(100))) return false;
-        bool started = true;
-        for (const auto& u : rx) {
-            std::filesystem::copy_file(dir + "/tx/userdata/wifi.ini", dir + "/" + u + "/userdata/wifi.ini",
-                                       std::filesystem::copy_options::overwrite_existing);
-            capture_output("bash " + source_dir() + "/scripts/install-res.sh " + dir + "/" + u);
-            started = start(u) && started;
-        }
-        return started;
+        bool paired = true;
+        for (const auto& u : rx) paired = paired && succeeds("world pair " + name + " " + u);
+        for (const auto& u : rx) paired = paired && start(u);
+        return paired;
     }
     bool plug(const std::string& source) const { return cmd("hdmi --root " + dir + "/tx " + source).empty(); }
 

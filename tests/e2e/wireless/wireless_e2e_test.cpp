@@ -73,12 +73,7 @@ protected:
         return value_of(read_file(dir + "/" + unit + "/userdata/wifi.ini"), key);
     }
     // The TX's network, stored on the RX as if it had been paired before.
-    void pre_pair_rx() {
-        // Once the access point runs, the TX's settings file holds its final network.
-        ASSERT_TRUE(wait_until([&] { return world.ap_up(); }));
-        std::filesystem::copy_file(dir + "/tx/userdata/wifi.ini", dir + "/rx1/userdata/wifi.ini",
-                                   std::filesystem::copy_options::overwrite_existing);
-    }
+    void pre_pair_rx() { ASSERT_EQ(world.cmd("world pair " + name + " rx1").find("rx1: paired"), 0u); }
     bool rx_linked(const std::string& ssid) {
         return air().find("rx1 station ssid=" + ssid + " ap=tx\n") != std::string::npos;
     }
@@ -109,8 +104,8 @@ TEST_F(Air, TransmitterAndNeverPairedReceiverStart) {
     EXPECT_NE(in_unit("tx", "ps").find("udhcpd -f"), std::string::npos);
 }
 
-// Then the air's faults as the units see them: a cut link, dropped packets, a stopped hostapd.
-TEST_F(Air, PairedReceiverJoinsGetsALeaseAndTheAirsFaultsTakeItAwayAndBack) {
+// Then dropped packets as the units see them (the README walk-through makes the other faults).
+TEST_F(Air, PairedReceiverJoinsGetsALeaseAndDroppedPacketsTakeItAwayAndBack) {
     program("tx");
     pre_pair_rx();
     const auto t0 = Clock::now();
@@ -129,11 +124,6 @@ TEST_F(Air, PairedReceiverJoinsGetsALeaseAndTheAirsFaultsTakeItAwayAndBack) {
         return in_unit("rx1", std::string("busybox ping -c1 -W1 -s ") + size + " 192.168.168.1").find("1 packets received") !=
                std::string::npos;
     };
-    ASSERT_TRUE(world.fault("rx1", "cut"));
-    EXPECT_NE(air().find("rx1 station ssid=" + ssid + " ap=none\nrx1 cut\n"), std::string::npos) << air();
-    EXPECT_FALSE(reaches_tx());
-    ASSERT_TRUE(world.fault("rx1", "restore"));
-    EXPECT_TRUE(wait_until(reaches_tx));
     ASSERT_TRUE(world.fault("tx", "drop 100"));
     EXPECT_FALSE(reaches_tx());
     ASSERT_TRUE(world.fault("tx", "drop 0"));
@@ -147,11 +137,6 @@ TEST_F(Air, PairedReceiverJoinsGetsALeaseAndTheAirsFaultsTakeItAwayAndBack) {
     EXPECT_EQ(st, 2);
     ASSERT_TRUE(world.fault("tx", "rate 0"));
     EXPECT_TRUE(wait_until([&] { return reaches_tx("1000"); }));
-    ASSERT_TRUE(world.fault("tx", "daemon stop hostapd"));
-    EXPECT_EQ(air().find("tx ap "), std::string::npos) << air();
-    ASSERT_TRUE(world.fault("tx", "daemon start hostapd"));
-    EXPECT_TRUE(rx_linked(ssid)) << air();
-    EXPECT_TRUE(wait_until(reaches_tx));
 }
 
 TEST_F(Air, ChannelChangeMovesTheAccessPointAndTheReceiverStaysJoined) {

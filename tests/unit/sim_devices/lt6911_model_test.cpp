@@ -35,10 +35,8 @@ TEST_F(Chip, UnknownAddressIsNotAcknowledgedAndRemovedModelIsGone) {
 }
 
 TEST(HdmiSource, ParsesTheBoardFormat) {
-    EXPECT_FALSE(sim::parse_hdmi_source("none"));
-    EXPECT_FALSE(sim::parse_hdmi_source(""));
-    EXPECT_FALSE(sim::parse_hdmi_source("1920x1080q60"));
-    EXPECT_FALSE(sim::parse_hdmi_source("1920x1080p"));
+    for (const char* no : {"none", "", "1920x1080q60", "1920x1080p", "1920x1080p60 audio=44100x", "1920x1080p60 audio=1 x"})
+        EXPECT_FALSE(sim::parse_hdmi_source(no)) << no;
     auto s = sim::parse_hdmi_source("1920x1080i60 audio=none\n");
     ASSERT_TRUE(s);
     EXPECT_TRUE(s->timing.interlaced);
