@@ -121,6 +121,11 @@ struct World {
     }
     std::string air() const { return read_file(dir + "/air/state"); }
     std::string ssid() const { return value_of(read_file(dir + "/tx/userdata/wifi.ini"), "ssid"); }
+    // The TX's access point runs with its final network name.
+    bool ap_up() const {
+        const std::string s = ssid();
+        return !s.empty() && air().find("tx ap ssid=" + s + " ") != std::string::npos;
+    }
     // Pairs every RX with the TX (`world pair`: it waits for the TX's access point), then starts
     // them together.
     bool start_receivers() const {
