@@ -11,6 +11,12 @@ namespace hdext::stream {
 
 using std::chrono::milliseconds;
 
+// A receiver is never shown a picture much older than this: the TX drops rather than queues.
+inline constexpr milliseconds kLateBudget{100};
+// 1080p60 at 12 Mbit/s: about 25 kB a picture, key pictures up to about 150 kB.
+inline constexpr int kStreamUnsent = 16384;
+inline constexpr int kStreamSndbuf = 262144;
+
 struct StreamConfig {
     std::string tx_address = "192.168.168.1"; // where an RX finds its TX
     std::string net_prefix = "192.168";       // peers outside it are refused by the TX
@@ -39,6 +45,14 @@ struct StreamConfig {
     // whole TX, doubled at each further wrong one, cleared by a right one.
     milliseconds pin_brake_first{1000};
     milliseconds pin_brake_max{16000};
+    // TX: a picture that has waited this long for a receiver (its list and, unsent, its socket)
+    // is dropped with the video queued behind it; the receiver resumes at the next IDR.
+    milliseconds late_budget = kLateBudget;
+    // TX: what the kernel may hold of a stream socket: unsent bytes (beyond them a send waits,
+    // so pictures wait where the program sees them) and the send buffer (sent, not yet
+    // acknowledged, plus unsent). 0 leaves the kernel's own.
+    int stream_unsent = kStreamUnsent;
+    int stream_sndbuf = kStreamSndbuf;
     milliseconds listen_retry{1000};   // TX: between attempts to set up a listening socket
     milliseconds accept_pause_first{100}; // TX: accept failing for want of descriptors,
     milliseconds accept_pause_max{1000};  // doubled while it lasts

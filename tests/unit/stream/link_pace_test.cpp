@@ -1,0 +1,62 @@
+// The lateness decisions of one stream connection, on a fake clock and a fake socket.
+#include <gtest/gtest.h>
+
+#include "stream/link_pace.h"
+
+using hdext::stream::LinkPace;
+using hdext::stream::SocketLook;
+
+namespace {
+
+constexpr int64_t kMs = 1000;
+
+// A socket that has sent `sent` of the `written` bytes, `acked` of them acknowledged.
+SocketLook sock(uint64_t written, uint64_t sent, uint64_t acked, uint64_t delivery = 0) {
+    return {acked, static_cast<uint32_t>(written - acked), static_cast<uint32_t>(written - sent), delivery};
+}
+
+TEST(LinkPace, WaitCountsTheListAndTheUnsentSocketAndALateOneResumesOnlyAtAnIdr) {
+    int64_t t = 1000 * kMs;
+    LinkPace p(100 * kMs, t);
+    p.Wrote(t, sock(20000, 0, 0));            // picture A
+    p.Wrote(t + 16 * kMs, sock(40000, 0, 0)); // picture B
+    p.Look(t += 50 * kMs, sock(40000, 20000, 10000)); // A left whole, B did not
+    EXPECT_EQ(p.Wait(t, t - 40 * kMs), 40 * kMs) << "the list's first picture is older than B";
+    EXPECT_FALSE(p.Late(t, t - 40 * kMs));
+    EXPECT_TRUE(p.Late(t += 70 * kMs, 0)) << "B waited 104 ms in the socket";
+    EXPECT_FALSE(p.WantIdr(t));
+
+    p.Dropped(3, t);
+    EXPECT_TRUE(p.WantIdr(t));
+    EXPECT_FALSE(p.WantIdr(t + 100 * kMs)) << "one request, then a pause";
+    EXPECT_FALSE(p.Late(t + 200 * kMs, 0)) << "what the socket held at the drop is not judged again";
+    EXPECT_FALSE(p.Admit(false));
+    EXPECT_TRUE(p.WantIdr(t + 500 * kMs)) << "no IDR came: asked again";
+    EXPECT_TRUE(p.Admit(true));
+    EXPECT_TRUE(p.Admit(false)) << "after the IDR the stream runs on";
+    EXPECT_EQ(p.LateDrops(), 4u);
+    p.Wrote(t + 10 * kMs, sock(60000, 20000, 20000)); // written after the drop: judged
+    EXPECT_FALSE(p.Late(t + 100 * kMs, 0));
+    EXPECT_TRUE(p.Late(t + 111 * kMs, 0));
+    p.Look(t + 111 * kMs, sock(60000, 60000, 50000));
+    EXPECT_EQ(p.Wait(t + 111 * kMs, 0), 0) << "sent, even if not acknowledged yet";
+}
+
+TEST(LinkPace, RatesComeFromWhatWasAcknowledgedOverTheLastSecond) {
+    int64_t t = 0;
+    LinkPace p(100 * kMs, t);
+    uint64_t acked = 0;
+    for (int i = 1; i <= 30; ++i) { // 100 kB/s for 2 s, then 50 kB/s with the link measured
+        acked += i <= 20 ? 10000 : 5000;
+        p.WroteAudio(1000);
+        p.Look(t += 100 * kMs, sock(acked, acked, acked, i <= 20 ? 0 : 60000));
+    }
+    EXPECT_EQ(p.TakeBps(), 50000);
+    EXPECT_EQ(p.VideoCapacityBps(), 50000) << "the delivery rate less 10 kB/s of audio";
+    p.Look(t + 50 * kMs, sock(acked, acked, acked, 0));
+    EXPECT_EQ(p.VideoCapacityBps(), 0) << "short of data, the kernel's sample says nothing";
+    EXPECT_TRUE(p.FigureDue(t));
+    EXPECT_FALSE(p.FigureDue(t + 99 * kMs));
+}
+
+} // namespace
