@@ -14,7 +14,7 @@ int RateStepper::Step(int64_t now_us, int ceiling_kbps, std::span<const LinkStat
     if (m_rate == 0 || m_rate > ceiling_kbps) m_rate = ceiling_kbps;
     bool seen[3] = {};
     bool behind = false, calm = true, dropped_any = false;
-    int64_t capacity = 0; // the least measured among those behind
+    int64_t take = 0; // the least taken among those behind
     for (const LinkState& l : links) {
         const int id = std::clamp(l.id, 0, 2);
         seen[id] = true;
@@ -25,7 +25,7 @@ int RateStepper::Step(int64_t now_us, int ceiling_kbps, std::span<const LinkStat
         if (l.wait_us > m_p.behind_us || dropped) {
             behind = true;
             dropped_any = dropped_any || dropped;
-            if (l.capacity_kbps > 0 && (capacity == 0 || l.capacity_kbps < capacity)) capacity = l.capacity_kbps;
+            if (l.take_kbps > 0 && (take == 0 || l.take_kbps < take)) take = l.take_kbps;
         }
         if (l.wait_us > m_p.calm_us || dropped) calm = false;
     }
@@ -39,13 +39,17 @@ int RateStepper::Step(int64_t now_us, int ceiling_kbps, std::span<const LinkStat
         return m_rate;
     }
     if (!calm) m_calmSince = now_us;
+    if (!behind) m_behindSince = -1;
+    else if (m_behindSince < 0) m_behindSince = now_us;
     if (behind) {
         if (now_us - m_changed < m_p.down_hold_us) return m_rate; // the last step is still arriving
-        const auto fit = static_cast<int64_t>(static_cast<double>(capacity) * m_p.headroom);
-        // Late although its link carries the rate (a key picture's burst, a busy moment): the
-        // drops deal with it, the picture of all keeps its quality.
-        if (fit >= m_rate && !dropped_any) return m_rate;
-        const int64_t target = fit > 0 && fit < m_rate ? fit : static_cast<int64_t>(m_rate * m_p.down);
+        // A passing burst (a key picture, a busy moment) or a link that carried more than the
+        // rate: the drops deal with it, the picture of all keeps its quality.
+        const auto fit = static_cast<int64_t>(static_cast<double>(take) * m_p.headroom);
+        if (!dropped_any && (now_us - m_behindSince < m_p.behind_hold_us || fit >= m_rate)) return m_rate;
+        // At least a share down: what a link carried lately may still count from before a dip.
+        int64_t target = static_cast<int64_t>(m_rate * m_p.down);
+        if (fit > 0) target = std::min(target, fit);
         m_trouble = m_rate;
         Set(static_cast<int>(std::max<int64_t>(floor, target)), now_us);
         return m_rate;

@@ -67,7 +67,7 @@ frame_buff_head* CVideoEncoderTask::GetFrameHead() {
         if (relaxed(m_inUse[i])) continue;
         m_notes[i].socket_oldest.store(0, std::memory_order_relaxed);
         m_notes[i].late_drops.store(0, std::memory_order_relaxed);
-        m_notes[i].capacity_kbps.store(0, std::memory_order_relaxed);
+        m_notes[i].take_kbps.store(0, std::memory_order_relaxed);
         m_inUse[i].store(1, std::memory_order_relaxed);
         std::printf("Video Get frame head : %d\n", i);
         return &m_lists[i];
@@ -154,12 +154,12 @@ void CVideoEncoderTask::ServeIdrRequest() {
 }
 
 void CVideoEncoderTask::NoteLink(frame_buff_head* list, uint64_t socket_oldest_us, uint32_t late_drops,
-                                 int64_t capacity_kbps) {
+                                 int64_t take_kbps) {
     for (int i = 0; i < 3; ++i) {
         if (list != &m_lists[i]) continue;
         m_notes[i].socket_oldest.store(socket_oldest_us, std::memory_order_relaxed);
         m_notes[i].late_drops.store(late_drops, std::memory_order_relaxed);
-        m_notes[i].capacity_kbps.store(capacity_kbps, std::memory_order_relaxed);
+        m_notes[i].take_kbps.store(take_kbps, std::memory_order_relaxed);
     }
 }
 
@@ -182,7 +182,7 @@ void CVideoEncoderTask::ServeRate() {
                                  m_notes[i].socket_oldest.load(std::memory_order_relaxed)})
             if (t) l.wait_us = std::max(l.wait_us, now - static_cast<int64_t>(t));
         l.late_drops = m_notes[i].late_drops.load(std::memory_order_relaxed);
-        l.capacity_kbps = m_notes[i].capacity_kbps.load(std::memory_order_relaxed);
+        l.take_kbps = m_notes[i].take_kbps.load(std::memory_order_relaxed);
     }
     const int rate = m_stepper.Step(now, ceiling, std::span(links, n));
     if (rate != m_rateApplied.load(std::memory_order_relaxed)) {

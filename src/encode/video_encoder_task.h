@@ -69,7 +69,7 @@ public:
     // oldest picture its socket has not sent (0 none), pictures dropped for it since it linked,
     // what its link carries for video (kbit/s, 0 unknown). The stream thread steps the bit rate
     // on it. Any thread; lists not the task's are ignored.
-    void NoteLink(frame_buff_head* list, uint64_t socket_oldest_us, uint32_t late_drops, int64_t capacity_kbps);
+    void NoteLink(frame_buff_head* list, uint64_t socket_oldest_us, uint32_t late_drops, int64_t take_kbps);
     // The bit rate the stream thread last set on the encoder (kbit/s).
     int GetRateKbps() const { return m_rateApplied.load(std::memory_order_relaxed); }
 
@@ -121,7 +121,7 @@ private:
     struct LinkNote {
         std::atomic<uint64_t> socket_oldest{0};
         std::atomic<uint32_t> late_drops{0};
-        std::atomic<int64_t> capacity_kbps{0};
+        std::atomic<int64_t> take_kbps{0};
     };
     LinkNote m_notes[3];
     hdext::encode::RateStepper m_stepper; // stream thread only

@@ -6,7 +6,9 @@ namespace hdext::stream {
 
 namespace {
 constexpr int64_t kSampleEveryUs = 100000; // take-rate samples, a dozen cover a second
-constexpr int64_t kRateSpanUs = 1000000;
+// What a link carried lately: short enough to follow a dip within a few looks, long enough to
+// span several pictures.
+constexpr int64_t kRecentUs = 500000;
 // While no IDR has come after a drop (the request met a stopped encoder, or its pacing), ask
 // again this often.
 constexpr int64_t kIdrRetryUs = 500000;
@@ -18,14 +20,22 @@ LinkPace::LinkPace(int64_t budget_us, int64_t now_us) : m_budget(budget_us) {
     m_sampleNext = m_sampleCount = 1;
 }
 
+bool LinkPace::NeedsLook(int64_t now_us) const {
+    return m_count > 0 || now_us - m_samples[(m_sampleNext + kSamples - 1) % kSamples].at >= kSampleEveryUs;
+}
+
 void LinkPace::Look(int64_t now_us, const SocketLook& s) {
     // Positions count from the connection's first byte: written = acknowledged + in the queue.
-    const uint64_t sent = s.acked + s.queued - std::min<uint64_t>(s.unsent, s.queued);
+    const uint64_t written = s.acked + s.queued;
+    if (m_count > 0) {
+        Written& last = m_ring[(m_first + m_count - 1) % kRing];
+        if (last.end == kUnplaced) last.end = written - std::min(m_audioSinceWrote, written);
+    }
+    const uint64_t sent = s.stalled ? s.acked : s.acked + s.queued - std::min<uint64_t>(s.unsent, s.queued);
     while (m_count > 0 && m_ring[m_first].end <= sent) {
         m_first = (m_first + 1) % kRing;
         --m_count;
     }
-    m_deliveryBps = s.delivery_bps;
     const Sample& last = m_samples[(m_sampleNext + kSamples - 1) % kSamples];
     if (now_us - last.at >= kSampleEveryUs) {
         m_samples[m_sampleNext] = {now_us, s.acked, m_audioBytes};
@@ -34,13 +44,19 @@ void LinkPace::Look(int64_t now_us, const SocketLook& s) {
     }
 }
 
-void LinkPace::Wrote(uint64_t taken_us, const SocketLook& s) {
+void LinkPace::Wrote(uint64_t taken_us) {
     if (m_count == kRing) { // more pictures in a socket than a bounded one holds: forget the oldest
         m_first = (m_first + 1) % kRing;
         --m_count;
     }
-    m_ring[(m_first + m_count) % kRing] = {s.acked + s.queued, taken_us};
+    m_ring[(m_first + m_count) % kRing] = {kUnplaced, taken_us};
     ++m_count;
+    m_audioSinceWrote = 0;
+}
+
+void LinkPace::WroteAudio(uint32_t bytes) {
+    m_audioBytes += bytes;
+    m_audioSinceWrote += bytes;
 }
 
 uint64_t LinkPace::SocketOldest() const {
@@ -96,27 +112,22 @@ bool LinkPace::FigureDue(int64_t now_us) {
     return true;
 }
 
-int64_t LinkPace::TakeBps() const {
+int64_t LinkPace::Rate(uint64_t Sample::*counter, int64_t span_us) const {
     const Sample& last = m_samples[(m_sampleNext + kSamples - 1) % kSamples];
-    // The oldest sample within the span (one is always kept: the newest).
+    // From the oldest sample within the span to the newest.
     for (size_t back = m_sampleCount; back > 1; --back) {
         const Sample& s = m_samples[(m_sampleNext + kSamples - back) % kSamples];
-        if (last.at - s.at > kRateSpanUs) continue;
-        return static_cast<int64_t>(last.acked - s.acked) * 1000000 / (last.at - s.at);
+        if (last.at - s.at > span_us) continue;
+        return static_cast<int64_t>(last.*counter - s.*counter) * 1000000 / (last.at - s.at);
     }
     return 0;
 }
 
-int64_t LinkPace::VideoCapacityBps() const {
-    if (m_deliveryBps == 0) return 0;
-    int64_t audio = 0;
-    const Sample& last = m_samples[(m_sampleNext + kSamples - 1) % kSamples];
-    if (m_sampleCount > 1) {
-        const Sample& first = m_samples[(m_sampleNext + kSamples - m_sampleCount) % kSamples];
-        if (last.at > first.at) audio = static_cast<int64_t>(last.audio - first.audio) * 1000000 / (last.at - first.at);
-    }
-    // Never 0 when known: a link that carries only the audio still says so.
-    return std::max<int64_t>(static_cast<int64_t>(m_deliveryBps) - audio, 1);
+int64_t LinkPace::VideoTakeBps() const {
+    const int64_t all = Rate(&Sample::acked, kRecentUs);
+    if (all == 0) return 0;
+    // Never 0 once known: a link that carries only the audio still says so.
+    return std::max<int64_t>(all - Rate(&Sample::audio, kSecondUs), 1);
 }
 
 } // namespace hdext::stream

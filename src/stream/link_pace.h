@@ -16,20 +16,26 @@ struct SocketLook {
     uint64_t acked = 0;        // bytes the receiver acknowledged since the connection began
     uint32_t queued = 0;       // written and not yet acknowledged
     uint32_t unsent = 0;       // of those, not sent yet
-    uint64_t delivery_bps = 0; // the kernel's last delivery rate, bytes/s; 0 when the connection
-                               // was short of data then (the sample says nothing of the link)
+    // A sent segment was lost and not yet retransmitted with success: the receiver gets nothing
+    // after it (the stream is in order), so all that is not acknowledged still waits.
+    bool stalled = false;
 };
 
 class LinkPace {
 public:
     LinkPace(int64_t budget_us, int64_t now_us);
 
-    // The socket at now: forgets the pictures it has sent whole, samples what it took.
+    // True when Look needs the socket now (pictures in it, or a rate sample due): an idle
+    // connection costs no calls into the kernel.
+    bool NeedsLook(int64_t now_us) const;
+    // The socket at now: places the picture written last, forgets the pictures it has
+    // delivered whole, samples what it took.
     void Look(int64_t now_us, const SocketLook& s);
-    // A picture taken at taken_us is written whole; s is the socket right after.
-    void Wrote(uint64_t taken_us, const SocketLook& s);
-    // Bytes of an audio packet written (the audio share of what the link carries).
-    void WroteAudio(uint32_t bytes) { m_audioBytes += bytes; }
+    // A picture taken at taken_us is written whole (its place in the socket is taken at the
+    // next look).
+    void Wrote(uint64_t taken_us);
+    // Bytes of an audio packet written.
+    void WroteAudio(uint32_t bytes);
 
     // Age of the oldest picture waiting: the first in the list (taken at list_first_us, 0 for
     // an empty list) or the oldest the socket has not sent.
@@ -54,16 +60,17 @@ public:
     // Taken stamp of the oldest picture the socket has not sent, 0 when none.
     uint64_t SocketOldest() const;
     // Bytes/s the receiver acknowledged over about the last second.
-    int64_t TakeBps() const;
-    // What the link carries for video, bytes/s (the delivery rate less the audio written);
-    // 0 when unknown.
-    int64_t VideoCapacityBps() const;
+    int64_t TakeBps() const { return Rate(&Sample::acked, kSecondUs); }
+    // Video bytes/s it acknowledged lately (less the audio written): what its link carries for
+    // video while the receiver is behind. 0 until known.
+    int64_t VideoTakeBps() const;
 
 private:
     struct Written {
-        uint64_t end;   // write position just after the picture
+        uint64_t end;   // write position just after the picture; kUnplaced until the next look
         uint64_t taken;
     };
+    static constexpr uint64_t kUnplaced = UINT64_MAX;
     struct Sample {
         int64_t at;
         uint64_t acked;
@@ -71,6 +78,9 @@ private:
     };
     static constexpr size_t kRing = 128;
     static constexpr size_t kSamples = 12;
+    static constexpr int64_t kSecondUs = 1000000;
+    // Per second of a counter over about the last span_us.
+    int64_t Rate(uint64_t Sample::*counter, int64_t span_us) const;
 
     int64_t m_budget;
     std::array<Written, kRing> m_ring{};
@@ -78,7 +88,7 @@ private:
     std::array<Sample, kSamples> m_samples{};
     size_t m_sampleNext = 0, m_sampleCount = 0;
     uint64_t m_audioBytes = 0;
-    uint64_t m_deliveryBps = 0;
+    uint64_t m_audioSinceWrote = 0; // audio written after the last picture, before its look
     uint64_t m_forgiven = 0; // pictures taken up to this stamp were judged at the last drop
     bool m_awaitIdr = false;
     uint32_t m_lateDrops = 0;

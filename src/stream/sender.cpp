@@ -111,7 +111,7 @@ public:
     void Look() {
         const auto now = static_cast<int64_t>(frame_now_us());
         hdext::stream::SocketLook s;
-        if (hdext::stream::look_socket(m_conn.m_sock, &s)) m_pace.Look(now, s);
+        if (m_pace.NeedsLook(now) && hdext::stream::look_socket(m_conn.m_sock, &s)) m_pace.Look(now, s);
         const uint64_t first = frame_queue_first_taken(m_conn.m_pVideoList);
         const auto stale = static_cast<uint64_t>(std::max<int64_t>(now - m_pace.Budget(), 0));
         if (m_pace.Late(now, first)) m_pace.Dropped(frame_queue_drop_taken_before(m_conn.m_pVideoList, stale), now);
@@ -119,7 +119,7 @@ public:
         if (!m_conn.m_pVenc) return;
         if (m_pace.WantIdr(now)) m_conn.m_pVenc->RequestIdr();
         m_conn.m_pVenc->NoteLink(m_conn.m_pVideoList, m_pace.SocketOldest(), m_pace.LateDrops(),
-                                 m_pace.VideoCapacityBps() * 8 / 1000);
+                                 m_pace.VideoTakeBps() * 8 / 1000);
         if (m_pace.FigureDue(now))
             m_figures.Show(m_pace.Wait(now, first) / 1000, m_pace.TakeBps() * 8 / 1000, m_pace.LateDrops());
     }
@@ -167,8 +167,7 @@ int CSender::Send() {
             if (end) break;
         }
     }
-    hdext::stream::SocketLook s;
-    if (ret == 0 && m_pPace && hdext::stream::look_socket(m_sock, &s)) m_pPace->Wrote(frame_taken_us(f), s);
+    if (ret == 0 && m_pPace) m_pPace->Wrote(frame_taken_us(f));
     free_frame(f);
     return ret;
 }

@@ -13,9 +13,14 @@ using std::chrono::milliseconds;
 
 // A receiver is never shown a picture much older than this: the TX drops rather than queues.
 inline constexpr milliseconds kLateBudget{100};
-// 1080p60 at 12 Mbit/s: about 25 kB a picture, key pictures up to about 150 kB.
+// What the kernel may hold of a stream socket, for 1080p60 at up to 12 Mbit/s (pictures of 2 to
+// 25 kB, key pictures of 50 kB and more). Unsent: about one picture, so a link that dips leaves
+// pictures waiting where the program sees them (16 kB is 85 ms at 1.5 Mbit/s). Much less and a
+// picture's write blocks in the kernel halfway while the link stalls, out of the program's sight.
+// Send buffer: above what a Wi-Fi link keeps in flight at full speed, far below the seconds the
+// kernel's own sizing would allow.
 inline constexpr int kStreamUnsent = 16384;
-inline constexpr int kStreamSndbuf = 262144;
+inline constexpr int kStreamSndbuf = 131072;
 
 struct StreamConfig {
     std::string tx_address = "192.168.168.1"; // where an RX finds its TX

@@ -90,12 +90,14 @@ bool look_socket(int fd, SocketLook* out) {
     tcp_info ti{};
     socklen_t len = sizeof ti;
     int queued = 0;
-    if (getsockopt(fd, IPPROTO_TCP, TCP_INFO, &ti, &len) < 0 || ioctl(fd, SIOCOUTQ, &queued) < 0) return false;
+    // The queue first: what is acknowledged meanwhile then counts twice, never not at all, so a
+    // picture never looks delivered before it is.
+    if (ioctl(fd, SIOCOUTQ, &queued) < 0 || getsockopt(fd, IPPROTO_TCP, TCP_INFO, &ti, &len) < 0) return false;
     // Older kernels fill less of the record; what they leave out reads as 0.
     out->acked = ti.tcpi_bytes_acked;
     out->queued = static_cast<uint32_t>(queued);
     out->unsent = ti.tcpi_notsent_bytes;
-    out->delivery_bps = ti.tcpi_delivery_rate_app_limited ? 0 : ti.tcpi_delivery_rate;
+    out->stalled = ti.tcpi_lost > 0 || ti.tcpi_retrans > 0;
     return true;
 }
 

@@ -15,7 +15,7 @@ constexpr int64_t kMs = 1000;
 constexpr int kCeiling = 12288;
 
 LinkState keeping_up(int id) { return {id, 5 * kMs, 0, 0}; }
-LinkState behind(int id, int64_t capacity_kbps = 0, uint32_t drops = 0) { return {id, 80 * kMs, drops, capacity_kbps}; }
+LinkState behind(int id, int64_t take_kbps = 0, uint32_t drops = 0) { return {id, 80 * kMs, drops, take_kbps}; }
 
 struct Stepper : ::testing::Test {
     RateStepper r;
@@ -34,8 +34,8 @@ struct Stepper : ::testing::Test {
 TEST_F(Stepper, FollowsTheSlowestMeasuredLinkDownAtOnceAndClimbsBackCarefullyNearIt) {
     EXPECT_TRUE(run(100, {keeping_up(0), keeping_up(1)}).empty());
     EXPECT_EQ(r.Rate(), kCeiling);
-    // Receiver 1's link carries 4000 kbit/s of video, receiver 2's 6000: one step, to the
-    // slower one's with headroom; held while it takes effect.
+    // Behind for a moment: receiver 1's link carried 4000 kbit/s of video, receiver 2's 6000;
+    // one step, to the slower one's with headroom, held while it takes effect.
     EXPECT_EQ(run(240, {keeping_up(0), behind(1, 4000), behind(2, 6000)}), (std::vector<int>{3400}));
     EXPECT_TRUE(run(900, {keeping_up(0), keeping_up(1), keeping_up(2)}).empty());
     // Calm for a second: up by 8 % near the rate that failed (12288), quicker once far from it.
@@ -51,9 +51,9 @@ TEST_F(Stepper, FollowsTheSlowestMeasuredLinkDownAtOnceAndClimbsBackCarefullyNea
 }
 
 TEST_F(Stepper, WithoutAMeasureStepsByAShareDownToTheFloorAndBurstsAloneDoNotStep) {
-    // Late although its link carries the rate (a key picture's burst): no step.
+    // Late although its link carried more than the rate (a key picture's burst): no step.
     EXPECT_TRUE(run(500, {behind(0, 20000)}).empty());
-    // A drop though is a step, down by 30 % every 250 ms while no measure is known.
+    // A drop though is a step, down by 30 % every 250 ms while nothing was measured.
     EXPECT_EQ(run(20, {behind(0, 20000, 1)}), (std::vector<int>{8601}));
     const std::vector<int> down = run(2300, {behind(0)});
     ASSERT_GE(down.size(), 6u);
