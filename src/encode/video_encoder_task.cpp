@@ -165,7 +165,7 @@ void CVideoEncoderTask::NoteLink(frame_buff_head* list, uint64_t socket_oldest_u
 
 void CVideoEncoderTask::RateRestarted() {
     // A started encoder runs at the configured step (the facade's start takes it).
-    m_rateApplied.store(BitRate.load(std::memory_order_relaxed) * 1024, std::memory_order_relaxed);
+    m_rateApplied = BitRate.load(std::memory_order_relaxed) * 1024;
 }
 
 void CVideoEncoderTask::ServeRate() {
@@ -185,17 +185,17 @@ void CVideoEncoderTask::ServeRate() {
         l.take_kbps = m_notes[i].take_kbps.load(std::memory_order_relaxed);
     }
     const int rate = m_stepper.Step(now, ceiling, std::span(links, n));
-    if (rate != m_rateApplied.load(std::memory_order_relaxed)) {
+    if (rate != m_rateApplied) {
         auto hold = HoldReadout();
         if (!relaxed(VencEn)) return;
         INTF_VENC_SetBitrateKbps(m_vencChn, rate);
-        m_rateApplied.store(rate, std::memory_order_relaxed);
+        m_rateApplied = rate;
         hdext::board::set_figure(FigureSheet::capture, "bitrate_kbps", rate);
     }
     if (ceiling != m_ceilingShown) {
         m_ceilingShown = ceiling;
         hdext::board::set_figure(FigureSheet::capture, "bitrate_ceiling_kbps", ceiling);
-        hdext::board::set_figure(FigureSheet::capture, "bitrate_kbps", m_rateApplied.load(std::memory_order_relaxed));
+        hdext::board::set_figure(FigureSheet::capture, "bitrate_kbps", m_rateApplied);
     }
 }
 

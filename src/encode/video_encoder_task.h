@@ -70,8 +70,6 @@ public:
     // what its link carries for video (kbit/s, 0 unknown). The stream thread steps the bit rate
     // on it. Any thread; lists not the task's are ignored.
     void NoteLink(frame_buff_head* list, uint64_t socket_oldest_us, uint32_t late_drops, int64_t take_kbps);
-    // The bit rate the stream thread last set on the encoder (kbit/s).
-    int GetRateKbps() const { return m_rateApplied.load(std::memory_order_relaxed); }
 
     // The stream thread's loop; returns only when *stop becomes true (tests), never when null.
     void RunStream(const std::atomic<bool>* stop);
@@ -125,8 +123,8 @@ private:
     };
     LinkNote m_notes[3];
     hdext::encode::RateStepper m_stepper; // stream thread only
-    std::atomic<int> m_rateApplied{0};
-    int m_ceilingShown = 0;                 // stream thread only
+    int m_rateApplied = 0;                // stream thread only
+    int m_ceilingShown = 0;               // stream thread only
 };
 
 extern CVideoEncoderTask* g_pTaskVENC;
