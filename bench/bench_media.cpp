@@ -1,18 +1,27 @@
 // Media benchmarks, each reported against its baseline from the same run:
 //  - software encoder and decoder at 1920x1080: pictures a second, as a ratio to 60 fps;
 //  - G.711 A-law encode and decode: throughput as a ratio to FFmpeg's pcm_alaw codec;
-//  - the output's stamp read per picture: microseconds, as a share of a 60 Hz frame time.
+//  - the output's stamp read per picture: microseconds, as a share of a 60 Hz frame time;
+//  - the output's whole work per picture shown (stamp, counters, status file, timeline), and the
+//    timeline's line alone (its batched writes included): as ratios to the stamp read of the
+//    same run.
+#include "board/board.h"
 #include "media/g711.h"
 #include "mpi/mpi.h"
 #include "sim/mpi/sim_control.h"
 #include "sim/mpi/sim_core.h"
 #include "sim/mpi/stamp.h"
+#include "sim/mpi/timeline.h"
 #include <benchmark/benchmark.h>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <thread>
 #include <time.h>
+#include <unistd.h>
 #include <vector>
 
 extern "C" {
@@ -265,6 +274,77 @@ void BM_OutputStampRead1080p(benchmark::State& state) {
     av_frame_free(&f);
 }
 BENCHMARK(BM_OutputStampRead1080p);
+
+// One stamped 1080p picture shown on an enabled output of a simulated board, as the decoder's
+// output thread hands it over, against the stamp read alone (interleaved, same load).
+void BM_OutputPicture1080p(benchmark::State& state) {
+    char root[] = "/tmp/hdext-bench-vo-XXXXXX";
+    if (!mkdtemp(root))
+        return state.SkipWithError("no temporary board root");
+    setenv("HDEXT_BOARD_ROOT", root, 1);
+    hdext::board::reload_root();
+    const ot_vo_pub_attr pub{0, 0, 23};
+    ot_vo_video_layer_attr layer{};
+    const ot_vo_chn_attr chn{};
+    ss_mpi_vo_set_pub_attr(0, &pub);
+    ss_mpi_vo_enable(0);
+    ss_mpi_vo_set_video_layer_attr(0, &layer);
+    ss_mpi_vo_enable_video_layer(0);
+    ss_mpi_vo_set_chn_attr(0, 0, &chn);
+    ss_mpi_vo_enable_chn(0, 0);
+    AVFrame* f = test_picture(0);
+    double shown_us = 0, stamp_us = 0;
+    uint32_t n = 0;
+    for (auto _ : state) {
+        hdext::sim::write_stamp(f->data[0], f->linesize[0], kW, kH, hdext::sim::Stamp{++n, hdext::sim::now_us()});
+        const auto t0 = Clock::now();
+        hdext::sim::vo_sink(0, 0, hdext::sim::Picture{f, false});
+        const auto t1 = Clock::now();
+        auto s = hdext::sim::read_stamp(f->data[0], f->linesize[0], kW, kH);
+        benchmark::DoNotOptimize(s);
+        const auto t2 = Clock::now();
+        shown_us += std::chrono::duration<double, std::micro>(t1 - t0).count();
+        stamp_us += std::chrono::duration<double, std::micro>(t2 - t1).count();
+    }
+    ss_mpi_vo_disable_chn(0, 0);
+    av_frame_free(&f);
+    state.counters["us_per_picture"] = shown_us / static_cast<double>(state.iterations());
+    state.counters["ratio_to_stamp_read"] = shown_us / stamp_us;
+    std::this_thread::sleep_for(std::chrono::milliseconds(200)); // the snapshot writer's last picture
+    unsetenv("HDEXT_BOARD_ROOT");
+    hdext::board::reload_root();
+    std::error_code ec;
+    std::filesystem::remove_all(root, ec);
+}
+BENCHMARK(BM_OutputPicture1080p)->MinTime(2.0);
+
+// The timeline's part of that: a line per picture at 60 per second of shown time, so its
+// batches reach the file as often as on a unit.
+void BM_OutputTimelineLine(benchmark::State& state) {
+    const std::string path = "/tmp/hdext-bench-timeline-" + std::to_string(getpid());
+    AVFrame* f = test_picture(0);
+    double line_us = 0, stamp_us = 0;
+    {
+        hdext::sim::Timeline t(path);
+        uint64_t shown = hdext::sim::now_us();
+        int64_t n = 0;
+        for (auto _ : state) {
+            const auto t0 = Clock::now();
+            t.add(shown += 16667, ++n, 11000);
+            const auto t1 = Clock::now();
+            auto s = hdext::sim::read_stamp(f->data[0], f->linesize[0], kW, kH);
+            benchmark::DoNotOptimize(s);
+            line_us += std::chrono::duration<double, std::micro>(t1 - t0).count();
+            stamp_us += std::chrono::duration<double, std::micro>(Clock::now() - t1).count();
+        }
+    }
+    av_frame_free(&f);
+    std::remove(path.c_str());
+    std::remove((path + ".1").c_str());
+    state.counters["us_per_picture"] = line_us / static_cast<double>(state.iterations());
+    state.counters["ratio_to_stamp_read"] = line_us / stamp_us;
+}
+BENCHMARK(BM_OutputTimelineLine)->MinTime(2.0);
 
 } // namespace
 

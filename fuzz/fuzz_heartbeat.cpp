@@ -79,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         case 2: { // TX: the PIN of an app's pairing reply
             std::chrono::steady_clock::time_point until;
-            hdext::stream::judge_pin(who, msg + hb::kPin, "1234", &until);
+            hdext::stream::judge_pin(who, msg + hb::kPin, "1234", who & 1, &until);
             break;
         }
         default: // RX: the TX's message

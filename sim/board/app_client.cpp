@@ -23,6 +23,7 @@ constexpr char kDefaultUuid[] = "6f1c2a7e-3b4d-4e5f-8a9b-0c1d2e3f4a5b";
 struct Options {
     std::string addr = "192.168.168.1";
     int port = 9990;
+    std::string from;  // source address (empty: the system's choice)
     std::string uuid = kDefaultUuid;
     std::vector<std::string> pins;
     int count = 3;
@@ -41,6 +42,7 @@ int run(int argc, char** argv) {
         const bool has = i + 1 < argc;
         if (a == "--addr" && has) o.addr = argv[++i];
         else if (a == "--port" && has) o.port = std::atoi(argv[++i]);
+        else if (a == "--from" && has) o.from = argv[++i];
         else if (a == "--uuid" && has) o.uuid = argv[++i];
         else if (a == "--pin" && has) o.pins.push_back(argv[++i]);
         else if (a == "--count" && has) o.count = std::atoi(argv[++i]);
@@ -58,7 +60,7 @@ int run(int argc, char** argv) {
             std::fprintf(stderr, "%s: a PIN has 4 characters: '%s'\n", argv[0], p.c_str());
             return 2;
         }
-    const int fd = connect_to(o.addr, o.port);
+    const int fd = connect_to(o.addr, o.port, o.from);
     if (fd < 0) {
         std::printf("app: cannot connect to %s:%d: %s\n", o.addr.c_str(), o.port, std::strerror(errno));
         return 1;
@@ -115,7 +117,7 @@ int run(int argc, char** argv) {
 }
 
 const CommandRegistration reg("app",
-                              "[--addr IP] [--port N] [--uuid ID36] [--pin PIN]... [--count N]: pair and "
+                              "[--addr IP] [--port N] [--from IP] [--uuid ID36] [--pin PIN]... [--count N]: pair and "
                               "print status messages",
                               run);
 

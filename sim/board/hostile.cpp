@@ -1,6 +1,7 @@
 // A hostile or broken station on a TX's network, for tests: "hdext-board hostile MODE" opens
-// connections to the heartbeat port from a range of source addresses (given to the station's
-// interface beforehand) and misbehaves in one way. Each mode prints one summary line.
+// connections to the heartbeat port (the pairing port for "pairing") from a range of source
+// addresses (given to the station's interface beforehand) and misbehaves in one way. Each mode
+// prints one summary line.
 #include <poll.h>
 #include <sys/resource.h>
 
@@ -30,6 +31,7 @@ struct Options {
     int rate = 100;    // flood: connections a second
     int seconds = 10;
     int channel = 200;
+    int every = 9;     // pairing: seconds between the bytes of a connection
 };
 
 std::string source(const Options& o, int i) { return o.net + std::to_string(o.from + i % (o.last - o.from + 1)); }
@@ -109,15 +111,17 @@ int flood(const Options& o) {
     return 0;
 }
 
-// Apps that answer every pairing request with the next wrong PIN, one per address.
+// Apps that answer every pairing request with the next wrong PIN, one per address; an app
+// whose connection ends tries again half a second later.
 int pins(const Options& o) {
     const int n = o.last - o.from + 1;
     std::vector<int> fds(n, -1);
+    std::vector<Clock::time_point> again(n);
     int sent = 0, refused = 0;
     for (auto end = Clock::now() + std::chrono::seconds(o.seconds); Clock::now() < end;) {
         std::vector<pollfd> p;
         for (int i = 0; i < n; ++i) {
-            if (fds[i] < 0 && (fds[i] = connect_to(o.to, o.port, source(o, i))) >= 0 &&
+            if (fds[i] < 0 && Clock::now() >= again[i] && (fds[i] = connect_to(o.to, o.port, source(o, i))) >= 0 &&
                 !send_message(fds[i], app_hello(o.from + i).data())) {
                 close(fds[i]);
                 fds[i] = -1;
@@ -134,6 +138,7 @@ int pins(const Options& o) {
             if (!read_message(fds[i], m) || hb::type(m) != hb::kTypePairRequest || !send_message(fds[i], r.data())) {
                 close(fds[i]);
                 fds[i] = -1;
+                again[i] = Clock::now() + 500ms;
                 ++refused;
                 continue;
             }
@@ -182,14 +187,109 @@ int receiver(const Options& o) {
     return 0;
 }
 
+// Several receivers from one address: every connection is opened before any sends its first
+// message. Says how many were answered, then keeps those registered for --seconds.
+int clones(const Options& o) {
+    std::vector<int> fds;
+    for (int i = 0; i < o.count; ++i)
+        if (const int fd = connect_to(o.to, o.port, source(o, 0)); fd >= 0) fds.push_back(fd);
+    const std::vector<uint8_t> m = message(hb::kTypeRx);
+    for (int fd : fds) send_message(fd, m.data());
+    std::vector<int> held;
+    for (int fd : fds) {
+        pollfd p{fd, POLLIN, 0};
+        uint8_t reply[hb::kLen];
+        if (poll(&p, 1, 3000) == 1 && read_message(fd, reply)) held.push_back(fd);
+        else close(fd);
+    }
+    std::printf("hostile clones: %zu of %d connections from %s registered\n", held.size(), o.count,
+                source(o, 0).c_str());
+    for (auto end = Clock::now() + std::chrono::seconds(o.seconds); Clock::now() < end;) {
+        std::this_thread::sleep_for(1s);
+        uint8_t reply[hb::kLen];
+        std::erase_if(held, [&](int fd) {
+            if (send_message(fd, m.data()) && read_message(fd, reply)) return false;
+            close(fd);
+            return true;
+        });
+    }
+    for (int fd : held) close(fd);
+    return 0;
+}
+
+// A registered receiver that announces another supported channel every second for --seconds;
+// says how often the channel it is told changed.
+int hopper(const Options& o) {
+    static const int kChannels[] = {36, 40, 44, 48, 149, 153, 157, 161};
+    const int fd = connect_to(o.to, o.port, source(o, 0));
+    std::vector<uint8_t> m = message(hb::kTypeRx);
+    uint8_t reply[hb::kLen];
+    if (fd < 0 || !send_message(fd, m.data()) || !read_message(fd, reply)) {
+        std::printf("hostile hopper: not registered\n");
+        return 1;
+    }
+    int told = reply[hb::kChannel], asked = 0, changes = 0;
+    std::string seen = std::to_string(told);
+    const auto start = Clock::now();
+    for (int i = 0; i < o.seconds; ++i) {
+        std::this_thread::sleep_until(start + std::chrono::seconds(i));
+        m[hb::kChanged] = 1;
+        m[hb::kChannel] = static_cast<uint8_t>(kChannels[(i + 1) % 8] == told ? kChannels[(i + 2) % 8] : kChannels[(i + 1) % 8]);
+        if (!send_message(fd, m.data()) || !read_message(fd, reply)) break;
+        ++asked;
+        if (reply[hb::kChannel] != told) {
+            told = reply[hb::kChannel];
+            ++changes;
+            seen += " " + std::to_string(told);
+        }
+    }
+    std::printf("hostile hopper: asked for %d channels, the channel told changed %d times (%s)\n", asked, changes,
+                seen.c_str());
+    close(fd);
+    return 0;
+}
+
+// Connections to the pairing port that send one byte every --every seconds and never a whole
+// request; each is opened again once the TX has closed it.
+int pairing(const Options& o) {
+    const int n = o.last - o.from + 1;
+    std::vector<int> fds(n, -1);
+    std::vector<Clock::time_point> last(n);
+    int opened = 0, dropped = 0;
+    for (auto end = Clock::now() + std::chrono::seconds(o.seconds); Clock::now() < end; std::this_thread::sleep_for(1s)) {
+        for (int i = 0; i < n; ++i) {
+            if (fds[i] >= 0 && closed(fds[i])) {
+                close(fds[i]);
+                fds[i] = -1;
+                ++dropped;
+            }
+            if (fds[i] < 0 && (fds[i] = connect_to(o.to, o.port, source(o, i), 1000)) >= 0) {
+                ++opened;
+                last[i] = Clock::time_point{};
+            }
+            if (fds[i] >= 0 && Clock::now() - last[i] >= std::chrono::seconds(o.every)) {
+                send(fds[i], "\xDD", 1, MSG_NOSIGNAL);
+                last[i] = Clock::now();
+            }
+        }
+    }
+    std::printf("hostile pairing: %d connections opened, %d closed by the TX\n", opened, dropped);
+    for (int fd : fds)
+        if (fd >= 0) close(fd);
+    return 0;
+}
+
 int run(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     if (argc < 2) {
-        std::fprintf(stderr, "usage: hdext-board hostile trickle|flood|pins|abandon|receiver [--to IP] [--port N] "
-                             "[--from N[-M]] [--count N] [--rate N] [--seconds N] [--channel N]\n");
+        std::fprintf(stderr, "usage: hdext-board hostile trickle|flood|pins|abandon|receiver|clones|hopper|pairing "
+                             "[--to IP] [--port N] [--from N[-M]] [--count N] [--rate N] [--seconds N] [--channel N] "
+                             "[--every N]\n");
         return 2;
     }
     Options o;
+    const std::string mode = argv[1];
+    if (mode == "pairing") o.port = 6666;
     for (int i = 2; i + 1 < argc; i += 2) {
         const std::string k = argv[i], v = argv[i + 1];
         if (k == "--to") o.to = v;
@@ -203,6 +303,7 @@ int run(int argc, char** argv) {
         else if (k == "--rate") o.rate = std::atoi(v.c_str());
         else if (k == "--seconds") o.seconds = std::atoi(v.c_str());
         else if (k == "--channel") o.channel = std::atoi(v.c_str());
+        else if (k == "--every") o.every = std::atoi(v.c_str());
     }
     o.net = o.to.substr(0, o.to.rfind('.') + 1);
     // As many connections as the host allows: the TX's limits are what is under test.
@@ -210,19 +311,21 @@ int run(int argc, char** argv) {
     getrlimit(RLIMIT_NOFILE, &r);
     r.rlim_cur = r.rlim_max;
     setrlimit(RLIMIT_NOFILE, &r);
-    const std::string mode = argv[1];
     if (mode == "trickle") return trickle(o);
     if (mode == "flood") return flood(o);
     if (mode == "pins") return pins(o);
     if (mode == "abandon") return abandon(o);
     if (mode == "receiver") return receiver(o);
+    if (mode == "clones") return clones(o);
+    if (mode == "hopper") return hopper(o);
+    if (mode == "pairing") return pairing(o);
     std::fprintf(stderr, "hostile: unknown mode '%s'\n", mode.c_str());
     return 2;
 }
 
 const CommandRegistration reg("hostile",
-                              "trickle|flood|pins|abandon|receiver [--to IP] [--from N[-M]] ...: misbehave "
-                              "towards a TX's heartbeat port (tests)",
+                              "trickle|flood|pins|abandon|receiver|clones|hopper|pairing [--to IP] [--from N[-M]] "
+                              "...: misbehave towards a TX's heartbeat or pairing port (tests)",
                               run);
 
 } // namespace

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "sim/board/kit_timeline.h"
 #include "sim/board/unit_probe.h"
 
 namespace hdext::sim {
@@ -120,6 +121,57 @@ std::vector<Row> rows(const std::vector<Track>& units, double window_s, double d
     return out;
 }
 
+// The figures a timeline shows, from each unit's status file.
+void sample(KitSamples& s, const std::vector<Track>& units) {
+    const uint64_t now = monotonic_us();
+    for (const auto& t : units) {
+        if (t.now.pid <= 0) continue;
+        if (t.now.tx) s.tx(now, t.now.capture.kv);
+        else s.rx(now, t.now.unit, t.now.links.stream_addr, t.now.out.kv);
+    }
+}
+
+// One RX's timeline over the window: a line of its figures and the plot.
+struct Plot {
+    std::string unit, line, svg;
+};
+
+std::string late(const std::vector<Sample>& counter) { return counter.empty() ? "-" : std::to_string(increase(counter)); }
+
+std::vector<Plot> plots(const std::string& dir, const std::vector<Track>& units, const KitSamples& s, uint64_t from,
+                        uint64_t to) {
+    std::vector<Plot> out;
+    for (const auto& t : units) {
+        if (t.now.tx) continue;
+        RxTimeline rx = s.series(t.now.unit);
+        rx.pictures = load_timeline(dir + "/" + t.now.unit, from, to);
+        const TimelineFigures f = timeline_figures(rx.pictures, from, to);
+        std::string line = std::to_string(f.shown) + " pictures";
+        if (f.shown)
+            line += ", glass to glass p99 " + ms(static_cast<int64_t>(f.p99_us)) + " ms, oldest " +
+                    ms(static_cast<int64_t>(f.max_us)) + " ms, longest pause " +
+                    fmt("%.2f s", static_cast<double>(f.longest_pause_us) / 1e6) + ", " + std::to_string(f.missing) +
+                    " frames missing";
+        line += "; late drops RX " + late(rx.rx_late_drops) + ", TX " + late(rx.tx_late_drops);
+        out.push_back({t.now.unit, line, timeline_svg(rx, from, to)});
+    }
+    return out;
+}
+
+// The TX's bit rate over the window, when its program reports it.
+std::string bitrate_line(const KitSamples& s, const std::vector<Track>& units) {
+    const auto& rates = s.bitrate_kbps();
+    if (rates.empty()) return "";
+    int64_t lo = rates[0].value;
+    for (const auto& r : rates) lo = std::min(lo, r.value);
+    std::string line = "TX bit rate " + std::to_string(rates.back().value) + " kbit/s at the end, lowest " +
+                       std::to_string(lo) + " kbit/s";
+    for (const auto& t : units)
+        if (t.now.tx && !t.now.capture.get("bitrate_ceiling_kbps").empty())
+            line += ", ceiling " + t.now.capture.get("bitrate_ceiling_kbps") + " kbit/s";
+    return line;
+}
+
 void print_table(const std::vector<Row>& rows) {
     std::printf("\n%-5s %8s %8s  %-18s %5s  %-20s %5s %7s\n", "unit", "linked", "picture", "shown / captured", "gaps",
                 "glass-to-glass p50/p99", "cpu", "RSS");
@@ -158,7 +210,8 @@ std::vector<std::string> save_pictures(const std::string& dir, const std::string
 }
 
 bool write_html(const std::string& dir, const std::string& out, const std::vector<Track>& units,
-                const std::vector<Row>& rows, const std::string& summary) {
+                const std::vector<Row>& rows, const std::string& summary, const std::vector<Plot>& plots,
+                const std::string& bitrate) {
     std::error_code ec;
     fs::create_directories(out, ec);
     std::ofstream f(out + "/report.html");
@@ -178,6 +231,11 @@ bool write_html(const std::string& dir, const std::string& out, const std::vecto
         if (!r.failure.empty()) f << "<tr><td><td colspan=\"7\" class=\"fail\">FAILED: " << html(r.failure) << "</tr>\n";
     }
     f << "</table>\n<p>" << kLegend << "</p>\n";
+    if (!plots.empty()) f << "<h2>Timelines</h2>\n<p>Glass to glass of every picture shown in the window. " << html(bitrate) << "</p>\n";
+    for (const auto& p : plots) {
+        std::ofstream(out + "/" + p.unit + "-timeline.svg") << p.svg;
+        f << "<div class=\"unit\"><div><h2>" << html(p.unit) << "</h2>" << html(p.line) << "<br>" << p.svg << "</div></div>\n";
+    }
     for (size_t i = 0; i < units.size(); ++i) {
         const Track& t = units[i];
         const auto pics = save_pictures(dir, t.now.unit, out);
@@ -233,6 +291,9 @@ int world_report(const std::string& dir, const ReportOptions& opt) {
     }
     // The window: once a second a look at every unit.
     const auto window_start = std::chrono::steady_clock::now();
+    const uint64_t from_us = monotonic_us();
+    KitSamples samples;
+    sample(samples, units);
     double window = 0;
     for (int s = 1; any && s <= static_cast<int>(opt.seconds + 0.5); ++s) {
         std::this_thread::sleep_until(window_start + std::chrono::seconds(s));
@@ -241,11 +302,21 @@ int world_report(const std::string& dir, const ReportOptions& opt) {
             t.ended = t.ended || t.now.pid != t.first.pid;
             t.rss_peak_kb = std::max(t.rss_peak_kb, t.now.proc.rss_kb);
         }
+        sample(samples, units);
         window = std::chrono::duration<double>(std::chrono::steady_clock::now() - window_start).count();
         progress("streaming", units, s, opt.seconds);
     }
+    const uint64_t to_us = monotonic_us();
     const auto table = rows(units, window, opt.deadline, any);
     print_table(table);
+    // The outputs write their timelines a batch at a time.
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    const auto timelines = any ? plots(dir, units, samples, from_us, to_us) : std::vector<Plot>{};
+    const std::string bitrate = bitrate_line(samples, units);
+    for (const auto& p : timelines)
+        std::printf("%-5s timeline: %s%s\n", p.unit.c_str(), p.line.c_str(),
+                    opt.out_dir.empty() ? "" : ("; plot " + opt.out_dir + "/" + p.unit + "-timeline.svg").c_str());
+    if (!bitrate.empty()) std::printf("%s\n", bitrate.c_str());
     bool failed = false;
     for (const auto& r : table) failed = failed || !r.failure.empty();
     const std::string summary =
@@ -255,7 +326,7 @@ int world_report(const std::string& dir, const ReportOptions& opt) {
                         : fmt("Not every receiver showed video within %.0f s", opt.deadline) +
                               fmt("; the window is the %.0f s after that.", window);
     if (!opt.out_dir.empty()) {
-        if (write_html(dir, opt.out_dir, units, table, summary))
+        if (write_html(dir, opt.out_dir, units, table, summary, timelines, bitrate))
             std::printf("report: %s/report.html\n", opt.out_dir.c_str());
         else
             std::fprintf(stderr, "world report: cannot write %s/report.html\n", opt.out_dir.c_str());

@@ -1,7 +1,9 @@
 // "hdext-board world report": watches a running kit until every receiver shows video, then for a
 // window of seconds, and reports per unit what a person cares about: time to link and to the
 // first picture, frames shown against frames captured, gaps, glass-to-glass latency with its
-// stages, CPU share and memory; as a table on stdout and as report.html with the pictures.
+// stages, CPU share and memory; as a table on stdout and as report.html with the pictures; and
+// per RX a timeline of the window (glass to glass of every picture, drops, the TX's bit rate):
+// its figures on stdout, its plot as <unit>-timeline.svg beside report.html and inside it.
 #pragma once
 #include <string>
 

@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -13,9 +14,14 @@
 
 namespace hdext::sim {
 
-// A connection to addr:port, from `from` when not empty; -1 when it cannot be made.
-inline int connect_to(const std::string& addr, int port, const std::string& from = "") {
+// A connection to addr:port, from `from` when not empty; -1 when it cannot be made (within
+// `limit_ms` when given: a peer that is gone may leave the SYNs unanswered for minutes).
+inline int connect_to(const std::string& addr, int port, const std::string& from = "", int limit_ms = 0) {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (limit_ms > 0) {
+        const timeval t{limit_ms / 1000, (limit_ms % 1000) * 1000};
+        setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &t, sizeof t);
+    }
     sockaddr_in a{};
     a.sin_family = AF_INET;
     if (!from.empty() && (inet_pton(AF_INET, from.c_str(), &a.sin_addr) != 1 ||

@@ -1,11 +1,13 @@
 #include "sim/board/unit_probe.h"
 
+#include <arpa/inet.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -33,14 +35,22 @@ void count_links(const std::string& table, Links* l) {
     std::string line;
     std::getline(in, line);  // header
     while (std::getline(in, line)) {
+        char local[33] = {};
         unsigned lport = 0, rport = 0;
         int state = 0;
         // "  0: 0100007F:2706 0100007F:C350 01 ..."
-        if (std::sscanf(line.c_str(), " %*d: %*[0-9A-Fa-f]:%x %*[0-9A-Fa-f]:%x %x", &lport, &rport, &state) != 3 ||
+        if (std::sscanf(line.c_str(), " %*d: %32[0-9A-Fa-f]:%x %*[0-9A-Fa-f]:%x %x", local, &lport, &rport,
+                        &state) != 4 ||
             state != kTcpEstablished)
             continue;
         if (lport == kHeartbeatPort || rport == kHeartbeatPort) ++l->heartbeat;
         if (lport == kStreamPort || rport == kStreamPort) ++l->stream;
+        // The table shows an IPv4 address as the bytes of its network order, read as a host word.
+        if (rport == kStreamPort && std::strlen(local) == 8) {
+            in_addr a{static_cast<in_addr_t>(std::strtoul(local, nullptr, 16))};
+            char dotted[INET_ADDRSTRLEN] = {};
+            if (inet_ntop(AF_INET, &a, dotted, sizeof dotted)) l->stream_addr = dotted;
+        }
     }
 }
 

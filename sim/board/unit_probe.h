@@ -33,6 +33,7 @@ double tick_seconds();
 struct Links {
     int heartbeat = 0;
     int stream = 0;
+    std::string stream_addr;  // RX: its own address on its stream link ("" when none)
 };
 
 // One look at a unit.

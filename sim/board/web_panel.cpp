@@ -22,6 +22,7 @@
 
 #include "sim/board/air_state.h"
 #include "sim/board/board_inputs.h"
+#include "sim/board/kit_timeline.h"
 #include "sim/board/unit_probe.h"
 #include "sim/board/world.h"
 #include "sim/devices/world_capture.h"
@@ -40,6 +41,10 @@ constexpr size_t kMaxBody = 1024;
 // One request per connection: an idle keep-alive connection of the browser would hold one of the
 // few workers.
 constexpr size_t kRequestsPerConnection = 1;
+// The live timelines: the span shown, and the end of the files read for it (60 pictures a
+// second of about 30 bytes each, with room to spare).
+constexpr uint64_t kTimelineUs = 30'000'000;
+constexpr size_t kTimelineTail = 256 * 1024;
 
 // httplib's own pool queues connections without limit. This one holds at most `pending` waiting
 // for a worker; beyond that the acceptor waits (the kernel's backlog holds the rest) and says so.
@@ -152,6 +157,23 @@ public:
             res.set_header("Cache-Control", "no-store");
             res.set_content(s.str(), "image/png");
         });
+        // An RX's last seconds: every picture's glass to glass, drops, the TX's bit rate.
+        svr.Get(R"(/unit/(rx[0-9])/timeline\.svg)", [this](const httplib::Request& req, httplib::Response& res) {
+            const std::string u = req.matches[1];
+            if (!has_unit(u)) {
+                res.status = 404;
+                return;
+            }
+            const uint64_t now = monotonic_us(), from = now > kTimelineUs ? now - kTimelineUs : 0;
+            RxTimeline t;
+            {
+                std::lock_guard lock(m_mu);
+                t = m_samples.series(u);
+            }
+            t.pictures = load_timeline(root(u), from, now, kTimelineTail);
+            res.set_header("Cache-Control", "no-store");
+            res.set_content(timeline_svg(t, from, now), "image/svg+xml");
+        });
         using Req = httplib::Request;
         action(svr, "/api/key", false, [](const std::string& root, const Req& r) {
             const std::string a = r.get_param_value("action");
@@ -202,6 +224,8 @@ private:
         if (v.pid != seen.view.pid || now - seen.at >= 0.5) {
             seen.view = v;
             seen.at = now;
+            if (v.pid > 0 && v.tx) m_samples.tx(monotonic_us(), v.capture.kv);
+            else if (v.pid > 0) m_samples.rx(monotonic_us(), u, v.links.stream_addr, v.out.kv);
         }
         const std::string r = root(u);
         json j = {{"unit", u},
@@ -233,6 +257,7 @@ private:
     const std::vector<std::string> m_units;
     std::mutex m_mu;
     std::map<std::string, Seen> m_seen;
+    KitSamples m_samples{kTimelineUs};
 };
 
 std::string host_part(const std::string& addr) { return addr.find(':') == std::string::npos ? addr : "[" + addr + "]"; }

@@ -84,13 +84,17 @@ bool set_cut(const std::string& world_dir, const std::string& unit, bool cut);
 bool air_shows(const std::string& world_dir, const std::string& line_start, bool shown);
 // Drops percent (0 to 100; 0 ends it) of the packets in and out of the unit's wlan0.
 bool set_drop(const std::string& world, const std::string& unit, int percent);
+// Polices each direction of the unit's wlan0 to kbit kbit/s, dropping what is over (0 ends it).
+bool set_rate(const std::string& world, const std::string& unit, long kbit);
 
-// A fault named by its words: "cut", "restore", "drop PERCENT", "kill", "restart" (the program
-// of world start), "daemon stop|start hostapd|wpa_supplicant|dhcpd". Returns once it is made.
+// A fault named by its words: "cut", "restore", "drop PERCENT", "rate KBIT", "kill", "restart"
+// (the program of world start), "daemon stop|start hostapd|wpa_supplicant|dhcpd". Returns once
+// it is made.
 struct Fault {
     bool known = false;  // the words name a fault
     bool made = false;
     std::string text;    // what was done, or why not
+    bool bad_value = false;  // a known fault with a value out of range (text says which)
 };
 Fault make_fault(const std::string& world_dir, const std::string& name, const std::string& unit,
                  const std::vector<std::string>& words);

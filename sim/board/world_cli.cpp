@@ -45,8 +45,8 @@ int usage() {
                  "       hdext-board world down NAME [--dir BASE]\n"
                  "       hdext-board world run NAME UNIT [--dir BASE] -- COMMAND [ARGS]\n"
                  "       hdext-board world start NAME UNIT [--dir BASE] -- COMMAND [ARGS]\n"
-                 "       hdext-board world fault NAME UNIT [--dir BASE] cut|restore|drop PERCENT|kill|restart|\n"
-                 "                                           daemon stop|start hostapd|wpa_supplicant|dhcpd\n"
+                 "       hdext-board world fault NAME UNIT [--dir BASE] cut|restore|drop PERCENT|rate KBIT|\n"
+                 "                                           kill|restart|daemon stop|start hostapd|wpa_supplicant|dhcpd\n"
                  "       hdext-board world stats NAME [UNIT] [--dir BASE]\n"
                  "       hdext-board world status NAME [--dir BASE]\n"
                  "       hdext-board world report NAME [--dir BASE] [--seconds N] [--deadline S] [--out DIR]\n"
@@ -142,6 +142,10 @@ int world(int argc, char** argv) {
     if (verb == "fault") {
         if (args.size() < 4) return usage();
         const Fault f = make_fault(dir, name, args[2], {args.begin() + 3, args.end()});
+        if (f.bad_value) {
+            std::fprintf(stderr, "world fault: %s\n", f.text.c_str());
+            return 2;
+        }
         return f.known ? said(f.made, args[2], f.text) : usage();
     }
     if (verb == "stats") {

@@ -1,7 +1,8 @@
 // Simulated video output and HDMI transmitter. An enabled output channel "displays" each
 // picture bound to it: it reads the capture stamp back (frames shown, gaps, glass-to-glass
 // latency and its stages) and reports on the board: sim/hdmi-out/status (key=value lines) and
-// sim/hdmi-out/snapshot.png, each at most twice a second.
+// sim/hdmi-out/snapshot.png, each at most twice a second, and sim/hdmi-out/timeline, a line per
+// stamped picture.
 #include "board/board.h"
 #include "board/figures.h"
 #include "mpi/mpi.h"
@@ -9,11 +10,13 @@
 #include "sim/mpi/sim_control.h"
 #include "sim/mpi/sim_core.h"
 #include "sim/mpi/stamp.h"
+#include "sim/mpi/timeline.h"
 #include <algorithm>
 #include <array>
 #include <condition_variable>
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <sstream>
 #include <sys/resource.h>
@@ -115,6 +118,7 @@ struct VoState {
     std::map<int, bool> layer_on;
     std::map<std::pair<int, int>, VoChn> chns;
     HdmiState hdmi;
+    std::unique_ptr<Timeline> timeline; // on a simulated board, of its root when last enabled
     std::pair<int, int> showing{-1, -1};
     uint64_t last_status_us = 0;
     uint64_t last_snapshot_us = 0;
@@ -250,6 +254,8 @@ void vo_sink(int layer, int chn, const Picture& pic) {
                 c.stats.latency_max_us = std::max(c.stats.latency_max_us, lat);
                 c.stats.latency_now_us = lat;
                 c.latency.add(lat);
+                if (s.timeline)
+                    s.timeline->add(now, n, lat);
                 if (pic.stages && pic.stages->captured == stamp->time_us)
                     add_stages(c, *pic.stages, now);
             }
@@ -400,6 +406,12 @@ int ss_mpi_vo_enable_chn(int layer, int chn) {
     st().last_status_us = st().last_snapshot_us = 0; // a new pipeline reports its first picture
     c.latency = {};
     c.stages = {};
+    // A test's next board root is another; a unit's stays.
+    if (hdext::board::simulated()) {
+        const std::string path = hdext::board::path("/sim/hdmi-out/timeline");
+        if (!st().timeline || st().timeline->path() != path)
+            st().timeline = std::make_unique<Timeline>(path);
+    }
     return 0;
 }
 
@@ -409,6 +421,8 @@ int ss_mpi_vo_disable_chn(int layer, int chn) {
     if (it == st().chns.end())
         return vo_err(OT_ERR_NOT_CFG);
     it->second.enabled = false;
+    if (st().timeline)
+        st().timeline->flush();
     if (st().showing == std::make_pair(layer, chn))
         write_status_locked();
     return 0;

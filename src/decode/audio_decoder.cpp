@@ -49,6 +49,14 @@ bool CAudioDecoderTask::DecodeProc() {
         free_audio_frame(frame);
         return true;
     }
+    // Sound that waited too long in the list is not played late (the list behind it goes the
+    // same way, one frame at a time).
+    const uint32_t waited =
+        static_cast<uint32_t>(hdext::decode::LatePolicy::steady_now_us()) - frame->user[kFrameUserArrivalUs];
+    if (waited > static_cast<uint64_t>(hdext::decode::late_budgets().picture.count())) {
+        free_audio_frame(frame);
+        return true;
+    }
     const uint64_t pts = frame->pts;
     g_sync_audio_pts.store(pts, std::memory_order_relaxed);
     const uint64_t video = g_sync_videc_pts.load(std::memory_order_relaxed);

@@ -11,6 +11,9 @@ extern std::atomic<uint64_t> g_sync_audio_pts;
 
 // Audio further than this from the last video stamp loses its whole backlog.
 inline constexpr uint64_t kAudioDriftLimit = 200000;
+// An audio frame's user word holding the low 32 bits of the monotonic microsecond at which it
+// joined the decode list (set by DispatchAFrameToList).
+inline constexpr int kFrameUserArrivalUs = 2;
 // The decoding thread's PCM buffer, and the largest A-law frame that fits it.
 inline constexpr uint32_t kAudioPcmBytes = 10 * 1024;
 inline constexpr uint32_t kAudioMaxAlawBytes = kAudioPcmBytes / 2;
@@ -24,13 +27,14 @@ public:
     void SetDecodeFlag(int flag) { m_DecodeFlag.store(flag, std::memory_order_relaxed); }
     void InitList(int n);
     int SetFrameListLength(int n);
-    // Stream receiver thread: drops the whole backlog when over the limit, then queues a clone.
-    // The caller keeps and frees its own frame. Always 0.
+    // Stream receiver thread: drops the whole backlog when over the limit, then queues a clone
+    // stamped with its arrival. The caller keeps and frees its own frame. Always 0.
     int DispatchAFrameToList(frame_buff* frame);
     int RtmpDispatchAFrameToList(frame_buff* frame);
 
     // Decoding thread: one pass of the loop. Takes a frame (or sleeps 1 ms on an empty list)
-    // and plays it; true when a frame was taken.
+    // and plays it, unless it waited in the list longer than the late budget; true when a
+    // frame was taken.
     bool DecodeProc();
 
     int m_HdmiAoDev = 1;

@@ -1,10 +1,14 @@
 // The decode tasks' frame lists, shared with the stream receiver and the re-stream service.
 #include <cstdlib>
+#include <mutex>
 #include <new>
 
-#include "decode/audio_decoder.h"
+#include "board/figures.h"
 #include "core/task.h"
+#include "decode/audio_decoder.h"
+#include "decode/late_policy.h"
 #include "decode/video_decoder.h"
+#include "media/h264.h"
 
 CMediaDecoder* g_pDecoder = nullptr;
 CAudioDecoderTask* g_pADecoder = nullptr;
@@ -58,6 +62,14 @@ int CMediaDecoder::SetFrameListLength(int n) {
 }
 
 int CMediaDecoder::DispatchFrameToList(frame_buff* frame) {
+    if (!m_pList || !frame) return 0;
+    const bool idr = hdext::media::frame_is_idr(frame);
+    frame->user[kFrameUserFlags] = idr ? kFrameFlagIdr : 0;
+    // A backlog is not played out at the picture rate: a fresh IDR picture replaces it.
+    if (idr && frame_queue_count(m_pList) > kListSkipDepth) {
+        const int dropped = frame_queue_flush(m_pList);
+        if (dropped > 0) count_late_drops(static_cast<uint64_t>(dropped));
+    }
     return dispatch(m_pList, frame, m_ListLimit.load(std::memory_order_relaxed));
 }
 
@@ -94,11 +106,20 @@ int CAudioDecoderTask::SetFrameListLength(int n) {
 }
 
 int CAudioDecoderTask::DispatchAFrameToList(frame_buff* frame) {
+    if (frame) frame->user[kFrameUserArrivalUs] = static_cast<uint32_t>(hdext::decode::LatePolicy::steady_now_us());
     return dispatch(m_pList, frame, m_ListLimit.load(std::memory_order_relaxed));
 }
 
 int CAudioDecoderTask::RtmpDispatchAFrameToList(frame_buff* frame) {
     return dispatch(m_pRtmpList, frame, m_ListLimit.load(std::memory_order_relaxed));
+}
+
+void count_late_drops(uint64_t n) {
+    static std::mutex lock;
+    static uint64_t total = 0;
+    std::lock_guard<std::mutex> g(lock); // the sheet keeps the last value written
+    total += n;
+    hdext::board::set_figure(hdext::board::FigureSheet::display, "late_drops", static_cast<int64_t>(total));
 }
 
 int notify_decoding_task(int sender, unsigned msgId, char* data, int len) {

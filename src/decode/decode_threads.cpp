@@ -11,11 +11,14 @@ namespace {
 std::atomic<bool> g_stop{false};
 std::atomic<bool> g_running[2] = {false, false};
 DecodeTiming g_timing;
+LateBudgets g_late;
 
 } // namespace
 
 void set_decode_timing(const DecodeTiming& t) { g_timing = t; }
 const DecodeTiming& decode_timing() { return g_timing; }
+void set_late_budgets(const LateBudgets& b) { g_late = b; }
+const LateBudgets& late_budgets() { return g_late; }
 
 int start_decode_thread(void* (*fn)(void*), void* arg, DecodeThreadKind kind) {
     if (g_running[kind].exchange(true)) return 0;

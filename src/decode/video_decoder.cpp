@@ -269,6 +269,7 @@ int Quendor_Init_deVideo_Task() {
         INTF_VDEC_Start(1);
         INTF_SYS_BIND(kModVdec, 0, 1, kModVo, 1, 1);
         dec->m_PicActive.store(1, std::memory_order_relaxed);
+        count_late_drops(0); // watchers see the figure from the start
     }
     // One task for the life of the process, even if a test initialises again.
     if (!get_task_info(kVideoDecodeModule)) register_task(kVideoDecodeModule, nullptr, init_decode_task, 0);

@@ -27,6 +27,15 @@ enum VDEC_TYPE_E : int32_t {
 // Board path of a status picture ("/home/res/..."), or nullptr for a value without one.
 const char* status_picture_path(int type);
 
+// What the RX notes in a video frame's user words on its way to the decode list: the stream
+// connection it came on (numbered by the stream reader from 1) and whether it is an IDR
+// picture (set by DispatchFrameToList).
+inline constexpr int kFrameUserStream = 0;
+inline constexpr int kFrameUserFlags = 1;
+inline constexpr uint32_t kFrameFlagIdr = 1;
+// A decode list holding more pictures than this when an IDR picture arrives is skipped to it.
+inline constexpr int kListSkipDepth = 3;
+
 // The largest frame the feeding thread reassembles, and the largest status picture read.
 inline constexpr uint32_t kReassemblyBytes = 8388608;
 inline constexpr uint32_t kStatusPictureBytes = 0x80000;
@@ -41,8 +50,10 @@ public:
     void InitList(int n);
     // n outside 100-200 sets the limit to 100 and returns -1.
     int SetFrameListLength(int n);
-    // Stream receiver thread: drops the whole backlog when over the limit, then queues a clone.
-    // The caller keeps and frees its own frame. Always 0.
+    // Stream receiver thread: drops the whole backlog when over the limit, or when the frame
+    // is an IDR picture and more than kListSkipDepth wait (those count as late drops); then
+    // queues a clone. Marks the frame's IDR flag first. The caller keeps and frees its own
+    // frame. Always 0.
     int DispatchFrameToList(frame_buff* frame);
     int RtmpDispatchFrameToList(frame_buff* frame);
 
@@ -94,6 +105,10 @@ extern CMediaDecoder* g_pDecoder;
 // Time stamp of the last video frame handed to the decoder (feeding thread writes; the audio
 // decoding thread reads it to keep sound near the picture).
 extern std::atomic<uint64_t> g_sync_videc_pts;
+
+// Adds n pictures dropped for lateness to the RX's count since start-up and publishes it
+// (display figure "late_drops"). Any thread.
+void count_late_drops(uint64_t n);
 
 // Sends msgId from sender to task 0x7000 with a copy of data. Any thread.
 int notify_decoding_task(int sender, unsigned msgId, char* data, int len);

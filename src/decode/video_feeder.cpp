@@ -1,5 +1,5 @@
-// Feeding thread of the video decode task: frames from the decode list to the live decoder,
-// and the no-signal picture when they stop coming.
+// Feeding thread of the video decode task: frames from the decode list to the live decoder (late
+// ones dropped), and the no-signal picture when they stop coming.
 #include "decode/video_feeder.h"
 
 #include <pthread.h>
@@ -23,15 +23,27 @@ void send_to_task(unsigned msg, int param) {
 
 } // namespace
 
-CVideoFeeder::CVideoFeeder(CMediaDecoder* dec) : m_dec(dec), m_buf(new uint8_t[kReassemblyBytes]) {}
+CVideoFeeder::CVideoFeeder(CMediaDecoder* dec)
+    : m_dec(dec), m_buf(new uint8_t[kReassemblyBytes]), m_late(hdext::decode::late_budgets()) {}
 
 CVideoFeeder::~CVideoFeeder() = default;
 
 bool CVideoFeeder::Step() {
+    const auto& timing = hdext::decode::decode_timing();
+    if (m_restarting) {
+        // Frames wait in the list while the handler brings video back; a handler that ends in
+        // another state (or takes too long) gives them back to the usual rules.
+        if (m_dec->m_DisplayState.load(std::memory_order_relaxed) == VDEC_TYPE_NONE &&
+            std::chrono::steady_clock::now() < m_restartUntil) {
+            usleep(static_cast<useconds_t>(timing.idle_sleep.count()));
+            return false;
+        }
+        m_restarting = false;
+    }
     frame_buff* frame = frame_dequeue(m_dec->m_pList);
     if (!frame) {
-        usleep(static_cast<useconds_t>(hdext::decode::decode_timing().idle_sleep.count()));
-        if (++m_idle >= hdext::decode::decode_timing().idle_polls) {
+        usleep(static_cast<useconds_t>(timing.idle_sleep.count()));
+        if (++m_idle >= timing.idle_polls) {
             m_idle = 0;
             int live = VDEC_TYPE_LIVE;
             if (m_dec->m_DisplayState.compare_exchange_strong(live, VDEC_TYPE_NONE, std::memory_order_relaxed))
@@ -42,14 +54,30 @@ bool CVideoFeeder::Step() {
     m_idle = 0;
     const int state = m_dec->m_DisplayState.load(std::memory_order_relaxed);
     if (state == VDEC_TYPE_NO_SIGNAL) {
-        // Video is back: the handler restarts it; this frame cannot be decoded on its own.
+        // Video is back: the handler restarts it. This frame is kept for it: most often it is
+        // the IDR picture a stream resumes with, and nothing could be shown until the next one.
         m_dec->m_DisplayState.store(VDEC_TYPE_NONE, std::memory_order_relaxed);
         send_to_task(kMsgDecodeStartVideo, 1);
-    } else if (state == VDEC_TYPE_LIVE) {
-        Feed(frame);
+        frame_queue_head(m_dec->m_pList, frame);
+        m_restarting = true;
+        m_restartUntil = std::chrono::steady_clock::now() + timing.restart_wait;
+        m_late.need_idr(); // the restarted decoder has no references
+        return true;
     }
+    if (state == VDEC_TYPE_LIVE && Live(frame)) Feed(frame);
     free_frame(frame);
     return true;
+}
+
+bool CVideoFeeder::Live(frame_buff* frame) {
+    using hdext::decode::LatePolicy;
+    const bool idr = (frame->user[kFrameUserFlags] & kFrameFlagIdr) != 0;
+    if (m_late.judge(frame->pts, idr, frame->user[kFrameUserStream]) == LatePolicy::Verdict::feed) return true;
+    if (m_late.late_drops() != m_lateCounted) {
+        count_late_drops(m_late.late_drops() - m_lateCounted);
+        m_lateCounted = m_late.late_drops();
+    }
+    return false;
 }
 
 void CVideoFeeder::Feed(frame_buff* frame) {

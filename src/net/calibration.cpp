@@ -10,19 +10,6 @@
 
 namespace {
 
-struct channel_freq {
-    int channel;
-    int freq;
-};
-
-constexpr channel_freq ch_fre[] = {
-    {36, 5180},  {40, 5200},  {44, 5220},  {48, 5240},  {52, 5260},  {56, 5280},
-    {60, 5300},  {64, 5320},  {100, 5500}, {104, 5520}, {108, 5540}, {112, 5560},
-    {116, 5580}, {120, 5600}, {124, 5620}, {128, 5640}, {132, 5660}, {136, 5680},
-    {140, 5700}, {149, 5745}, {153, 5765}, {157, 5785}, {161, 5805},
-};
-constexpr int kChFreCount = sizeof ch_fre / sizeof ch_fre[0];
-
 struct ChnScore {
     uint8_t channel;
     uint16_t score;
@@ -111,7 +98,7 @@ int CNetworkTask::WirelessCalibration() {
     fclose(f);
     print_scores(table);
     int at = choose(table);
-    while (!channel_supported(table[at].channel)) {
+    while (!channel_steppable(table[at].channel)) {
         printf("Found the best channel is:%d, but we can not support this channel\n", table[at].channel);
         table[at].score = 65535;
         at = choose(table);

@@ -111,6 +111,9 @@ void CNetworkTask::onNetworkUtilityHandler(THR_TASK* task, MQ_LIST* msg) {
     case LOCAL_MSG_NETWORK_PAIR_ACK_WRITE:
         add_event_handle(task, 0, EV_WRITE);
         break;
+    case LOCAL_MSG_NETWORK_LINK_RETRY:
+        RetryLinkWork(task);
+        break;
     case LOCAL_MSG_NETWORK_PAIR_RELEASE:
         // The handler registry belongs to this thread, so leaving pairing from the panel
         // marks the pairing listener deleted here rather than from the panel's thread.

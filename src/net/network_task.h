@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 
 #include "core/task.h"
@@ -41,6 +42,8 @@ inline constexpr uint32_t LOCAL_MSG_NETWORK_CALIBRATION = 0x3003;
 inline constexpr uint32_t LOCAL_MSG_NETWORK_PAIR_ACK_WRITE = 0x3004;
 // Internal: the panel left pairing; the pairing listener is released on the network task.
 inline constexpr uint32_t LOCAL_MSG_NETWORK_PAIR_RELEASE = 0x3005;
+// Internal: link work whose thread could not start is tried again after a pause.
+inline constexpr uint32_t LOCAL_MSG_NETWORK_LINK_RETRY = 0x3006;
 
 enum WIRELESS_FREQUENCY_TYPE : int32_t { WIRELESS_FREQUENCY_24G = 0, WIRELESS_FREQUENCY_5G = 1 };
 enum WPA_FILE_TYPE_E : int32_t { WPA_FILE_TYPE_PSK = 3 };
@@ -70,8 +73,11 @@ struct NetTiming {
     std::chrono::milliseconds kill_settle{500};    // between killing a daemon and its pairing start
     int pairing_timeout_calls = kPairingTimeoutCalls;
     int pairing_lease_attempts = kPairingLeaseAttempts;
-    // A connection on the TX's pairing port that sends nothing for this long is closed.
-    std::chrono::milliseconds pairing_idle{10000};
+    // A connection on the TX's pairing port is closed this long after its accept, whatever it
+    // sends: a real exchange takes well under a second.
+    std::chrono::milliseconds pairing_conn_limit{5000};
+    // Between attempts to start the link thread when the system has no thread to spare.
+    std::chrono::milliseconds link_retry{1000};
 };
 
 struct dhcp_lease;
@@ -84,6 +90,8 @@ struct NetHooks {
     int pairing_port = kPairingPort;
     // RX: true while the unit has a link to its TX (null: never).
     bool (*rx_linked)() = nullptr;
+    // Tests: true makes the link thread's start fail as when the system has none left.
+    bool (*link_thread_refused)() = nullptr;
 };
 
 // Which daemon a pipe slot holds.
@@ -129,8 +137,12 @@ public:
     // Link work (the start, an RX's lease wait) runs on the link thread, one at a time, so the
     // network task keeps serving messages meanwhile. StopLinkWork, on the network task before
     // a link change, asks it to stop (an RX's lease wait stops at its next wait step; a TX's
-    // start runs to its end) and returns once it has ended.
+    // start runs to its end) and returns once it has ended. Work whose thread cannot start
+    // never runs in its caller: it is tried again on the network task's timer, and a link
+    // change drops it on an RX (the change asks for the lease again) but not a TX's start.
     static void StopLinkWork();
+    // Network task: the timer that tries pending link work again.
+    static void RetryLinkWork(THR_TASK* task);
     static bool LinkWorkStopping();
     // True from StartLink until that start has ended (on an RX: leased, unpaired, or stopped
     // by a link change). Any thread.
@@ -202,7 +214,7 @@ void daemon_close(Daemon d);
 // Restarts cmd once a second until a "ps" line for name contains text. retry_fmt gets the
 // attempt number. before_retry runs before each new start (may be null).
 void daemon_watch(Daemon d, const char* name, const char* text, const char* cmd, const char* retry_fmt,
-                  void (*before_retry)() = nullptr);
+                  const std::function<void()>& before_retry = nullptr);
 
 // The parameter store's Wi-Fi record, its texts always terminated. Any thread.
 ABS_WIFI_AP_CONFIG_t stored_wifi();

@@ -7,11 +7,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <thread>
+#include <vector>
 
 #include "core/dump_print.h"
 #include "core/event.h"
@@ -32,12 +34,34 @@ NetHooks g_hooks;
 
 int g_timeout_calls = 0;  // network task only
 
-// Anyone on the pairing network can connect; one RX pairs at a time, so a few open
-// connections are plenty. Network task only.
+// Anyone on the pairing network can connect (its passphrase is the same on every unit); one
+// RX pairs at a time, so a few open connections are plenty. Each has a deadline counted from
+// its accept, whatever it sends; when all places are taken, a new connection replaces the
+// oldest that has not completed a request. Network task only.
 constexpr int kPairingConnMax = 4;
-int g_pairing_conns = 0;
+struct PairingConn {
+    uint32_t id;  // its event handler
+    std::chrono::steady_clock::time_point deadline;
+    bool answered;  // it has sent a whole request we answered (or the acknowledgement)
+};
+std::vector<PairingConn> g_conns;  // in accept order
 hdext::stream::LogBrake g_refused_log;
 hdext::stream::Episode g_accept_failing;
+
+PairingConn* conn_of(uint32_t id) {
+    for (PairingConn& c : g_conns)
+        if (c.id == id) return &c;
+    return nullptr;
+}
+
+void forget_conn(uint32_t id) { std::erase_if(g_conns, [&](const PairingConn& c) { return c.id == id; }); }
+
+// Marks the handler deleted (its destroy closes the socket) and frees its place at once.
+void end_conn(THR_TASK* task, uint32_t id, const char* why) {
+    if (why && g_refused_log.pass()) printf("pairing connection closed: %s\n", why);
+    forget_conn(id);
+    unregister_event_handle(task, id);
+}
 
 void settle() { std::this_thread::sleep_for(CNetworkTask::Timing().settle); }
 
@@ -71,21 +95,18 @@ void on_TX_pairing_timeout(THR_TASK* task, EVENT_HANDLER* h) {
     g_pairing_timeout_id.store(0, std::memory_order_relaxed);
 }
 
-// A silent peer would hold one of the few places for as long as it likes.
-void on_TX_pairing_idle(THR_TASK* task, EVENT_HANDLER* h) {
-    if (g_refused_log.pass()) printf("pairing connection idle, closed: %d\n", h->fd);
-    unregister_event_list(task, h);
-}
+// A peer that trickles bytes or says nothing would hold one of the few places for as long as
+// it likes. The handler's timer is armed once, at the accept.
+void on_TX_pairing_deadline(THR_TASK* task, EVENT_HANDLER* h) { end_conn(task, h->id, "its time is up"); }
 
 void on_TX_pairing_read(int fd, THR_TASK* task, EVENT_HANDLER* h) {
-    h->last = get_tick();  // what the idle timer counts from
     const ABS_WIFI_AP_CONFIG_t w = stored_wifi();
     uint8_t msg[kPairingRequestLen];
     ssize_t n = recv(fd, msg, sizeof msg, 0);
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
     if (n < 1) {
         printf("close socket: %d\n\n", fd);
-        unregister_event_list(task, h);
+        end_conn(task, h->id, nullptr);
         return;
     }
     const PairingRequest req = pairing_parse_request(msg, static_cast<size_t>(n));
@@ -93,6 +114,11 @@ void on_TX_pairing_read(int fd, THR_TASK* task, EVENT_HANDLER* h) {
     DUMP(3, "Get a pin msg from RX : 0x%04X", req.sub);
     DUMP(3, "Get app uuid : %s", req.uuid);
     if (req.type != kPairingType) return;
+    uint8_t reply[kPairingReplyLen];
+    const bool answer = req.kind != kPairingKindDone && pairing_build_reply(req, w.ssid, w.password, reply);
+    // Only a whole request that is answered (or the acknowledgement) shows a real exchange.
+    if (PairingConn* c = conn_of(h->id); c && n == kPairingRequestLen && (answer || req.kind == kPairingKindDone))
+        c->answered = true;
     if (req.kind == kPairingKindDone) {
         CNetworkTask::SetGuiPairingStatus(GUI_PAIRING_STATUS_SUCCESS);
         notify_self(LOCAL_MSG_NETWORK_RECONNECT);
@@ -101,16 +127,14 @@ void on_TX_pairing_read(int fd, THR_TASK* task, EVENT_HANDLER* h) {
         settle();
         return;
     }
-    uint8_t reply[kPairingReplyLen];
-    if (!pairing_build_reply(req, w.ssid, w.password, reply)) return;
-    if (send(fd, reply, sizeof reply, MSG_NOSIGNAL) < 0) perror("send");
+    if (answer && send(fd, reply, sizeof reply, MSG_NOSIGNAL) < 0) perror("send");
 }
 
 void on_TX_pairing_read_destroy(EVENT_HANDLER* h, EVENT_HANDLER*) {
     g_pairing_timeout_id.store(0, std::memory_order_relaxed);
     printf("it will close fd : %d\n", h->fd);
     if (h->fd >= 1) close(h->fd);
-    --g_pairing_conns;
+    forget_conn(h->id);
 }
 
 void on_TX_pairing_accept(int lfd, THR_TASK* task, uint32_t) {
@@ -129,10 +153,17 @@ void on_TX_pairing_accept(int lfd, THR_TASK* task, uint32_t) {
         return;
     }
     if (g_accept_failing.end()) printf("pairing accept resumed\n");
-    if (g_pairing_conns >= kPairingConnMax) {
-        if (g_refused_log.pass()) printf("pairing connection refused: %d already open\n", g_pairing_conns);
-        close(fd);
-        return;
+    const auto now = std::chrono::steady_clock::now();
+    // The deadline timers run only while the task is idle; a busy port is swept here too.
+    while (!g_conns.empty() && g_conns.front().deadline <= now) end_conn(task, g_conns.front().id, "its time is up");
+    if (g_conns.size() >= kPairingConnMax) {
+        const auto idle = std::find_if(g_conns.begin(), g_conns.end(), [](const PairingConn& c) { return !c.answered; });
+        if (idle == g_conns.end()) {
+            if (g_refused_log.pass()) printf("pairing connection refused: %zu already open\n", g_conns.size());
+            close(fd);
+            return;
+        }
+        end_conn(task, idle->id, "the oldest without a request makes room for a new one");
     }
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
     char ip[INET_ADDRSTRLEN];
@@ -144,15 +175,16 @@ void on_TX_pairing_accept(int lfd, THR_TASK* task, uint32_t) {
         unregister_event_handle(task, tid);
         g_pairing_timeout_id.store(0, std::memory_order_relaxed);
     }
+    const auto limit = CNetworkTask::Timing().pairing_conn_limit;
     EVENT_REG reg{};
     reg.fd = fd;
     reg.flags = EV_READ | EV_TIMER;
     reg.read_fn = on_TX_pairing_read;
-    reg.timer_fn = on_TX_pairing_idle;
-    reg.period = static_cast<uint32_t>(CNetworkTask::Timing().pairing_idle.count());
+    reg.timer_fn = on_TX_pairing_deadline;
+    reg.period = static_cast<uint32_t>(limit.count());
     reg.destroy_fn = on_TX_pairing_read_destroy;
     if (register_event_handle(task, &reg))
-        ++g_pairing_conns;
+        g_conns.push_back({reg.id, now + limit, false});
     else
         close(fd);
 }

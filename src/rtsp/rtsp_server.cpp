@@ -3,8 +3,8 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <string>
+#include <thread>
 
 #include "decode/audio_decoder.h"
 #include "decode/video_decoder.h"
@@ -16,6 +16,8 @@ namespace {
 using Impl = RtspRestream::Impl;
 
 constexpr guint kCleanupPeriodS = 1;
+constexpr int kAcceptBurst = 16;
+constexpr guint kAcceptPauseMs = 100;
 // All clients share one source per track: one pipeline, built for the first client.
 constexpr gboolean reuseFirstSource = TRUE;
 
@@ -30,7 +32,7 @@ std::string launch_line(const RtspServerOptions& o) {
              "caps=\"audio/x-alaw,rate=(int)%d,channels=(int)1\" ! hdextpcmapay name=pay0 pt=97 max-ptime=%lld "
              "appsrc name=vsrc is-live=true format=time block=false max-bytes=%zu "
              "caps=\"video/x-h264,stream-format=(string)byte-stream,alignment=(string)au\" ! "
-             "h264parse config-interval=-1 ! rtph264pay name=pay1 pt=96 config-interval=-1 )",
+             "h264parse config-interval=-1 ! rtph264pay name=pay1 pt=96 )",
              o.audio_queue_bytes * 2, rate, max_ptime, o.video_queue_bytes * 2);
     return line;
 }
@@ -75,30 +77,67 @@ int client_count(GstRTSPServer* server) {
     return n;
 }
 
-gboolean close_client(gpointer client) {
-    gst_rtsp_client_close(GST_RTSP_CLIENT(client));
+// Emitted on the event loop for every admitted connection, before it is served.
+void on_client_connected(GstRTSPServer*, GstRTSPClient* client, gpointer self) {
+    set_idle_since(client, now_s());
+    g_signal_connect(client, "new-session", G_CALLBACK(on_new_session), self);
+}
+
+struct Peer {
+    std::string ip = "?";
+    int port = 0;
+};
+
+Peer peer_of(GSocket* s) {
+    Peer p;
+    GSocketAddress* a = g_socket_get_remote_address(s, nullptr);
+    if (!a) return p;
+    if (G_IS_INET_SOCKET_ADDRESS(a)) {
+        auto* in = G_INET_SOCKET_ADDRESS(a);
+        gchar* ip = g_inet_address_to_string(g_inet_socket_address_get_address(in));
+        p.ip = ip;
+        g_free(ip);
+        p.port = g_inet_socket_address_get_port(in);
+    }
+    g_object_unref(a);
+    return p;
+}
+
+gboolean listen_again(gpointer self) {
+    static_cast<Impl*>(self)->listen();
     return G_SOURCE_REMOVE;
 }
 
-// Emitted on the event loop before the server lists and attaches the new client, so the count
-// is of the others, and a refused one is closed once the loop has finished taking it in.
-void on_client_connected(GstRTSPServer* server, GstRTSPClient* client, gpointer self) {
+// The listening socket is ours, not the server's: a connection over the cap is closed here,
+// before the server reads a byte of it. Each wake takes a bounded burst, so refusals keep pace
+// with a connect flood and the clients' own watches still get their turn.
+gboolean on_listener(GSocket* listener, GIOCondition, gpointer self) {
     auto* m = static_cast<Impl*>(self);
-    const int others = client_count(server);
-    if (others >= m->opt.max_clients) {
-        if (!m->full_said)
-            printf("RTSP: %d clients connected, the connection from %s and further ones are refused\n", others,
-                   peer_of(client).c_str());
-        m->full_said = true;
-        GSource* later = g_idle_source_new();
-        g_source_set_callback(later, close_client, g_object_ref(client), g_object_unref);
-        g_source_attach(later, m->context);
-        g_source_unref(later);
-        return;
+    for (int i = 0; i < kAcceptBurst; ++i) {
+        GError* err = nullptr;
+        GSocket* connection = g_socket_accept(listener, nullptr, &err);
+        if (connection) {
+            m->accept_said = false;
+            m->admit(connection);
+            continue;
+        }
+        const bool drained = g_error_matches(err, G_IO_ERROR, G_IO_ERROR_WOULD_BLOCK);
+        if (!drained) {
+            // Out of descriptors the socket stays readable: rest instead of waking at once again.
+            if (!m->accept_said)
+                printf("RTSP: accept paused for %u ms: %s\n", kAcceptPauseMs, err->message);
+            m->accept_said = true;
+            g_source_unref(m->listen_source);
+            m->listen_source = nullptr;
+            GSource* later = g_timeout_source_new(kAcceptPauseMs);
+            g_source_set_callback(later, listen_again, m, nullptr);
+            g_source_attach(later, m->context);
+            g_source_unref(later);
+        }
+        g_error_free(err);
+        return drained ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
     }
-    m->full_said = false;
-    set_idle_since(client, now_s());
-    g_signal_connect(client, "new-session", G_CALLBACK(on_new_session), self);
+    return G_SOURCE_CONTINUE;
 }
 
 GstRTSPFilterResult close_if_idle(GstRTSPServer*, GstRTSPClient* client, gpointer self) {
@@ -110,7 +149,7 @@ GstRTSPFilterResult close_if_idle(GstRTSPServer*, GstRTSPClient* client, gpointe
         return GST_RTSP_FILTER_KEEP;
     }
     const auto since = static_cast<gint64>(GPOINTER_TO_SIZE(g_object_get_qdata(G_OBJECT(client), idle_since_quark())));
-    if (since == 0 || now - since < m->opt.idle_timeout_s) return GST_RTSP_FILTER_KEEP;  // 0: refused, closing
+    if (now - since < m->opt.idle_timeout_s) return GST_RTSP_FILTER_KEEP;
     printf("RTSP: connection from %s closed, no session for %d s\n", peer_of(client).c_str(), m->opt.idle_timeout_s);
     return GST_RTSP_FILTER_REMOVE;
 }
@@ -142,6 +181,30 @@ gboolean shut_down(gpointer self) {
 }
 
 } // namespace
+
+void RtspRestream::Impl::listen() {
+    listen_source = g_socket_create_source(listener, G_IO_IN, nullptr);
+    g_source_set_callback(listen_source, G_SOURCE_FUNC(on_listener), this, nullptr);
+    g_source_attach(listen_source, context);
+}
+
+void RtspRestream::Impl::admit(GSocket* connection) {
+    const Peer peer = peer_of(connection);
+    const int others = client_count(server);
+    if (others >= opt.max_clients) {
+        if (!full_said)
+            printf("RTSP: %d clients connected, the connection from %s and further ones are refused\n", others,
+                   peer.ip.c_str());
+        full_said = true;
+        g_socket_close(connection, nullptr);
+        g_object_unref(connection);
+        return;
+    }
+    full_said = false;
+    // The server takes the socket, also when it fails.
+    if (!gst_rtsp_server_transfer_connection(server, connection, peer.ip.c_str(), peer.port, nullptr))
+        printf("RTSP: the connection from %s could not be taken on\n", peer.ip.c_str());
+}
 
 void RtspRestream::Impl::attach(GstRTSPMedia* m) {
     GstElement* bin = gst_rtsp_media_get_element(m);
@@ -216,8 +279,8 @@ bool RtspRestream::start(std::string* error) {
     g_signal_connect(m->server, "client-connected", G_CALLBACK(on_client_connected), m.get());
 
     GError* err = nullptr;
-    m->listen_source = gst_rtsp_server_create_source(m->server, nullptr, &err);
-    if (!m->listen_source) {
+    m->listener = gst_rtsp_server_create_socket(m->server, nullptr, &err);
+    if (!m->listener) {
         if (error) *error = err ? err->message : "cannot listen";
         if (err) g_error_free(err);
         stop();
@@ -225,7 +288,7 @@ bool RtspRestream::start(std::string* error) {
     }
     m->context = g_main_context_new();
     m->loop = g_main_loop_new(m->context, FALSE);
-    g_source_attach(m->listen_source, m->context);
+    m->listen();
     m->cleanup_source = g_timeout_source_new_seconds(kCleanupPeriodS);
     g_source_set_callback(m->cleanup_source, cleanup_sessions, m.get(), nullptr);
     g_source_attach(m->cleanup_source, m->context);
@@ -256,6 +319,11 @@ void RtspRestream::stop() {
             g_source_unref(*s);
             *s = nullptr;
         }
+    }
+    if (m->listener) {
+        g_socket_close(m->listener, nullptr);
+        g_object_unref(m->listener);
+        m->listener = nullptr;
     }
     m->detach(m->current());
     if (m->server) {
@@ -294,18 +362,28 @@ int RtspRestream::session_count() const {
 
 int RtspRestream::pipelines_built() const { return m->built.load(std::memory_order_relaxed); }
 
+std::unique_ptr<RtspRestream> start_restream(const RtspServerOptions& opt, std::chrono::milliseconds retry,
+                                             int attempts) {
+    for (int n = 1;; ++n) {
+        auto server = std::make_unique<RtspRestream>(opt);
+        std::string error;
+        if (server->start(&error)) return server;
+        if (n == 1) {
+            printf("Failed to create RTSP server: %s\n", error.c_str());
+            printf("RTSP: trying again every %lld ms until the server starts\n", static_cast<long long>(retry.count()));
+        }
+        if (attempts > 0 && n >= attempts) return nullptr;
+        std::this_thread::sleep_for(retry);
+    }
+}
+
 void* rtmp_init(void*) {
     printf("###### ###### rtmp_init thread PID=%X.\n", static_cast<unsigned>(pthread_self()));
     RtspServerOptions opt;
     opt.video_list = g_pDecoder ? g_pDecoder->m_pRtmpList : nullptr;
     opt.audio_list = g_pADecoder ? g_pADecoder->m_pRtmpList : nullptr;
     // Lives as long as the process; never destroyed, so a crash exit does not wait for it.
-    auto* server = new RtspRestream(opt);
-    std::string error;
-    if (!server->start(&error)) {
-        printf("Failed to create RTSP server: %s\n", error.c_str());
-        exit(1);
-    }
+    RtspRestream* server = start_restream(opt).release();
     printf("\n\"%s\" stream, from the file \"%s\"\n", "live", "zvlive");
     printf("Play this stream using the URL \"%s\"\n", server->url().c_str());
     server->join();

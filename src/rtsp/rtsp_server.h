@@ -4,6 +4,7 @@
 // when it builds the pipeline and takes them back when the pipeline is torn down.
 #pragma once
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -15,6 +16,8 @@ inline constexpr int kRtspPort = 8554;
 inline constexpr int kRtspSessionTimeoutS = 65;
 // A laptop on the adapter needs one or two connections; more are refused at once.
 inline constexpr int kRtspMaxClients = 4;
+// A server that cannot start (the adapter's address gone meanwhile) is tried again this often.
+inline constexpr std::chrono::milliseconds kRtspRetry{1000};
 // A connection that has held no session this long (never set one up, or its session ended or
 // was reclaimed) is closed.
 inline constexpr int kRtspIdleTimeoutS = 15;
@@ -66,7 +69,11 @@ private:
     std::unique_ptr<Impl> m;
 };
 
-// The RTSP server thread of the full build: creates the server on the decode tasks' re-stream
-// lists, prints the announcement and runs the event loop forever. Exits the process with
-// status 1 when the server cannot be created.
+// Starts a server, and while it cannot be created tries again every `retry`, saying so once;
+// nullptr only after `attempts` failures (0: no limit). Blocks; any thread.
+std::unique_ptr<RtspRestream> start_restream(const RtspServerOptions& opt, std::chrono::milliseconds retry = kRtspRetry,
+                                             int attempts = 0);
+
+// The RTSP server thread of the full build: starts the server on the decode tasks' re-stream
+// lists (start_restream), prints the announcement and runs the event loop forever.
 void* rtmp_init(void* arg);

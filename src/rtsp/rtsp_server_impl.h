@@ -18,6 +18,7 @@ struct RtspRestream::Impl {
     GMainLoop* loop = nullptr;
     GstRTSPServer* server = nullptr;
     GstRTSPMediaFactory* factory = nullptr;
+    GSocket* listener = nullptr;
     GSource* listen_source = nullptr;
     GSource* cleanup_source = nullptr;
     std::thread loop_thread;
@@ -25,7 +26,10 @@ struct RtspRestream::Impl {
     std::thread audio_thread;
     std::atomic<bool> stopping{false};
     std::atomic<int> built{0};
-    bool full_said = false;  // event loop only: the refusals since the last accepted client were reported
+    // Event loop only: the refusals since the last admitted client, and an accept failure since
+    // the last accept that worked, were reported.
+    bool full_said = false;
+    bool accept_said = false;
 
     // The current pipeline's sources, held while it is prepared. The factory's callbacks
     // (event loop and media threads) and the feeding threads meet here.
@@ -41,6 +45,8 @@ struct RtspRestream::Impl {
     void feed_audio();
     void push_video(const unsigned char* data, int size);
     void push_audio(const unsigned char* data, int size);
+    void listen();
+    void admit(GSocket* connection);
     void attach(GstRTSPMedia* media);
     GstRTSPMedia* current() {
         std::lock_guard<std::mutex> g(lock);

@@ -1,4 +1,5 @@
-// Next/previous channel among the supported 5 GHz channels, for the channel buttons and menus.
+// Which channels the unit works on, and next/previous channel of the stepping table for the
+// channel buttons and menus.
 #include <cstdio>
 
 #include "settings/param_config.h"
@@ -14,13 +15,19 @@ int position(int ch) {
 }
 } // namespace
 
-bool channel_supported(int channel) { return position(channel) >= 0; }
+bool channel_supported(int channel) {
+    for (const channel_freq& c : ch_fre)
+        if (c.channel == channel) return true;
+    return false;
+}
+
+bool channel_steppable(int channel) { return position(channel) >= 0; }
 
 void report_unsupported_channel(int channel, const char* outcome) {
-    char list[64] = {};
+    char list[4 * kChFreCount + 1] = {};
     size_t at = 0;
-    for (int i = 0; i < kCount && at < sizeof list; ++i)
-        at += static_cast<size_t>(snprintf(list + at, sizeof list - at, i ? " %d" : "%d", kChannels[i]));
+    for (int i = 0; i < kChFreCount && at < sizeof list; ++i)
+        at += static_cast<size_t>(snprintf(list + at, sizeof list - at, i ? " %d" : "%d", ch_fre[i].channel));
     printf("channel %d is not supported (supported: %s): %s\n", channel, list, outcome);
 }
 

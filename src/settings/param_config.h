@@ -110,9 +110,25 @@ int CreateParamTask(CParamConfig* config);
 // False, with a message on standard error, when a text field could not be stored and read back.
 bool wifi_storable(const ABS_WIFI_AP_CONFIG_t& w);
 
-// True for a channel of the supported 5 GHz set (the stepping and calibration table): the
-// only channels the unit may store or move its link to. Any thread.
+// The real 5 GHz channels and their centre frequencies in MHz (5000 + 5 x channel).
+struct channel_freq {
+    int channel;
+    int freq;
+};
+inline constexpr channel_freq ch_fre[] = {
+    {36, 5180},  {40, 5200},  {44, 5220},  {48, 5240},  {52, 5260},  {56, 5280},
+    {60, 5300},  {64, 5320},  {100, 5500}, {104, 5520}, {108, 5540}, {112, 5560},
+    {116, 5580}, {120, 5600}, {124, 5620}, {128, 5640}, {132, 5660}, {136, 5680},
+    {140, 5700}, {149, 5745}, {153, 5765}, {157, 5785}, {161, 5805},
+};
+inline constexpr int kChFreCount = sizeof ch_fre / sizeof ch_fre[0];
+
+// True for a channel of ch_fre: the only channels the unit may store, take from the air or
+// the app, or write into the daemons' files. Any thread.
 bool channel_supported(int channel);
+// True for a channel of the stepping table (36-48, 149-161): the only ones calibration and
+// the channel buttons choose. Any thread.
+bool channel_steppable(int channel);
 // Prints one line on standard output naming an unsupported channel, the supported set and
 // what happens instead (e.g. "refused, nothing changed"). Any thread.
 void report_unsupported_channel(int channel, const char* outcome);

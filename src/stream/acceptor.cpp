@@ -64,7 +64,8 @@ int Acceptor::next(sockaddr_in* peer) {
         pollfd p{m_listen, POLLIN, 0};
         if (poll(&p, 1, -1) < 0) continue;
         socklen_t len = sizeof *peer;
-        const int fd = accept4(m_listen, reinterpret_cast<sockaddr*>(peer), &len, SOCK_CLOEXEC);
+        const int forced = hooks().accept_error ? hooks().accept_error(m_name) : 0;
+        const int fd = forced ? (errno = forced, -1) : accept4(m_listen, reinterpret_cast<sockaddr*>(peer), &len, SOCK_CLOEXEC);
         if (fd >= 0) {
             if (m_exhausted.end()) std::printf("%s: accepting connections again\n", m_name);
             m_pause = std::chrono::milliseconds(0);
@@ -79,9 +80,12 @@ int Acceptor::next(sockaddr_in* peer) {
         }
         if (m_exhausted.begin()) {
             m_sayError(err);
-            std::printf("%s: accept paused while this lasts; waiting connections are closed\n", m_name);
+            std::printf("%s: accept paused while this lasts%s\n", m_name,
+                        err == EMFILE ? "; waiting connections are closed" : "");
         }
-        shed_one();
+        // Only this process's own limit can be eased by the spare: on a system-wide shortage
+        // (ENFILE, ENOBUFS, ENOMEM) closing it frees nothing and would drop a good connection.
+        if (err == EMFILE) shed_one();
         m_pause = std::clamp(m_pause * 2, config().accept_pause_first, config().accept_pause_max);
         sleep_for(m_pause);
     }

@@ -32,9 +32,12 @@ using hdext::stream::config;
 using hdext::stream::kPairingMax;
 using hdext::stream::kPairingPerAddress;
 using hdext::stream::kPinBrakeAfter;
+using hdext::stream::kPairingMisses;
 
 constexpr const char* kUuidList = "/etc/uuidList";
 constexpr int kUuidRecord = hb::kUuidLen + 1; // the identifier and a line feed
+// While the kept place's PIN waits for the brake, the others look again after this.
+constexpr auto kKeptFirst = std::chrono::milliseconds(50);
 
 // Wrong PINs slow their sender down: each address waits before its next PIN is looked at,
 // 1 s after the first miss, doubling up to 8 s; a right PIN clears the wait. Across all
@@ -43,14 +46,19 @@ constexpr int kUuidRecord = hb::kUuidLen + 1; // the identifier and a line feed
 struct PinGuard {
     Clock::time_point next{};
     std::chrono::milliseconds wait{0};
+    Clock::time_point missed{}; // the last wrong PIN (addresses only)
 };
+// Pairing places: kPairingMax - 1 for anyone, and one kept for an address without a wrong PIN
+// for a while, whose PIN goes first when the brake allows and which ends at its first wrong
+// one. Apps that answer wrong PINs without end then cannot keep a fresh address out for long.
 struct PinState {
     std::mutex lock;
     std::map<uint32_t, PinGuard> by_address;
     PinGuard brake;
     int misses = 0; // wrong PINs in a row, any address
-    // Pairing threads running, in all and per address.
-    int pairing = 0;
+    int general = 0;          // pairing threads in the places for anyone
+    bool kept = false;        // the kept place is taken
+    bool kept_waiting = false; // its PIN waits for the brake
     std::map<uint32_t, int> pairing_of;
 };
 PinState& pins() {
@@ -65,16 +73,21 @@ void longer(PinGuard& p, std::chrono::milliseconds first, std::chrono::milliseco
 
 } // namespace
 
-std::optional<bool> hdext::stream::judge_pin(uint32_t addr, const uint8_t* pin, const char* right_pin,
+std::optional<bool> hdext::stream::judge_pin(uint32_t addr, const uint8_t* pin, const char* right_pin, bool kept,
                                             Clock::time_point* until) {
     PinState& ps = pins();
     std::lock_guard<std::mutex> g(ps.lock);
     const Clock::time_point now = Clock::now();
-    // Addresses whose wait ran out long ago need no entry; the map stays small.
+    // Addresses whose wait ran out and whose last miss is forgotten need no entry; the map
+    // stays small.
     if (ps.by_address.size() > 256)
-        std::erase_if(ps.by_address, [&](const auto& e) { return e.second.next + config().pin_wait_max < now; });
+        std::erase_if(ps.by_address, [&](const auto& e) {
+            return e.second.next + config().pin_wait_max < now && e.second.missed + config().pin_fresh_after < now;
+        });
     PinGuard& p = ps.by_address[addr];
     *until = std::max(p.next, ps.brake.next);
+    if (kept) ps.kept_waiting = now < *until;
+    else if (ps.kept_waiting && now >= *until) *until = now + kKeptFirst; // its turn first
     if (now < *until) return std::nullopt;
     if (std::memcmp(pin, right_pin, hb::kPinLen) == 0) {
         if (ps.brake.wait.count()) std::printf("PIN brake released: a right PIN\n");
@@ -84,6 +97,7 @@ std::optional<bool> hdext::stream::judge_pin(uint32_t addr, const uint8_t* pin, 
         return true;
     }
     longer(p, config().pin_wait_first, config().pin_wait_max, now);
+    p.missed = now;
     if (++ps.misses >= kPinBrakeAfter) {
         const auto before = ps.brake.wait;
         longer(ps.brake, config().pin_brake_first, config().pin_brake_max, now);
@@ -96,20 +110,41 @@ std::optional<bool> hdext::stream::judge_pin(uint32_t addr, const uint8_t* pin, 
 
 namespace {
 
-// Counts a pairing thread in, within its caps; false when it may not start.
-bool pairing_enter(uint32_t addr) {
+enum class Place { none, general, kept };
+
+// A pairing thread's argument (owned by the thread).
+struct PairingArg {
+    HB_CONN_ARG conn;
+    Place place;
+};
+
+// Counts a pairing thread in, within its caps: the place it takes.
+Place pairing_enter(uint32_t addr) {
     PinState& ps = pins();
     std::lock_guard<std::mutex> g(ps.lock);
-    if (ps.pairing >= kPairingMax || ps.pairing_of[addr] >= kPairingPerAddress) return false;
-    ++ps.pairing;
+    if (ps.pairing_of[addr] >= kPairingPerAddress) return Place::none;
+    Place place = Place::general;
+    if (ps.general >= kPairingMax - 1) {
+        const auto p = ps.by_address.find(addr);
+        const bool fresh = p == ps.by_address.end() || p->second.missed == Clock::time_point{} ||
+                           Clock::now() - p->second.missed >= config().pin_fresh_after;
+        if (ps.kept || !fresh) {
+            if (ps.pairing_of[addr] == 0) ps.pairing_of.erase(addr);
+            return Place::none;
+        }
+        place = Place::kept;
+    }
+    if (place == Place::kept) ps.kept = true;
+    else ++ps.general;
     ++ps.pairing_of[addr];
-    return true;
+    return place;
 }
 
-void pairing_leave(uint32_t addr) {
+void pairing_leave(uint32_t addr, Place place) {
     PinState& ps = pins();
     std::lock_guard<std::mutex> g(ps.lock);
-    --ps.pairing;
+    if (place == Place::kept) ps.kept = ps.kept_waiting = false;
+    else --ps.general;
     if (--ps.pairing_of[addr] == 0) ps.pairing_of.erase(addr);
 }
 
@@ -130,8 +165,15 @@ bool register_app(HB_CONN_ARG* conn, const char* refusal) {
     return hdext::stream::start_client_thread(send_app_info, client, "send_app_info");
 }
 
+// The paired-app list has a lock of its own: reading it on the dispatcher thread must not hold
+// up the client threads, which take g_mutex every second.
+std::mutex& uuid_list_lock() {
+    static auto* m = new std::mutex; // used by detached threads until exit
+    return *m;
+}
+
 bool known_app(const uint8_t* first, bool* found) {
-    std::lock_guard<std::mutex> g(g_mutex);
+    std::lock_guard<std::mutex> g(uuid_list_lock());
     const std::string file = hdext::board::path(kUuidList);
     const int fd = open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) {
@@ -155,18 +197,18 @@ void app_connection(HB_CONN_ARG* conn, const uint8_t* first) {
         t_socket_shutdown(conn->fd, SHUT_RDWR);
         return;
     }
+    Place place;
     if (found) {
         if (!register_app(conn, "app client number error\n")) return;
-    } else if (!pairing_enter(conn->addr)) {
+    } else if ((place = pairing_enter(conn->addr)) == Place::none) {
         hdext::stream::refuse(conn->fd, busy, "app pairing refused: as many pairings run as may\n");
         return;
     } else {
-        const uint32_t addr = conn->addr;
-        auto* arg = new HB_CONN_ARG(*conn);
-        if (!hdext::stream::start_thread_or(app_pair_info, arg, "app_pair_info", [arg, addr] {
-                t_socket_shutdown(arg->fd, SHUT_RDWR);
+        auto* arg = new PairingArg{*conn, place};
+        if (!hdext::stream::start_thread_or(app_pair_info, arg, "app_pair_info", [arg] {
+                t_socket_shutdown(arg->conn.fd, SHUT_RDWR);
+                pairing_leave(arg->conn.addr, arg->place);
                 delete arg;
-                pairing_leave(addr);
             }))
             return;
     }
@@ -174,14 +216,20 @@ void app_connection(HB_CONN_ARG* conn, const uint8_t* first) {
 }
 
 void* app_pair_info(void* arg) {
-    HB_CONN_ARG* conn = static_cast<HB_CONN_ARG*>(arg);
+    static hdext::stream::LogBrake ended;
+    PairingArg* pa = static_cast<PairingArg*>(arg);
+    HB_CONN_ARG* conn = &pa->conn;
+    const bool kept = pa->place == Place::kept;
     pthread_setname_np(pthread_self(), "app_pair_info");
     std::printf("###### ###### start app_pair_info thread PID=%lX.\n", hdext::stream::thread_id());
     DUMP(3, "app pair_deal sockfd: %d\n", conn->fd);
+    // However the app answers, its place is given back within this time.
+    const Clock::time_point end = Clock::now() + config().app_pairing_limit;
     uint8_t req[hb::kLen];
     uint8_t reply[hb::kLen];
     bool right = false;
-    while (!right) {
+    const char* why = nullptr;
+    for (int misses = 0; !right && !why;) {
         std::memset(req, 0, sizeof req);
         hb::put_type(req, hb::kTypePairRequest);
         if (hdext::stream::send_all(conn->fd, req, hb::kLen) != hb::kLen) {
@@ -189,8 +237,11 @@ void* app_pair_info(void* arg) {
             break;
         }
         // The whole reply within the receive time-out, however it is cut up.
-        if (hdext::stream::recv_until(conn->fd, reply, hb::kLen, Clock::now() + config().hb_timeout) != hb::kLen)
+        if (hdext::stream::recv_until(conn->fd, reply, hb::kLen, std::min(Clock::now() + config().hb_timeout, end)) !=
+            hb::kLen) {
+            if (Clock::now() >= end) why = "its time is up";
             break;
+        }
         ABS_SYS_INFO_CONFIG sys{};
         {
             std::lock_guard<std::mutex> g(g_mutex);
@@ -199,19 +250,25 @@ void* app_pair_info(void* arg) {
         std::optional<bool> verdict;
         Clock::time_point until;
         // An app that gives up during its wait ends the thread at once.
-        while (!(verdict = hdext::stream::judge_pin(conn->addr, reply + hb::kPin, sys.pincode, &until)) &&
-               hdext::stream::wait_watching(conn->fd, until)) {
+        while (!(verdict = hdext::stream::judge_pin(conn->addr, reply + hb::kPin, sys.pincode, kept, &until)) &&
+               until < end && hdext::stream::wait_watching(conn->fd, until)) {
         }
-        if (!verdict) break;
+        if (!verdict) {
+            if (until >= end) why = "its time is up";
+            break;
+        }
         right = *verdict;
+        if (!right && (kept || ++misses == kPairingMisses)) why = kept ? "a wrong PIN in the kept place" : "3 wrong PINs";
     }
-    pairing_leave(conn->addr);
+    pairing_leave(conn->addr, pa->place);
+    if (why && ended.pass())
+        std::printf("app pairing of %s ended: %s\n", hdext::stream::address_text(conn->addr).c_str(), why);
     if (right) {
         char record[kUuidRecord] = {};
         std::strncpy(record, reinterpret_cast<const char*>(reply + hb::kUuid), hb::kUuidLen);
         record[hb::kUuidLen] = '\n';
         {
-            std::lock_guard<std::mutex> g(g_mutex);
+            std::lock_guard<std::mutex> g(uuid_list_lock());
             const std::string file = hdext::board::path(kUuidList);
             if (FILE* f = std::fopen(file.c_str(), "a")) {
                 std::fwrite(record, 1, kUuidRecord, f);
@@ -224,7 +281,7 @@ void* app_pair_info(void* arg) {
     } else {
         t_socket_shutdown(conn->fd, SHUT_RDWR);
     }
-    delete conn;
+    delete pa;
     return nullptr;
 }
 

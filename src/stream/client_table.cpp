@@ -7,6 +7,7 @@
 #include "core/dump_print.h"
 #include "periph/app_status.h"
 #include "settings/param_config.h"
+#include "stream/heartbeat.h"
 #include "stream/sender.h"
 #include "stream/stream_net.h"
 
@@ -51,7 +52,9 @@ void slot_clear(CSender& s) {
 } // namespace
 
 int t_set_csender_info(CSender* slots, int hb_sock, uint32_t addr) {
-    if (!slots) return -1;
+    // One slot per address: connections that waited side by side for their first message must
+    // not take every slot from one host.
+    if (!slots || hdext::stream::address_registered(slots, addr)) return -1;
     for (int i = 0; i < kSenderSlots; ++i) {
         CSender& s = slots[i];
         if (s.m_state != SENDER_STATE_FREE) continue;
@@ -67,6 +70,12 @@ int t_set_csender_info(CSender* slots, int hb_sock, uint32_t addr) {
 }
 
 namespace hdext::stream {
+
+bool address_registered(const CSender* slots, uint32_t addr) {
+    for (int i = 0; i < kSenderSlots; ++i)
+        if (slots[i].m_addr == addr) return true;
+    return false;
+}
 
 int supported_clients() {
     ABS_SYS_INFO_CONFIG sys{};

@@ -53,6 +53,8 @@ extern int sync_channel;
 extern std::atomic<int> g_CurrResolution;
 
 namespace hdext::stream {
+// True when a slot holds addr (registered or streaming). Under g_mutex.
+bool address_registered(const CSender* slots, uint32_t addr);
 // Fills the TX's input fields (0..19, 22) of a reply from the selected input.
 void fill_input_fields(uint8_t* msg);
 // Clears status byte 14 once a client thread has been started.
@@ -79,15 +81,17 @@ struct RxClientState {
     int refused;           // the unsupported channel last refused (said once)
 };
 // Turns a receiver's message into the TX's reply, in place: a channel change is taken only
-// for a supported channel (then posted to the parameter store), the signal level goes into
+// for a supported channel and at most once per channel pause for the whole kit (then posted to
+// the parameter store; one held back is taken when the pause ends), the signal level goes into
 // the client table, the input fields, channel, client number and version are filled in.
 // Client thread.
 void answer_receiver(uint8_t* msg, RxClientState& st);
 
 // Judges the PIN of an app's pairing reply once the address's own wait and the brake across
 // all addresses allow: the verdict, or nothing and `until` set to when to ask again. Checked
-// and recorded in one step, so PINs that arrive together are judged one after the other.
-std::optional<bool> judge_pin(uint32_t addr, const uint8_t* pin, const char* right_pin,
+// and recorded in one step, so PINs that arrive together are judged one after the other; the
+// PIN of the kept pairing place (`kept`) goes before the others when the brake opens.
+std::optional<bool> judge_pin(uint32_t addr, const uint8_t* pin, const char* right_pin, bool kept,
                               std::chrono::steady_clock::time_point* until);
 
 // RX: takes one message of the TX (status bytes, channel, format variables, decode-task

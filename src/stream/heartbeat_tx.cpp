@@ -27,6 +27,7 @@ namespace {
 using hdext::stream::config;
 
 constexpr uint32_t kParamChannelSource = 4096;
+constexpr const char* kAddressExists = "\n !!! ip address already exist, exit\n";
 
 // Applies a supported-clients change to the slots: below it free, from it up disabled. A
 // registration they held is over (its threads end at their next step).
@@ -133,14 +134,13 @@ void* HB_ProcessTX(void* arg) {
             refuse(fd, outside_brake, "hb connect ip:  Does not belong to the network segment \n");
             continue;
         }
-        bool exists = false;
+        bool exists;
         {
             std::lock_guard<std::mutex> g(g_mutex);
-            for (int i = 0; i < supported; ++i)
-                if (slots[i].m_addr == peer.sin_addr.s_addr) exists = true;
+            exists = hdext::stream::address_registered(slots, peer.sin_addr.s_addr);
         }
         if (exists) {
-            refuse(fd, exists_brake, "\n !!! ip address already exist, exit\n");
+            refuse(fd, exists_brake, kAddressExists);
             continue;
         }
         hdext::stream::await_first_message(fd, peer.sin_addr.s_addr, slots);
@@ -150,7 +150,7 @@ void* HB_ProcessTX(void* arg) {
 namespace hdext::stream {
 
 void judge_first_message(int fd, uint32_t addr, CSender* slots, const uint8_t* msg) {
-    static LogBrake odd_brake, full_brake;
+    static LogBrake odd_brake, full_brake, exists_brake;
     const uint16_t type = hb::type(msg);
     if (type == hb::kTypeApp) {
         HB_CONN_ARG conn{fd, addr, slots};
@@ -163,12 +163,19 @@ void judge_first_message(int fd, uint32_t addr, CSender* slots, const uint8_t* m
         return;
     }
     HB_SLOT_ARG* client = nullptr;
+    bool exists;
     {
+        // Checked again here: connections from one address may have waited side by side.
         std::lock_guard<std::mutex> g(g_mutex);
-        const int i = t_set_csender_info(slots, fd, addr);
+        exists = address_registered(slots, addr);
+        const int i = exists ? -1 : t_set_csender_info(slots, fd, addr);
         if (i >= 0) client = new HB_SLOT_ARG{&slots[i], slots[i].m_gen, fd, addr};
     }
     if (!client) {
+        if (exists) {
+            refuse(fd, exists_brake, kAddressExists);
+            return;
+        }
         if (full_brake.pass()) DUMP(3, "rx client number error\n");
         t_socket_shutdown(fd, SHUT_RDWR);
         return;
@@ -196,16 +203,26 @@ void answer_receiver(uint8_t* msg, RxClientState& st) {
         st.settings_channel = stored;
         st.channel = stored;
     }
-    const int asked = msg[hb::kChanged] ? msg[hb::kChannel] : st.channel;
-    if (asked != st.channel && !channel_supported(asked)) {
+    int asked = msg[hb::kChanged] ? msg[hb::kChannel] : 0;
+    if (msg[hb::kChanged] && asked != st.channel && !channel_supported(asked)) {
         // Only once per channel asked for: a receiver repeats its request every second.
         if (asked != st.refused) std::printf("refused channel %d from %s\n", asked, address_text(st.addr).c_str());
         st.refused = asked;
-    } else if (asked != st.channel) {
-        std::printf("recv channel: %d, old channel: %d\n", asked, st.channel);
-        st.channel = asked;
-        app_status[31].store(static_cast<uint8_t>(asked), std::memory_order_relaxed);
-        const int32_t data = asked;
+        asked = 0;
+    }
+    // A held request of any receiver is taken by whichever client thread comes first after
+    // the pause.
+    static auto* gate = new ChannelGate(config().channel_pause); // used by detached threads until exit
+    const ChannelGate::Verdict v = gate->offer(asked, st.channel, ChannelGate::Clock::now());
+    if (v.held)
+        std::printf("channel %d from %s held back: one channel change per %lld s\n", asked,
+                    address_text(st.addr).c_str(),
+                    static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(config().channel_pause).count()));
+    if (v.take) {
+        std::printf("recv channel: %d, old channel: %d\n", v.take, st.channel);
+        st.channel = v.take;
+        app_status[31].store(static_cast<uint8_t>(v.take), std::memory_order_relaxed);
+        const int32_t data = v.take;
         CParamConfig::ParamNotify(kParamChannelSource, LOCAL_MSG_CHANGE_WIFI_CHANNEL, &data, sizeof data);
     }
     {

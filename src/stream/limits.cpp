@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "stream/stream_config.h"
 
@@ -30,6 +31,25 @@ bool LogBrake::pass() {
     }
     if (held) std::printf("(%u more lines like the next one held back)\n", held);
     return true;
+}
+
+ChannelGate::Verdict ChannelGate::offer(int asked, int current, Clock::time_point now) {
+    std::lock_guard<std::mutex> g(m_lock);
+    if (!asked && m_held && now >= m_next) std::swap(asked, m_held);
+    if (!asked) return {};
+    if (asked == current) {
+        m_held = 0; // the newest request is the channel in use: nothing to move
+        return {};
+    }
+    if (now < m_next) {
+        m_held = asked;
+        const bool first = !m_said;
+        m_said = true;
+        return {0, first};
+    }
+    m_next = now + m_pause;
+    m_said = false;
+    return {asked, false};
 }
 
 bool start_thread_or(void* (*fn)(void*), void* arg, const char* what, const std::function<void()>& undo) {

@@ -192,6 +192,7 @@ void StreamAssembler::Reset() {
 
 void StreamAssembler::Dispatch(frame_buff* frame) {
     if (!g_pDecoder) return;
+    frame->user[kFrameUserStream] = m_stream;
     g_pDecoder->DispatchFrameToList(frame);
     if (RtmpEn.load(std::memory_order_relaxed)) g_pDecoder->RtmpDispatchFrameToList(frame);
 }
@@ -281,8 +282,9 @@ int StreamAssembler::OnPacket(const uint8_t* body, int n) {
 namespace hdext::stream {
 
 void run_stream_reader(int sock) {
+    static std::atomic<uint32_t> connections{0};
     char body[kStreamBodyMax];
-    StreamAssembler assembler;
+    StreamAssembler assembler(++connections);
     for (;;) {
         const int n = Recv_Data_Over_Tcp(sock, body, kStreamBodyMax);
         if (n < 1) break;

@@ -58,6 +58,9 @@ int Recv_Data_Over_Tcp(int sock, char* buf, int capacity);
 // once, split frames when their end packet completes them. Reader thread only.
 class StreamAssembler {
 public:
+    // stream: the number of the connection the frames come on; the decode task takes a new
+    // number for a new time base.
+    explicit StreamAssembler(uint32_t stream = 1) : m_stream(stream) {}
     ~StreamAssembler() { Reset(); }
     // One packet body of n bytes. -1 when its payload length disagrees with n (the connection
     // must end); 0 otherwise, including for dropped packets.
@@ -68,6 +71,7 @@ public:
 private:
     void Dispatch(frame_buff* frame);
 
+    uint32_t m_stream;
     frame_buff* m_frame = nullptr;
     uint32_t m_frameSize = 0;
     uint64_t m_count = 0;

@@ -43,13 +43,22 @@ struct StreamConfig {
     // Both: a connection whose peer has answered nothing for this long (a cut air link) is
     // given up, so the RX reconnects and the TX frees the slot, instead of waiting out the
     // time-outs above or the kernel's growing retransmission pauses. 0: the kernel's defaults.
-    milliseconds peer_silence{2000};
+    // A shorter fade keeps the link: it costs less than a relink (teardown, 1 s pause,
+    // connects, a new IDR). Just over the kernel's fourth retransmission of lost data (about
+    // 3.1 s after the last answer) so that a fade up to 3 s is bridged even where the kernel's
+    // back-off cannot be capped.
+    milliseconds peer_silence{3500};
     milliseconds pin_wait_first{1000}; // app: hold-off after a wrong PIN, doubled each time
     milliseconds pin_wait_max{8000};
     // app: after a few wrong PINs in a row from any addresses, one PIN judged per wait for the
     // whole TX, doubled at each further wrong one, cleared by a right one.
     milliseconds pin_brake_first{1000};
     milliseconds pin_brake_max{16000};
+    milliseconds app_pairing_limit{60000}; // app: a pairing connection ends this long after it began
+    // app: an address without a wrong PIN for this long may take the pairing place kept free.
+    milliseconds pin_fresh_after{60000};
+    // TX: one receiver-announced channel change for the whole kit per this pause.
+    milliseconds channel_pause{10000};
     // TX: a picture that has waited this long for a receiver (its list and, unsent, its socket)
     // is dropped with the video queued behind it; the receiver resumes at the next IDR.
     milliseconds late_budget = kLateBudget;
@@ -69,6 +78,8 @@ struct StreamHooks {
     int (*signal_level)() = nullptr;      // Wi-Fi signal level 1..5 of the RX
     // Tests: true makes the start of that thread fail as when the system has none left.
     bool (*thread_refused)(const char* what) = nullptr;
+    // Tests: an errno that the named acceptor's accept fails with instead (0: a real accept).
+    int (*accept_error)(const char* acceptor) = nullptr;
 };
 
 // Set before the sender or receiver starts; read by their threads afterwards.

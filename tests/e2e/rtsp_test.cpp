@@ -62,6 +62,7 @@ protected:
     std::string ns, laptop, root;
 };
 
+// A replug ends the DHCP server of the first plug before it starts the next one.
 TEST_F(UsbPort, LaptopOnTheAdapterGetsAnAddressAndTheServerAndReplugRestartsOnlyDhcp) {
     start("hdext");
     ASSERT_EQ(usb("ethernet plug"), 0);
@@ -78,6 +79,7 @@ TEST_F(UsbPort, LaptopOnTheAdapterGetsAnAddressAndTheServerAndReplugRestartsOnly
     ASSERT_EQ(usb("ethernet unplug"), 0);
     ASSERT_EQ(usb("ethernet plug"), 0);
     ASSERT_TRUE(wait([&] { return count_lines(output(), "dhcpd eth1") == 2; })) << output();
+    EXPECT_TRUE(wait([&] { return count_lines(world.ps("rx1"), "udhcpd-eth1") == 1; })) << world.ps("rx1");
     EXPECT_TRUE(wait([&] { return laptop_addressed(); }));
     EXPECT_TRUE(adapter_addressed()) << "the new adapter is addressed again";
     EXPECT_EQ(options_from_laptop(), "RTSP/1.0 200 OK\r\n");

@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <vector>
 
 extern "C" {
@@ -14,7 +15,7 @@ extern "C" {
 namespace hdext::test {
 
 inline std::vector<std::vector<uint8_t>> encode_h264(int width, int height, int fps, int frames, int gop,
-                                                     int64_t bit_rate = 1000000) {
+                                                     int64_t bit_rate = 1000000, int slices = 1) {
     std::vector<std::vector<uint8_t>> out;
     av_log_set_level(AV_LOG_ERROR);
     const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
@@ -31,7 +32,7 @@ inline std::vector<std::vector<uint8_t>> encode_h264(int width, int height, int 
     AVDictionary* o = nullptr;
     av_dict_set(&o, "preset", "ultrafast", 0);
     av_dict_set(&o, "tune", "zerolatency", 0);
-    av_dict_set(&o, "x264-params", "repeat-headers=1", 0);
+    av_dict_set(&o, "x264-params", ("repeat-headers=1:slices=" + std::to_string(slices)).c_str(), 0);
     if (avcodec_open2(ctx, codec, &o) < 0) {
         av_dict_free(&o);
         avcodec_free_context(&ctx);

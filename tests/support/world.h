@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -108,6 +110,15 @@ struct World {
         return succeeds("world fault " + name + " " + unit + " " + what);
     }
     std::string log(const std::string& unit) const { return read_file(dir + "/" + unit + ".log"); }
+    // The unit's process list (ps inside the unit).
+    std::string ps(const std::string& unit) const { return cmd("world run " + name + " " + unit + " -- ps"); }
+    // Bytes the unit's wlan0 has received (way "rx") or sent ("tx") so far; 0 when unknown.
+    uint64_t air_bytes(const std::string& unit, const std::string& way) const {
+        return std::strtoull(capture_output("ip netns exec hdx-" + name + "-" + unit +
+                                            " cat /sys/class/net/wlan0/statistics/" + way + "_bytes 2>/dev/null")
+                                 .c_str(),
+                             nullptr, 10);
+    }
     std::string air() const { return read_file(dir + "/air/state"); }
     std::string ssid() const { return value_of(read_file(dir + "/tx/userdata/wifi.ini"), "ssid"); }
     // The TX's access point runs with its final network name.

@@ -125,7 +125,10 @@ TEST_F(Air, PairedReceiverJoinsGetsALeaseAndTheAirsFaultsTakeItAwayAndBack) {
                 "check, 1 s after its start; and the first DHCP offer wait of up to 1 s)\n", s);
     std::fflush(stdout);
 
-    auto reaches_tx = [&] { return in_unit("rx1", "busybox ping -c1 -W1 192.168.168.1").find("1 packets received") != std::string::npos; };
+    auto reaches_tx = [&](const char* size = "56") {
+        return in_unit("rx1", std::string("busybox ping -c1 -W1 -s ") + size + " 192.168.168.1").find("1 packets received") !=
+               std::string::npos;
+    };
     ASSERT_TRUE(world.fault("rx1", "cut"));
     EXPECT_NE(air().find("rx1 station ssid=" + ssid + " ap=none\nrx1 cut\n"), std::string::npos) << air();
     EXPECT_FALSE(reaches_tx());
@@ -135,6 +138,15 @@ TEST_F(Air, PairedReceiverJoinsGetsALeaseAndTheAirsFaultsTakeItAwayAndBack) {
     EXPECT_FALSE(reaches_tx());
     ASSERT_TRUE(world.fault("tx", "drop 0"));
     EXPECT_TRUE(wait_until(reaches_tx));
+    // 1 kbit/s lets no kilobyte through (a second's 125 bytes at most); a bad rate changes nothing.
+    ASSERT_TRUE(world.fault("tx", "rate 1"));
+    EXPECT_FALSE(reaches_tx("1000"));
+    int st = 0;
+    EXPECT_EQ(world.cmd("world fault " + name + " tx rate 1.5", &st),
+              "world fault: rate takes kbit/s from 1 to 10000000 (0 ends it), not \"1.5\"\n");
+    EXPECT_EQ(st, 2);
+    ASSERT_TRUE(world.fault("tx", "rate 0"));
+    EXPECT_TRUE(wait_until([&] { return reaches_tx("1000"); }));
     ASSERT_TRUE(world.fault("tx", "daemon stop hostapd"));
     EXPECT_EQ(air().find("tx ap "), std::string::npos) << air();
     ASSERT_TRUE(world.fault("tx", "daemon start hostapd"));

@@ -1,10 +1,11 @@
 // The audio decode task on a simulated RX: both outputs play the tone, drift empties the
-// backlog, an HDMI failure skips SDI, a rate change re-opens after the next frame, and an
+// backlog, sound that waited too long is not played, an HDMI failure skips SDI, a rate change re-opens after the next frame, and an
 // oversized frame is refused; every frame goes back to its pool.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
+#include <thread>
 
 #include "decode/decode_control.h"
 #include "decode/decode_entry.h"
@@ -64,7 +65,8 @@ TEST_F(AudioDecodeTest, FramesPlayOnTheHdmiAndSdiOutputs) {
     ASSERT_TRUE(eventually([&] { return same(audio_payloads(), base); }));
 }
 
-TEST_F(AudioDecodeTest, AudioDriftingFromVideoEmptiesTheBacklog) {
+TEST_F(AudioDecodeTest, AudioDriftingFromVideoEmptiesTheBacklogAndSoundThatWaitedIsNotPlayed) {
+    decode::set_late_budgets({std::chrono::milliseconds(50)});
     start(true);
     queue(480, kVideoPts + 200001);
     for (int i = 0; i < 4; ++i) queue(480, kVideoPts + i);
@@ -83,6 +85,13 @@ TEST_F(AudioDecodeTest, AudioDriftingFromVideoEmptiesTheBacklog) {
     ASSERT_TRUE(g_pADecoder->DecodeProc());
     EXPECT_EQ(ao_stats(1, 0).frames, 1u);
     EXPECT_EQ(ao_stats(0, 0).frames, 1u);
+
+    queue(480, kVideoPts); // waits longer than the budget for the outputs
+    std::this_thread::sleep_for(std::chrono::milliseconds(80));
+    queue(480, kVideoPts + 10000);
+    ASSERT_TRUE(g_pADecoder->DecodeProc() && g_pADecoder->DecodeProc());
+    EXPECT_EQ(ao_stats(1, 0).frames, 2u);
+    EXPECT_EQ(g_sync_audio_pts.load(), kVideoPts + 10000);
 }
 
 TEST_F(AudioDecodeTest, HdmiOutputFailureSkipsTheSdiOutput) {

@@ -11,6 +11,7 @@
 #include <sstream>
 #include <thread>
 
+#include "board/figures.h"
 #include "board/role.h"
 #include "core/event.h"
 #include "core/mempool.h"
@@ -46,6 +47,12 @@ void decode_core_env() {
         init_thr_mgr(40);
         init_timer_task(nullptr);
     });
+}
+
+uint64_t late_drops_figure() {
+    const std::string lines = board::figure_lines(board::FigureSheet::display);
+    const size_t at = lines.find("late_drops=");
+    return at == std::string::npos ? 0 : std::stoull(lines.substr(at + 11));
 }
 
 frame_buff* make_video_frame(const std::vector<uint8_t>& bytes, uint64_t pts) {
@@ -127,6 +134,8 @@ void DecodeTest::SetUp() {
     g_EquipmentModel.store(EQUIPMENT_MODEL_RX);
     // The no-signal rule stays out of the way unless a test asks for it.
     decode::set_decode_timing({1 << 30, std::chrono::microseconds(1000), std::chrono::milliseconds(1000)});
+    // Pictures and sound come in bursts with stamps of the test's choice: not judged late.
+    decode::set_late_budgets({std::chrono::hours(1), std::chrono::hours(1)});
     g_sync_videc_pts.store(0);
     set_format(10, 1280, 720, 60, 48000);
     delete g_pCodec;

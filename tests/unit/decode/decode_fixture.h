@@ -22,6 +22,8 @@ namespace hdext::test {
 
 // Pools, messages, handlers, tasks and the timer, once per process.
 void decode_core_env();
+// The RX's count of pictures dropped for lateness, as its display figures show it.
+uint64_t late_drops_figure();
 
 inline std::vector<std::vector<uint8_t>> encode_pictures(int w, int h, int count, uint32_t first_no = 0) {
     return platform_pictures(OT_PT_H264, w, h, count, first_no);

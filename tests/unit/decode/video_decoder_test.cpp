@@ -1,5 +1,5 @@
 // The video decode task on a simulated RX: status pictures, live video from the decode list,
-// the no-signal rule, timing changes and the list limit, seen on the HDMI output.
+// the no-signal rule, timing changes, the list limit and late pictures, seen on the HDMI output.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -8,6 +8,7 @@
 #include "core/mempool.h"
 #include "decode/decode_control.h"
 #include "decode/decode_entry.h"
+#include "decode/late_policy.h"
 #include "decode/video_feeder.h"
 #include "decode_fixture.h"
 #include "periph/input_state.h"
@@ -106,7 +107,7 @@ TEST_F(DecodeTest, LiveFramesReachTheOutputInOrderAndChainedFramesAreReassembled
     EXPECT_EQ(g_sync_videc_pts.load(), 2000u);
 }
 
-TEST_F(DecodeTest, OverTheLimitTheWholeBacklogGoesBeforeTheNextFrame) {
+TEST_F(DecodeTest, OverTheLimitOrBehindAnIdrPictureTheBacklogGoesBeforeTheNextFrame) {
     init_tasks("LivingRoom");
     const MEMPOOL_STATS base = video_payloads();
     const std::vector<uint8_t> bytes(100, 7);
@@ -114,19 +115,29 @@ TEST_F(DecodeTest, OverTheLimitTheWholeBacklogGoesBeforeTheNextFrame) {
     EXPECT_EQ(frame_queue_count(g_pDecoder->m_pList), 151);
     dispatch(bytes, 500);
     ASSERT_EQ(frame_queue_count(g_pDecoder->m_pList), 1);
-    frame_buff* f = frame_dequeue(g_pDecoder->m_pList);
-    EXPECT_EQ(f->pts, 500u);
-    free_frame(f);
+    EXPECT_EQ(g_pDecoder->m_pList->first->pts, 500u);
+
+    // Over three pictures waiting are skipped when an IDR picture arrives (late drops).
+    const auto pics = encode_pictures(320, 180, 4), idr = encode_pictures(320, 180, 1, 10);
+    const uint64_t drops = late_drops_figure();
+    for (int i = 1; i <= 3; ++i) dispatch(i < 3 ? pics[i] : idr[0], i);
+    EXPECT_EQ(frame_queue_count(g_pDecoder->m_pList), 4);
+    dispatch(idr[0], 11);
+    EXPECT_EQ(g_pDecoder->m_pList->first->pts, 11u);
+    EXPECT_EQ(frame_queue_count(g_pDecoder->m_pList), 1);
+    frame_queue_flush(g_pDecoder->m_pList);
+    EXPECT_EQ(late_drops_figure(), drops + 4);
     EXPECT_TRUE(same(video_payloads(), base));
 }
 
-TEST_F(DecodeTest, NoSignalPictureAfter401EmptyPollsAndTheNextFrameRestartsVideo) {
+TEST_F(DecodeTest, NoSignalAfter401EmptyPollsTheNextFrameBringsVideoBackLatePicturesAreSkipped) {
     init_tasks("LivingRoom");
     ASSERT_TRUE(eventually(picture_up));
     decode::set_decode_timing({1 << 30, std::chrono::microseconds(0), std::chrono::milliseconds(0)});
     start_video();
     decode::stop_decode_threads(); // the test drives the loop itself
     decode::set_decode_timing({401, std::chrono::microseconds(0), std::chrono::milliseconds(0)});
+    decode::set_late_budgets({});
     CVideoFeeder feeder(g_pDecoder);
 
     const uint32_t handled = g_pDecoder->m_MsgsHandled.load();
@@ -145,7 +156,8 @@ TEST_F(DecodeTest, NoSignalPictureAfter401EmptyPollsAndTheNextFrameRestartsVideo
     EXPECT_EQ(out_status("timing"), "23");
     EXPECT_EQ(out_status("picture_checksum"), std::to_string(jpeg_checksum(root + "/home/res/RX_NoSignal.jpg")));
 
-    // The first frame back restarts video and is itself dropped.
+    // The first frame back restarts video and waits for it: most often it is the IDR picture
+    // the stream resumes with.
     const auto trigger = encode_pictures(1280, 720, 1, 50);
     const auto pics = encode_pictures(1280, 720, 8, 100);
     ASSERT_EQ(pics.size(), 8u);
@@ -159,10 +171,27 @@ TEST_F(DecodeTest, NoSignalPictureAfter401EmptyPollsAndTheNextFrameRestartsVideo
         dispatch(pics[i], 10 + i);
         ASSERT_TRUE(feeder.Step());
     }
-    ASSERT_TRUE(eventually([] { return vo_stats(0, 0).shown >= 8; }));
-    EXPECT_EQ(vo_stats(0, 0).shown, 8u);
-    EXPECT_EQ(vo_stats(0, 0).first_frame, 100);
-    EXPECT_EQ(vo_stats(0, 0).gaps, 0u);
+    ASSERT_TRUE(feeder.Step());
+    ASSERT_TRUE(eventually([] { return vo_stats(0, 0).shown >= 9; }));
+    EXPECT_EQ(vo_stats(0, 0).shown, 9u);
+    EXPECT_EQ(vo_stats(0, 0).first_frame, 50);
+    EXPECT_EQ(vo_stats(0, 0).gaps, 49u);
+
+    // A picture that comes 300 ms after the one captured before it is not shown, nor are those
+    // that need it; video resumes at the next IDR picture.
+    auto more = encode_pictures(1280, 720, 4, 200);
+    more.push_back(encode_pictures(1280, 720, 1, 300)[0]);
+    const uint64_t drops = late_drops_figure();
+    uint64_t pts = 0;
+    for (size_t i = 0; i < more.size(); ++i) {
+        if (i == 2) std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        pts = i == 2 ? pts + 1 : std::max(pts + 1, decode::LatePolicy::steady_now_us());
+        dispatch(more[i], pts);
+        ASSERT_TRUE(feeder.Step());
+    }
+    ASSERT_TRUE(eventually([] { return vo_stats(0, 0).last_frame == 300; }));
+    EXPECT_EQ(vo_stats(0, 0).shown, 12u); // 200, 201 and 300
+    EXPECT_EQ(late_drops_figure(), drops + 2);
 }
 
 TEST_F(DecodeTest, MissingNoSignalPictureKeepsLiveVideoReadyForTheNextFrame) {

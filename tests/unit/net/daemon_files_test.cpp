@@ -36,11 +36,10 @@ std::string replace(std::string s, const std::string& from, const std::string& t
     return s;
 }
 
-// The AP file for another channel/band: the channel line, hw_mode, and the DFS block before
-// the 802.11n section for 52..140.
-std::string ap_file(int channel, bool five) {
+// The AP file for another channel: the channel line, and the DFS block before the 802.11n
+// section for 52..140.
+std::string ap_file(int channel) {
     std::string s = replace(kAp36, "channel=36\n", "channel=" + std::to_string(channel) + "\n");
-    if (!five) s = replace(s, "hw_mode=a\n", "hw_mode=g\n");
     if (channel >= 52 && channel <= 140) s = replace(s, "### IEEE 802.11n\n", kDfs + "### IEEE 802.11n\n");
     return s;
 }
@@ -60,21 +59,18 @@ std::string reference_psk(const std::string& ssid, const std::string& pass) {
 
 class DaemonFiles : public NetTest {};
 
-// An unsupported channel in the record (a DFS one, 2.4 GHz, nonsense) never reaches hostapd.
-TEST_F(DaemonFiles, AccessPointFileForEachChannelAndBand) {
-    for (auto [stored, written] : {std::pair{36, 36}, {149, 149}, {161, 161}, {48, 48}, {52, 36}, {200, 36}}) {
+// Radar channels (52-140) get the DFS block; a channel that is no real 5 GHz one (2.4 GHz, 165,
+// nonsense) never reaches hostapd. (The 2.4 GHz file: LinkStart.)
+TEST_F(DaemonFiles, AccessPointFileForEachChannel) {
+    for (auto [stored, written] : {std::pair{36, 36}, {48, 48}, {52, 52}, {140, 140}, {149, 149}, {161, 161},
+                                   {165, 36}, {200, 36}}) {
         settings(EQUIPMENT_MODEL_TX, "QUENDOR_0A1B2C", "12345678", stored);
         testing::internal::CaptureStdout();
         ASSERT_EQ(CNetworkTask::create_hostapd_ac_conf(WIRELESS_FREQUENCY_5G, false, 0), 0);
         const bool said = testing::internal::GetCapturedStdout().find("is not supported") != std::string::npos;
-        EXPECT_EQ(board->get(kHostapd5GConf), ap_file(written, true)) << "channel " << stored;
+        EXPECT_EQ(board->get(kHostapd5GConf), ap_file(written)) << "channel " << stored;
         EXPECT_EQ(said, stored != written) << stored;
     }
-    settings(EQUIPMENT_MODEL_TX, "QUENDOR_0A1B2C", "12345678", 6);
-    testing::internal::CaptureStdout();
-    ASSERT_EQ(CNetworkTask::create_hostapd_ac_conf(WIRELESS_FREQUENCY_24G, false, 0), 0);
-    testing::internal::GetCapturedStdout();
-    EXPECT_EQ(board->get(kHostapd24GConf), ap_file(36, false));
 }
 
 TEST_F(DaemonFiles, PairingAccessPointIgnoresTheStoredNetwork) {
@@ -104,16 +100,22 @@ TEST_F(DaemonFiles, StationFilesCarryTheReferenceKey) {
                   reference_psk("VELTRANE_PAIRING", "tandoriv@5081") + "}\n");
 }
 
-TEST_F(DaemonFiles, StartsPrintTheirCommandsAndWatchTheDaemons) {
+// What earlier runs left on the interface is ended first: DHCP servers by their PIDs (not
+// those of other interfaces), hostapd by name.
+TEST_F(DaemonFiles, StartsEndWhatEarlierRunsLeftPrintTheirCommandsAndWatchTheDaemons) {
     settings(EQUIPMENT_MODEL_TX, "KIT", "12345678", 36);
+    shell->reply("ps | grep  dhcpd", "   41 root     udhcpd -f /x/sim/udhcpd-wlan0.conf\n   57 root     dhcpd wlan0\n"
+                                     "   60 root     dhcpd eth1\n   61 root     dhcpd wlan01\n");
     CNetworkTask net(WIRELESS_MODE_AP);
     ASSERT_EQ(net.StartAP(WIRELESS_FREQUENCY_5G, false), 0);
+    const std::string ps_dhcpd = "ps | grep  dhcpd |  grep -v grep";
     auto cmds = shell->commands();
-    ASSERT_GE(cmds.size(), 4u);
-    EXPECT_EQ(cmds[0], "dhcpd wlan0");
-    EXPECT_EQ(cmds[1], "ps | grep  dhcpd |  grep -v grep");
-    EXPECT_EQ(cmds[2], "hostapd " + board->host(kHostapd5GConf) + " -B");
-    EXPECT_EQ(cmds[3], "ps | grep  hostapd |  grep -v grep");
+    EXPECT_EQ(cmds, (std::vector<std::string>{ps_dhcpd, "kill -9 41", "kill -9 57", "dhcpd wlan0", ps_dhcpd,
+                                              "killall -9 hostapd", "hostapd " + board->host(kHostapd5GConf) + " -B",
+                                              "ps | grep  hostapd |  grep -v grep"}));
+    shell->clear();
+    CNetworkTask::start_daemon_dhcpd("eth1");  // the pipe of wlan0's server is closed too
+    EXPECT_EQ(shell->commands()[2], "kill -9 60");
 
     // A daemon that never shows up is started again once per watch pass.
     shell->clear();

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <fstream>
 #include <regex>
 #include <sstream>
+#include <thread>
 
 #include "rtsp/rtsp_server.h"
 #include "rtsp_test_util.h"
@@ -33,7 +35,8 @@ protected:
         if (HasFatalFailure()) return;
         init_frame_buff_head(&video);
         init_frame_buff_head(&audio);
-        units = encode_h264(320, 240, kFps, 60, 15);
+        // Two slices per picture, as the TX's encoder makes them.
+        units = encode_h264(320, 240, kFps, 60, 15, 1000000, 2);
         ASSERT_FALSE(units.empty()) << "no H.264 encoder";
         opt.address = "127.0.0.1";
         opt.port = free_port();
@@ -61,8 +64,9 @@ protected:
     std::unique_ptr<hdext::test::ChildProcess> client(const char* transport) {
         return std::make_unique<hdext::test::ChildProcess>(
             "/usr/bin/ffmpeg", std::vector<std::string>{}, client_log(transport),
-            std::vector<std::string>{"-nostdin", "-v", "error", "-progress", "pipe:1", "-stats_period", "0.1",
-                                     "-rtsp_transport", transport, "-i", url(), "-map", "0:v", "-f", "null", "-"});
+            std::vector<std::string>{"-nostdin", "-v", "info", "-nostats", "-progress", "pipe:1", "-stats_period", "0.1",
+                                     "-rtsp_transport", transport, "-i", url(), "-map", "0:v", "-enc_time_base:v", "-1",
+                                     "-f", "null", "-"});
     }
     static std::string client_log(const char* transport) {
         return "/tmp/hdext-rtsp-client-" + std::to_string(getpid()) + "-" + transport;
@@ -97,11 +101,24 @@ protected:
     std::unique_ptr<Feeder> feeder;
 };
 
-TEST_F(Restream, AnnouncesH264AndPcmaAt44100MonoWithDynamicPayloadType) {
+// A key picture reaches clients as one access unit: nothing concealed, no time stamp twice.
+TEST_F(Restream, TcpAndUdpClientsAtOnceDecodeWithoutErrorsFromOnePipeline) {
     start();
+    auto a = client("tcp"), b = client("udp");
+    each_receives_the_window({a.get(), b.get()});
+    EXPECT_EQ(server->session_count(), 2);
+    EXPECT_EQ(server->pipelines_built(), 1) << "each client got its own source";
+    for (auto* c : {a.get(), b.get()})
+        for (const char* bad : {"rror", "conceal", "onoton"})
+            EXPECT_EQ(c->output().find(bad), std::string::npos) << bad << " in\n" << c->output();
+}
+
+// The session announces both tracks even without audio, whose track then carries silence.
+TEST_F(Restream, AnnouncesH264AndPcmaAt44100MonoAndWithoutAudioSendsAlawSilence) {
+    start(false);
     int st = -1;
-    std::string probe = run("timeout 40 ffprobe -v debug -show_entries stream=codec_name,sample_rate,channels -of compact " +
-                            url() + " 2>&1", &st);
+    std::string probe = run("timeout 40 ffprobe -v trace -rtsp_transport udp -show_entries "
+                            "stream=codec_name,sample_rate,channels -of compact " + url() + " 2>&1", &st);
     EXPECT_EQ(st, 0) << probe;
     std::smatch m;
     ASSERT_TRUE(std::regex_search(probe, m, std::regex("a=rtpmap:(\\d+) PCMA/44100\r?\n"))) << probe;
@@ -109,28 +126,11 @@ TEST_F(Restream, AnnouncesH264AndPcmaAt44100MonoWithDynamicPayloadType) {
     EXPECT_LE(std::stoi(m[1]), 127);
     EXPECT_NE(probe.find("codec_name=h264"), std::string::npos) << probe;
     EXPECT_NE(probe.find("codec_name=pcm_alaw|sample_rate=44100|channels=1"), std::string::npos) << probe;
-}
-
-TEST_F(Restream, TcpAndUdpClientsAtOnceDecodeWithoutErrorsFromOnePipeline) {
-    start();
-    std::string setup = run("timeout 40 ffprobe -v trace -rtsp_transport udp " + url() + " 2>&1 | grep server_port");
-    EXPECT_NE(setup.find("server_port=6970-6971"), std::string::npos) << "UDP ports start at 6970" << setup;
-    ASSERT_TRUE(eventually([&] { return server->session_count() == 0; }));
-    const int built = server->pipelines_built();
-    auto a = client("tcp"), b = client("udp");
-    each_receives_the_window({a.get(), b.get()});
-    EXPECT_EQ(server->session_count(), 2);
-    EXPECT_EQ(server->pipelines_built(), built + 1) << "each client got its own source";
-    for (auto* c : {a.get(), b.get()}) EXPECT_EQ(c->output().find("rror"), std::string::npos) << c->output();
-}
-
-TEST_F(Restream, WithoutAudioTheClientReceivesAlawSilence) {
-    start(false);
+    EXPECT_NE(probe.find("server_port=6970-6971"), std::string::npos) << "UDP ports start at 6970";
     char path[] = "/tmp/hdext-rtsp-silence-XXXXXX";
     int fd = mkstemp(path);
     ASSERT_GE(fd, 0);
     close(fd);
-    int st = -1;
     std::string out = run("timeout 40 ffmpeg -nostdin -y -v error -i " + url() +
                           " -t 6 -map 0:a -c copy -f alaw " + path + " 2>&1", &st);
     std::ifstream in(path, std::ios::binary);
@@ -141,9 +141,10 @@ TEST_F(Restream, WithoutAudioTheClientReceivesAlawSilence) {
     EXPECT_EQ(bytes.find_first_not_of('\xD5'), std::string::npos);
 }
 
-// Only on the re-stream's address; a client over the limit is closed at once while the others
-// stay; a connection that never sets up a session ends after the (here shortened) idle time.
-TEST_F(Restream, ListensOnItsAddressOnlyRefusesExtraClientsAndEndsIdleConnections) {
+// Only on the re-stream's address; clients over the limit, a flood of them asking at once, are
+// closed unanswered (no media prepared for them) while the others stay; a connection that never
+// sets up a session ends after the (here shortened) idle time.
+TEST_F(Restream, ListensOnItsAddressOnlyRefusesExtraClientsUnansweredAndEndsIdleConnections) {
     opt.address = RtspServerOptions{}.address;
     opt.max_clients = 2;
     start();
@@ -151,7 +152,14 @@ TEST_F(Restream, ListensOnItsAddressOnlyRefusesExtraClientsAndEndsIdleConnection
     const int a = dial(kRestreamAddress, opt.port), b = dial(kRestreamAddress, opt.port);
     ASSERT_GE(a, 0);
     ASSERT_GE(b, 0);
-    EXPECT_TRUE(closed_by_server(dial(kRestreamAddress, opt.port))) << "a third client was kept";
+    const std::string describe = "DESCRIBE " + server->url() + " RTSP/1.0\r\nCSeq: 1\r\n\r\n";
+    std::vector<int> flood;
+    for (int i = 0; i < 40; ++i) {
+        flood.push_back(dial(kRestreamAddress, opt.port));
+        if (flood.back() >= 0) send(flood.back(), describe.data(), describe.size(), MSG_NOSIGNAL);
+    }
+    for (int fd : flood) EXPECT_TRUE(closed_by_server(fd)) << "a client over the limit was served";
+    EXPECT_EQ(server->pipelines_built(), 0);
     pollfd kept[2] = {{a, POLLIN, 0}, {b, POLLIN, 0}};
     EXPECT_EQ(poll(kept, 2, 0), 0) << "an admitted client was closed";
     close(a);
@@ -182,6 +190,27 @@ TEST_F(Restream, AVanishedClientIsReclaimedAndTheNextOneGetsAFreshPipeline) {
     auto c = client("tcp");
     each_receives_the_window({c.get()});
     EXPECT_EQ(server->pipelines_built(), 2);
+}
+
+// The adapter's address is not there when the server starts: it is tried again, said once,
+// and serves once the address is back.
+TEST_F(Restream, AServerThatCannotStartIsTriedAgainUntilItsAddressIsBack) {
+    opt.address = kRestreamAddress;
+    ASSERT_EQ(run("ip addr del 192.168.0.1/32 dev lo 2>&1"), "");
+    testing::internal::CaptureStdout();
+    std::thread back([] {
+        std::this_thread::sleep_for(300ms);
+        run("ip addr add 192.168.0.1/32 dev lo");
+    });
+    server = start_restream(opt, 50ms, 600);
+    back.join();
+    const std::string out = testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(server) << out;
+    EXPECT_EQ(out.rfind("Failed to create RTSP server: ", 0), 0u) << out;
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 2) << out;
+    const int fd = dial(kRestreamAddress, opt.port);
+    EXPECT_GE(fd, 0) << "not listening";
+    close(fd);
 }
 
 } // namespace

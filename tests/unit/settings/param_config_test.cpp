@@ -78,20 +78,26 @@ TEST_F(ParamStoreTest, OutOfRangeStoredValuesAreBoundedAndOverlongTextIsCut) {
     EXPECT_EQ(s["language"], "0");
     EXPECT_EQ(BitRate.load(), 6);
 
-    // Overlong stored text is cut to the field; a channel outside the supported set (2.4 GHz,
-    // or written by an older build) falls back to the default, with a word why.
+    // Overlong stored text is cut to the field; a stored channel that is no real 5 GHz one
+    // (2.4 GHz, 165, written by an older build) falls back to the default, with a word why; a
+    // radar channel stays.
     const std::string longname(80, 'N');
-    board->put("/userdata/wifi.ini", "[AP]\nssid=" + longname + "\npassword=" + longname + "\nchannel=200\n");
-    testing::internal::CaptureStdout();
-    start(EQUIPMENT_MODEL_RX);
-    const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_NE(out.find("channel 200 is not supported (supported: "), std::string::npos);
-    EXPECT_NE(out.find("): falling back to the default channel 36\n"), std::string::npos);
+    for (int stored : {200, 0, 6, 165, 255, 52}) {
+        board->put("/userdata/wifi.ini",
+                   "[AP]\nssid=" + longname + "\npassword=" + longname + "\nchannel=" + std::to_string(stored) + "\n");
+        testing::internal::CaptureStdout();
+        start(EQUIPMENT_MODEL_RX);
+        const std::string out = testing::internal::GetCapturedStdout();
+        const int kept = stored == 52 ? 52 : 36;
+        EXPECT_EQ(out.find("channel " + std::to_string(stored) + " is not supported (supported: 36 ") != std::string::npos &&
+                      out.find("161): falling back to the default channel 36\n") != std::string::npos,
+                  kept == 36) << out;
+        EXPECT_EQ(wifi()["channel"], std::to_string(kept));
+        EXPECT_EQ(app_status[31].load(), kept);
+    }
     const ABS_WIFI_AP_CONFIG_t w = held_wifi();
     EXPECT_EQ(std::string(w.ssid), std::string(35, 'N'));
     EXPECT_EQ(std::string(w.password), std::string(35, 'N'));
-    EXPECT_EQ(wifi()["channel"], "36");
-    EXPECT_EQ(app_status[31].load(), 36);
 }
 
 // Failures at start-up are reported and the unit still gets settings: no settings folder

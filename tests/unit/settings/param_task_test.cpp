@@ -70,18 +70,17 @@ TEST_F(ParamMessages, CredentialsReplySetsNameAndPassphraseWhenTheyCanBeStored) 
 }
 
 TEST_F(ParamMessages, NewChannelIsStoredAndOnATxForwardedToTheNetworkTask) {
-    ABS_WIFI_CHN_INFO_t info{149, 1};
+    ABS_WIFI_CHN_INFO_t info{52, 1};  // a radar channel, from the panel or the app
     testing::internal::CaptureStdout();
     send(LOCAL_MSG_CHANGE_WIFI_CHANNEL, &info, sizeof info);
     std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_NE(out.find("set channel is :::::: 149\n"), std::string::npos);
-    EXPECT_NE(out.find("LOCAL_MSG_CHANGE_WIFI_CHANNEL ch = 149 pChnInfo->bandwidth = 1 \n"),
+    EXPECT_NE(out.find("set channel is :::::: 52\n"), std::string::npos);
+    EXPECT_NE(out.find("LOCAL_MSG_CHANGE_WIFI_CHANNEL ch = 52 pChnInfo->bandwidth = 1 \n"),
               std::string::npos);
-    EXPECT_EQ(wifi()["channel"], "149");
+    EXPECT_EQ(wifi()["channel"], "52");
     EXPECT_EQ(wifi()["bandwidth"], "1");
-    EXPECT_EQ(app_status[31].load(), 149);
-    const ABS_WIFI_AP_CONFIG_t w = held_wifi();
-    EXPECT_EQ(w.channel_in_use, 149);
+    EXPECT_EQ(app_status[31].load(), 52);
+    EXPECT_EQ(held_wifi().channel_in_use, 52);
 
     auto msgs = network_messages();
     ASSERT_EQ(msgs.size(), 1u);
@@ -96,15 +95,15 @@ TEST_F(ParamMessages, NewChannelIsStoredAndOnATxForwardedToTheNetworkTask) {
     send(LOCAL_MSG_CHANGE_WIFI_CHANNEL, &info, sizeof info);
     testing::internal::GetCapturedStdout();
     EXPECT_EQ(wifi()["channel"], "44");
-    const uint8_t heard = 157;
+    const uint8_t heard = 140;
     send(kMsgParamStoreChannel, &heard, 1);
-    EXPECT_EQ(wifi()["channel"], "157");
-    EXPECT_EQ(app_status[31].load(), 157);
+    EXPECT_EQ(wifi()["channel"], "140");
+    EXPECT_EQ(app_status[31].load(), 140);
     EXPECT_TRUE(network_messages().empty());
 }
 
-// Below 36 is invalid; anything else outside the supported set (a DFS channel, nonsense from
-// a heartbeat) is refused the same way from the menus, calibration and the heartbeat.
+// Below 36 is invalid; anything else that is no real 5 GHz channel (165, nonsense from a
+// heartbeat) is refused the same way from the menus, calibration and the heartbeat.
 TEST_F(ParamMessages, SameInvalidOrUnsupportedChannelChangesNothing) {
     std::string f = board->host("/userdata/wifi.ini");
     std::string before = board->get("/userdata/wifi.ini");
@@ -112,7 +111,7 @@ TEST_F(ParamMessages, SameInvalidOrUnsupportedChannelChangesNothing) {
     uint32_t four_byte_channel = 36;  // an int payload: bandwidth reads as 0
     testing::internal::CaptureStdout();
     send(LOCAL_MSG_CHANGE_WIFI_CHANNEL, &four_byte_channel, 4);
-    for (uint8_t ch : {35, 52, 200}) {
+    for (uint8_t ch : {35, 165, 200}) {
         ABS_WIFI_CHN_INFO_t info{ch, 0};
         send(LOCAL_MSG_CHANGE_WIFI_CHANNEL, &info, sizeof info);
     }
@@ -120,9 +119,11 @@ TEST_F(ParamMessages, SameInvalidOrUnsupportedChannelChangesNothing) {
     std::string out = testing::internal::GetCapturedStdout();
     EXPECT_NE(out.find("the channel is same as before\n"), std::string::npos);
     EXPECT_NE(out.find("the channel is invalid\n"), std::string::npos);
-    for (const char* refused : {"channel 52 is not", "channel 200 is not", "channel 11 is not"})
+    for (const char* refused : {"channel 165 is not", "channel 200 is not", "channel 11 is not"})
         EXPECT_NE(out.find(refused), std::string::npos) << refused;
-    EXPECT_NE(out.find("(supported: 36 40 44 48 149 153 157 161): refused, nothing changed\n"), std::string::npos);
+    EXPECT_NE(out.find("(supported: 36 40 44 48 52 56 60 64 100 104 108 112 116 120 124 128 132 136 140 149 153 157 "
+                       "161): refused, nothing changed\n"),
+              std::string::npos);
     EXPECT_EQ(board->get("/userdata/wifi.ini"), before);
     EXPECT_TRUE(same_time(mtime_of(f), t0));
     EXPECT_EQ(CParamConfig::Instance()->GetWifiChn(), 36);

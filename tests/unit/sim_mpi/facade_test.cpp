@@ -6,6 +6,7 @@
 #include "sim_board.h"
 #include "support/platform_pictures.h"
 #include <gtest/gtest.h>
+#include <sstream>
 #include <unistd.h>
 
 namespace hdext::test {
@@ -93,6 +94,16 @@ TEST_F(ReceiverPipelines, StillPictureThenLiveVideoOnTheHdmiOutput) {
 
     INTF_SYS_UNBIND(5, 0, 0, 15, 0, 0);
     INTF_VO_Stop(0, 0);
+    // Each stamped picture has its timeline line once the output stops.
+    std::istringstream timeline(read("/sim/hdmi-out/timeline"));
+    uint64_t shown_us = 0, latency_us = 0;
+    int64_t frame = 0, next = 0;
+    while (timeline >> shown_us >> frame >> latency_us) {
+        EXPECT_EQ(frame, next++);
+        EXPECT_GT(latency_us, 0u);
+        EXPECT_LT(latency_us, 10000000u);
+    }
+    EXPECT_EQ(next, 10);
     INTF_VDEC_Stop(0);
     INTF_VDEC_Stop(1);
     INTF_HDMI_Stop(0);

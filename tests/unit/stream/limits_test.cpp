@@ -39,11 +39,31 @@ TEST_F(TxTest, ConnectionsOwingTheirFirstMessageAreCappedAndTimedAsAWhole) {
     EXPECT_TRUE(still_open(many.back()));
     EXPECT_EQ(threads_named("judge_device"), 1);
     // A receiver from a fresh address still gets in, and everything waiting is gone in time.
+    // Three that waited side by side from one address (all past the acceptor's check before .2
+    // registered) get one slot between them.
+    std::vector<int> same;
+    for (int i = 0; i < 3; ++i) same.push_back(keep(connect_from("127.0.0.21", port)));
     register_rx("127.0.0.2");
+    for (int fd : same) send_bytes(fd, hb_message(hb::kTypeRx));
+    register_rx("127.0.0.3");
+    EXPECT_EQ(slot_states(), (std::vector<int>{1, 1, 1}));
     for (int fd : many) EXPECT_TRUE(closed_by_peer(fd, 5s));
 }
 
-TEST_F(TxTest, UsedUpDescriptorsPauseBothAcceptorsOnceAndWaitingConnectionsAreClosed) {
+// A receiver can move the access point under every receiver: one change per pause for the
+// whole kit; the newest request held back is taken when the pause ends, said once per pause.
+// Steps: second, channel asked (0: none), channel in use, channel taken, said held back.
+TEST(ChannelGate, OneChangePerPauseAndTheNewestHeldRequestWins) {
+    hdext::stream::ChannelGate gate(10s);
+    const int steps[][5] = {{0, 149, 36, 149, 0}, {1, 153, 149, 0, 1}, {2, 157, 149, 0, 0}, {10, 0, 149, 157, 0},
+                            {11, 161, 157, 0, 1}, {12, 157, 157, 0, 0}, {25, 0, 157, 0, 0}, {25, 36, 157, 36, 0}};
+    for (const auto& t : steps) {
+        const auto v = gate.offer(t[1], t[2], Clock::time_point{} + 1h + std::chrono::seconds(t[0]));
+        EXPECT_EQ(std::pair(v.take, v.held), std::pair(t[3], t[4] == 1)) << t[0] << " s";
+    }
+}
+
+TEST_F(TxTest, UsedUpDescriptorsPauseBothAcceptorsOnceAndOnlyTheProcessLimitClosesWaitingOnes) {
     int spare[2];
     ASSERT_EQ(pipe(spare), 0);
     const int hb = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0), st = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -76,12 +96,23 @@ TEST_F(TxTest, UsedUpDescriptorsPauseBothAcceptorsOnceAndWaitingConnectionsAreCl
         register_rx("127.0.0.2");
         open_stream("127.0.0.2");
         EXPECT_TRUE(wait_until([] { return slot_states()[0] == SENDER_STATE_STREAMING; }));
+        // A shortage of the whole system pauses too, but costs no waiting connection.
+        for (int err : {ENFILE, ENOBUFS, ENOMEM}) {
+            forced_accept_error = err;
+            const int fd = keep(connect_from("127.0.0.3", hdext::stream::config().hb_port));
+            EXPECT_FALSE(closed_by_peer(fd, 400ms)) << err;
+            forced_accept_error = 0;
+            EXPECT_EQ(exchange(fd, hb_message(hb::kTypeRx)).size(), 108u) << err;
+            drop(fd);
+            ASSERT_TRUE(wait_until([] { return client_number_of("127.0.0.3") < 0; }));
+        }
     });
     for (int fd : {hb, st, spare[0], spare[1]}) close(fd);
     EXPECT_EQ(lines_with(out, "accpt socket error: Too many open files"), 1) << out.substr(0, 2000);
-    EXPECT_EQ(lines_with(out, "heartbeat: accept paused"), 1);
+    EXPECT_EQ(lines_with(out, "heartbeat: accept paused"), 4);
     EXPECT_EQ(lines_with(out, "stream: accept paused"), 1);
-    EXPECT_EQ(lines_with(out, "accepting connections again"), 2);
+    EXPECT_EQ(lines_with(out, "waiting connections are closed"), 2);
+    EXPECT_EQ(lines_with(out, "accepting connections again"), 5);
 }
 
 TEST_F(TxTest, AThreadThatCannotStartGivesBackSlotListsAndSocket) {

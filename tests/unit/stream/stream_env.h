@@ -112,6 +112,9 @@ inline std::atomic<const char*>& refused_thread() {
     return what;
 }
 
+// The errno both acceptors are told accept failed with (0 for none).
+inline std::atomic<int> forced_accept_error{0};
+
 // Threads of this process with the given name (pthread_setname_np), and open descriptors.
 inline int threads_named(const std::string& name) {
     int n = 0;
@@ -185,12 +188,14 @@ inline void stream_env() {
         c.pin_wait_max = 800ms;
         c.pin_brake_first = 100ms;
         c.pin_brake_max = 1600ms;
+        c.app_pairing_limit = 5000ms;
         c.first_message = 1500ms;
         c.peer_silence = 1500ms;
         c.late_budget = late_budget;
         hdext::stream::set_config(c);
         hdext::stream::StreamHooks h;
         h.thread_refused = [](const char* what) { return refused_thread().load() == std::string_view(what); };
+        h.accept_error = [](const char*) { return forced_accept_error.load(); };
         hdext::stream::set_hooks(h);
         register_task(kMidVideoDecode, nullptr, recorder_init, 0);
         register_task(kMidParam, nullptr, recorder_init, 0);
