@@ -96,11 +96,7 @@ RunResult run_paced(int receivers, bool spin) {
     const double s0 = stream_threads_cpu_s();
     const double send_only0 = threads_cpu_s({"SendStream"});
     const auto t0 = Clock::now();
-    // Pictures start like H.264 access units, key pictures as IDRs: a receiver the TX finds late
-    // on a busy machine resumes at the next key picture, as with an encoder.
-    std::vector<uint8_t> bytes(kKeyFrameBytes, 0x5A), key(kKeyFrameBytes, 0x5A);
-    std::memcpy(bytes.data(), "\0\0\0\1\x41", 5);
-    std::memcpy(key.data(), "\0\0\0\1\x65", 5);
+    std::vector<uint8_t> bytes(kKeyFrameBytes, 0x5A);
     auto next = t0;
     int audio_due = 0;
     for (int i = 0; i < kFrames; ++i) {
@@ -109,7 +105,7 @@ RunResult run_paced(int receivers, bool spin) {
         const uint32_t size = i % 120 == 0 ? kKeyFrameBytes : kFrameBytes;
         frame_buff* f = alloc_frame(size);
         if (!f) continue;
-        frame_copy_data(f, (i % 120 == 0 ? key : bytes).data(), size);
+        frame_copy_data(f, bytes.data(), size);
         f->kind = kFrameKindVideo;
         f->pts = now_us();
         g_pTaskVENC->PutStreamToList(f);
@@ -260,7 +256,6 @@ void BM_Throughput(benchmark::State& state) {
     for (auto _ : state) {
         FakeRx rx(kRxAddr[0]);
         std::vector<uint8_t> bytes(kBytes, 0x33);
-        std::memcpy(bytes.data(), "\0\0\0\1\x65", 5);
         std::atomic<int> consumed{0};
         std::thread consumer([&] {
             const auto give_up = Clock::now() + 30s;
