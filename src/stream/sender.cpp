@@ -143,8 +143,10 @@ int CSender::Send() {
         return -2;
     }
     frame_buff* f;
-    while ((f = frame_dequeue(m_pVideoList)) && m_pPace && !m_pPace->Admit(hdext::media::frame_is_idr(f)))
-        free_frame(f); // the stream waits for an IDR: the receiver could not decode it
+    // While the stream waits for an IDR, what comes before it goes: the receiver could not decode it.
+    while ((f = frame_dequeue(m_pVideoList)) && m_pPace && m_pPace->AwaitingIdr() &&
+           !m_pPace->Admit(hdext::media::frame_is_idr(f)))
+        free_frame(f);
     if (!f) return kSendIdle;
     if (!m_pProtocol) {
         free_frame(f);
@@ -383,7 +385,8 @@ void* thdSendStream(void* arg) {
         const uint32_t seen = frame_queued_epoch();
         paced.Look();
         // The socket holds all it may unsent: look again shortly rather than block in a send.
-        if (!hdext::stream::wait_writable(conn.m_sock, kLookTick)) continue;
+        const bool queued = frame_queue_count(conn.m_pVideoList) > 0 || frame_queue_count(conn.m_pAudioList) > 0;
+        if (queued && !hdext::stream::wait_writable(conn.m_sock, kLookTick)) continue;
         int ret = conn.Send();
         if (ret == -1 || ret == -2) break;
         if (ret == kSendIdle) {
