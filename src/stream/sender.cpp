@@ -80,8 +80,8 @@ private:
         uint64_t next = 0;
     };
     static Owners& owners() {
-        static Owners o;
-        return o;
+        static auto* o = new Owners; // a sending thread may still end while the process exits
+        return *o;
     }
     void Put(int64_t wait_ms, int64_t rate_kbps, uint32_t late_drops) {
         hdext::board::set_figure(kSheet, m_prefix + "wait_ms", wait_ms);
