@@ -396,7 +396,9 @@ int frame_queue_drop_taken_before(frame_buff_head* head, uint64_t before_us) {
     frame_buff* list = frame_queue_end(head);
     {
         std::lock_guard<SpinLock> lk(head->lock);
-        for (frame_buff* f = head->first; head->count > 0 && frame_taken_us(f) < before_us; f = head->first) {
+        for (frame_buff* f = head->first; head->count > 0; f = head->first) {
+            const uint64_t taken = frame_taken_us(f);
+            if (taken == 0 || taken >= before_us) break;
             unlink_locked(head, f);
             f->next = list; // a private chain, ended by the head as free_detached expects
             list = f;

@@ -118,7 +118,8 @@ void frame_set_taken(frame_buff* frame, uint64_t us);
 uint64_t frame_taken_us(const frame_buff* frame);
 // Taken stamp of the first frame queued, 0 when the queue is empty. Any thread.
 uint64_t frame_queue_first_taken(frame_buff_head* head);
-// Dequeues and frees the frames at the front taken before `before_us`; returns how many.
+// Dequeues and frees the frames at the front taken before `before_us` (a frame without a stamp
+// ends the run); returns how many.
 int frame_queue_drop_taken_before(frame_buff_head* head, uint64_t before_us);
 
 // For consumers that serve several queues and would otherwise poll them: read the epoch, look

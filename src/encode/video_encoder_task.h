@@ -66,8 +66,8 @@ public:
     void RequestIdr(std::chrono::milliseconds after = std::chrono::milliseconds{0});
 
     // A receiver's sending thread, about the receiver its list serves: the taken stamp of the
-    // oldest picture its socket has not sent (0 none), pictures dropped for it since it linked,
-    // what its link carries for video (kbit/s, 0 unknown). The stream thread steps the bit rate
+    // oldest picture its socket has not delivered (0 none), pictures dropped for it since it
+    // linked, the video it took lately (kbit/s, 0 unknown). The stream thread steps the bit rate
     // on it. Any thread; lists not the task's are ignored.
     void NoteLink(frame_buff_head* list, uint64_t socket_oldest_us, uint32_t late_drops, int64_t take_kbps);
 

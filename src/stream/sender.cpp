@@ -116,10 +116,11 @@ public:
         const auto stale = static_cast<uint64_t>(std::max<int64_t>(now - m_pace.Budget(), 0));
         if (m_pace.Late(now, first)) m_pace.Dropped(frame_queue_drop_taken_before(m_conn.m_pVideoList, stale), now);
         if (m_conn.m_pAudioList) frame_queue_drop_taken_before(m_conn.m_pAudioList, stale);
-        if (!m_conn.m_pVenc) return;
-        if (m_pace.WantIdr(now)) m_conn.m_pVenc->RequestIdr();
-        m_conn.m_pVenc->NoteLink(m_conn.m_pVideoList, m_pace.SocketOldest(), m_pace.LateDrops(),
-                                 m_pace.VideoTakeBps() * 8 / 1000);
+        if (m_conn.m_pVenc) {
+            if (m_pace.WantIdr(now)) m_conn.m_pVenc->RequestIdr();
+            m_conn.m_pVenc->NoteLink(m_conn.m_pVideoList, m_pace.SocketOldest(), m_pace.LateDrops(),
+                                     m_pace.VideoTakeBps() * 8 / 1000);
+        }
         if (m_pace.FigureDue(now))
             m_figures.Show(m_pace.Wait(now, first) / 1000, m_pace.TakeBps() * 8 / 1000, m_pace.LateDrops());
     }
