@@ -32,6 +32,10 @@ namespace {
 // Half a second of pictures: rides out a busy host without losing any.
 constexpr size_t kInputDepth = 30;
 constexpr size_t kOutputDepth = 120;
+// The rate control's buffer, in milliseconds of the bit rate: how far one picture may exceed its
+// share. A key picture of that size must cross a link that carries just the rate well within a
+// live picture's budget.
+constexpr int64_t kRcBufferMs = 250;
 
 struct EncodedPicture {
     std::vector<uint8_t> data;
@@ -118,6 +122,15 @@ void add_stage_stamps(EncodedPicture& p) {
     p.stages = at;
 }
 
+// Constant bit rate at kbps: libx264 takes a change between two pictures.
+void set_rate(AVCodecContext* ctx, uint32_t kbps) {
+    const int64_t bps = static_cast<int64_t>(kbps) * 1000;
+    ctx->bit_rate = bps;
+    ctx->rc_max_rate = bps;
+    ctx->rc_min_rate = bps;
+    ctx->rc_buffer_size = static_cast<int>(bps * kRcBufferMs / 1000);
+}
+
 AVCodecContext* open_encoder(const ot_venc_chn_attr& a) {
     static std::once_flag quiet;
     std::call_once(quiet, [] { av_log_set_level(AV_LOG_ERROR); }); // no per-encoder statistics
@@ -143,11 +156,7 @@ AVCodecContext* open_encoder(const ot_venc_chn_attr& a) {
         ctx->global_quality = FF_QP2LAMBDA * 4;
     } else {
         ctx->pix_fmt = AV_PIX_FMT_NV12;
-        const int64_t bps = static_cast<int64_t>(a.rc.bit_rate) * 1000;
-        ctx->bit_rate = bps;
-        ctx->rc_max_rate = bps;
-        ctx->rc_min_rate = bps;
-        ctx->rc_buffer_size = static_cast<int>(bps / 2);
+        set_rate(ctx, a.rc.bit_rate);
         ctx->gop_size = a.rc.gop > 0 ? static_cast<int>(a.rc.gop) : 2 * rate;
         ctx->max_b_frames = 0;
         // Two slices encoded side by side (the low-latency tuning slices rather than pipelines
@@ -219,10 +228,16 @@ void run_encoder(VencChn* c, ot_venc_chn_attr attr) {
             conv->pts = in->pts;
             src = conv;
         }
+        uint32_t kbps;
         {
             std::lock_guard lock(c->mu);
             src->pict_type = c->idr_wanted ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
             c->idr_wanted = false;
+            kbps = c->attr.rc.bit_rate;
+        }
+        if (!is_jpeg(attr.payload) && kbps != attr.rc.bit_rate) {
+            attr.rc.bit_rate = kbps;
+            set_rate(ctx, kbps);
         }
         if (avcodec_send_frame(ctx, src) == 0) {
             while (avcodec_receive_packet(ctx, pkt) == 0) {
@@ -390,8 +405,13 @@ int ss_mpi_venc_set_chn_attr(int chn, const ot_venc_chn_attr* attr) {
     if (!valid_attr(attr) || attr->payload != c->attr.payload)
         return venc_err(OT_ERR_ILLEGAL_PARAM);
     std::lock_guard lock(c->mu);
-    if (c->started)
-        return venc_err(OT_ERR_NOT_PERM);
+    if (c->started) {
+        // A running channel takes a new bit rate from its next picture on, and nothing else.
+        ot_venc_chn_attr same = c->attr;
+        same.rc.bit_rate = attr->rc.bit_rate;
+        if (std::memcmp(&same, attr, sizeof same) != 0 || attr->rc.bit_rate == 0)
+            return venc_err(OT_ERR_NOT_PERM);
+    }
     c->attr = *attr;
     return 0;
 }

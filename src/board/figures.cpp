@@ -12,8 +12,8 @@ struct Sheets {
 };
 
 Sheets& sheets() {
-    static Sheets s;
-    return s;
+    static auto* s = new Sheets; // detached threads may still set figures while the process exits
+    return *s;
 }
 
 int index(FigureSheet sheet) { return sheet == FigureSheet::capture ? 0 : 1; }

@@ -374,6 +374,39 @@ int frame_queue_flush(frame_buff_head* head) {
     return free_detached(head, list);
 }
 
+uint64_t frame_now_us() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<uint64_t>(ts.tv_sec) * 1000000u + static_cast<uint64_t>(ts.tv_nsec) / 1000u;
+}
+
+void frame_set_taken(frame_buff* frame, uint64_t us) {
+    frame->user[0] = static_cast<uint32_t>(us);
+    frame->user[1] = static_cast<uint32_t>(us >> 32);
+}
+
+uint64_t frame_taken_us(const frame_buff* frame) { return frame->user[0] | (uint64_t{frame->user[1]} << 32); }
+
+uint64_t frame_queue_first_taken(frame_buff_head* head) {
+    std::lock_guard<SpinLock> lk(head->lock);
+    return head->count > 0 ? frame_taken_us(head->first) : 0;
+}
+
+int frame_queue_drop_taken_before(frame_buff_head* head, uint64_t before_us) {
+    frame_buff* list = frame_queue_end(head);
+    {
+        std::lock_guard<SpinLock> lk(head->lock);
+        for (frame_buff* f = head->first; head->count > 0; f = head->first) {
+            const uint64_t taken = frame_taken_us(f);
+            if (taken == 0 || taken >= before_us) break;
+            unlink_locked(head, f);
+            f->next = list; // a private chain, ended by the head as free_detached expects
+            list = f;
+        }
+    }
+    return free_detached(head, list);
+}
+
 namespace {
 
 std::atomic<uint32_t> g_queuedEpoch{0};

@@ -110,6 +110,18 @@ int frame_queue_flush(frame_buff_head* head);
 // frees its own reference after serving every consumer. Any thread.
 int frame_fan_out(frame_buff_head* head, frame_buff* frame, int limit);
 
+// When the program took a frame from its encoder, in CLOCK_MONOTONIC microseconds: stamped
+// by the producer at the fan-out, so every consumer can tell how long a frame has waited for
+// it. Kept in user words 0 and 1, which clones carry.
+uint64_t frame_now_us();
+void frame_set_taken(frame_buff* frame, uint64_t us);
+uint64_t frame_taken_us(const frame_buff* frame);
+// Taken stamp of the first frame queued, 0 when the queue is empty. Any thread.
+uint64_t frame_queue_first_taken(frame_buff_head* head);
+// Dequeues and frees the frames at the front taken before `before_us` (a frame without a stamp
+// ends the run); returns how many.
+int frame_queue_drop_taken_before(frame_buff_head* head, uint64_t before_us);
+
 // For consumers that serve several queues and would otherwise poll them: read the epoch, look
 // at the queues, and if all were empty wait until a fan-out has queued a frame since that read
 // (or max_us passed). Any thread; the wait blocks.

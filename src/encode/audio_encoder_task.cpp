@@ -90,6 +90,7 @@ void CAudioEncoderTask::ReleaseFrameHead(frame_buff_head* list) {
 
 int CAudioEncoderTask::DispatchFrame(frame_buff* frame) {
     const int limit = GetListLimit();
+    frame_set_taken(frame, frame_now_us());
     for (int i = 0; i < 3; ++i)
         if (m_inUse[i].load(std::memory_order_relaxed)) frame_fan_out(&m_lists[i], frame, limit);
     return 0;

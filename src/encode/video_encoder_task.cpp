@@ -3,10 +3,13 @@
 #include <poll.h>
 #include <pthread.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <span>
 #include <thread>
 
+#include "board/figures.h"
 #include "core/dump_print.h"
 #include "encode/encode_threads.h"
 #include "media/codec.h"
@@ -62,6 +65,9 @@ int CVideoEncoderTask::SetFrameListLength(int n) {
 frame_buff_head* CVideoEncoderTask::GetFrameHead() {
     for (int i = 0; i < 3; ++i) {
         if (relaxed(m_inUse[i])) continue;
+        m_notes[i].socket_oldest.store(0, std::memory_order_relaxed);
+        m_notes[i].late_drops.store(0, std::memory_order_relaxed);
+        m_notes[i].take_kbps.store(0, std::memory_order_relaxed);
         m_inUse[i].store(1, std::memory_order_relaxed);
         std::printf("Video Get frame head : %d\n", i);
         return &m_lists[i];
@@ -82,6 +88,7 @@ void CVideoEncoderTask::ReleaseFrameHead(frame_buff_head* list) {
 int CVideoEncoderTask::PutStreamToList(frame_buff* frame) {
     const int limit = GetListLimit();
     frame_stamp_chunks(frame);
+    frame_set_taken(frame, frame_now_us());
     for (int i = 0; i < 3; ++i)
         if (relaxed(m_inUse[i])) frame_fan_out(&m_lists[i], frame, limit);
     return 0;
@@ -146,20 +153,71 @@ void CVideoEncoderTask::ServeIdrRequest() {
     INTF_VENC_RequestIDR(m_vencChn, 1);
 }
 
+void CVideoEncoderTask::NoteLink(frame_buff_head* list, uint64_t socket_oldest_us, uint32_t late_drops,
+                                 int64_t take_kbps) {
+    for (int i = 0; i < 3; ++i) {
+        if (list != &m_lists[i]) continue;
+        m_notes[i].socket_oldest.store(socket_oldest_us, std::memory_order_relaxed);
+        m_notes[i].late_drops.store(late_drops, std::memory_order_relaxed);
+        m_notes[i].take_kbps.store(take_kbps, std::memory_order_relaxed);
+    }
+}
+
+void CVideoEncoderTask::RateRestarted() {
+    // A started encoder runs at the configured step (the facade's start takes it).
+    m_rateApplied = BitRate.load(std::memory_order_relaxed) * 1024;
+}
+
+void CVideoEncoderTask::ServeRate() {
+    using hdext::board::FigureSheet;
+    const auto now = static_cast<int64_t>(frame_now_us());
+    const int ceiling = BitRate.load(std::memory_order_relaxed) * 1024;
+    hdext::encode::LinkState links[3];
+    size_t n = 0;
+    for (int i = 0; i < 3; ++i) {
+        if (!relaxed(m_inUse[i])) continue;
+        hdext::encode::LinkState& l = links[n++];
+        l.id = i;
+        for (const uint64_t t : {frame_queue_first_taken(&m_lists[i]),
+                                 m_notes[i].socket_oldest.load(std::memory_order_relaxed)})
+            if (t) l.wait_us = std::max(l.wait_us, now - static_cast<int64_t>(t));
+        l.late_drops = m_notes[i].late_drops.load(std::memory_order_relaxed);
+        l.take_kbps = m_notes[i].take_kbps.load(std::memory_order_relaxed);
+    }
+    const int rate = m_stepper.Step(now, ceiling, std::span(links, n));
+    if (rate != m_rateApplied) {
+        auto hold = HoldReadout();
+        if (!relaxed(VencEn)) return;
+        INTF_VENC_SetBitrateKbps(m_vencChn, rate);
+        m_rateApplied = rate;
+        hdext::board::set_figure(FigureSheet::capture, "bitrate_kbps", rate);
+    }
+    if (ceiling != m_ceilingShown) {
+        m_ceilingShown = ceiling;
+        hdext::board::set_figure(FigureSheet::capture, "bitrate_ceiling_kbps", ceiling);
+        hdext::board::set_figure(FigureSheet::capture, "bitrate_kbps", m_rateApplied);
+    }
+}
+
 void CVideoEncoderTask::RunStream(const std::atomic<bool>* stop) {
     auto stopped = [stop] { return stop && stop->load(); };
     int fd = GetEncFd();
+    RateRestarted();
     while (!stopped()) {
         if (!relaxed(VencEn)) {
             while (!relaxed(VencEn) && !stopped()) std::this_thread::sleep_for(m_idle);
             fd = GetEncFd(); // the encoder may have been recreated meanwhile
+            RateRestarted();
             continue;
         }
+        // The rate first: an IDR asked for now is then encoded at it.
+        ServeRate();
         ServeIdrRequest();
         if (wait_readable(fd, m_fdWait) <= 0) {
             // The encoder may have been stopped and recreated within one wait, unseen:
             // its descriptor is then another one.
-            fd = GetEncFd();
+            const int was = fd;
+            if ((fd = GetEncFd()) != was) RateRestarted();
             continue;
         }
         const uint64_t before = videc_number.total.load(std::memory_order_relaxed);

@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "core/frame.h"
+#include "encode/rate_control.h"
 
 enum INPUTER_MODE_e { INPUTER_NONE = 0, INPUTER_SDI = 1, INPUTER_HDMI = 2 };
 
@@ -64,6 +65,12 @@ public:
     // kVencIdrGap, a request within the gap waits for its end.
     void RequestIdr(std::chrono::milliseconds after = std::chrono::milliseconds{0});
 
+    // A receiver's sending thread, about the receiver its list serves: the taken stamp of the
+    // oldest picture its socket has not delivered (0 none), pictures dropped for it since it
+    // linked, the video it took lately (kbit/s, 0 unknown). The stream thread steps the bit rate
+    // on it. Any thread; lists not the task's are ignored.
+    void NoteLink(frame_buff_head* list, uint64_t socket_oldest_us, uint32_t late_drops, int64_t take_kbps);
+
     // The stream thread's loop; returns only when *stop becomes true (tests), never when null.
     void RunStream(const std::atomic<bool>* stop);
     // Waits used by RunStream (tests shorten them).
@@ -87,6 +94,9 @@ public:
 
 private:
     void ServeIdrRequest();
+    // Steps the encoder's bit rate after how its receivers keep up; publishes it.
+    void ServeRate();
+    void RateRestarted();
 
     std::atomic<int> m_encFd{-1};
     std::atomic<int> m_frameBits{0};
@@ -106,6 +116,15 @@ private:
     std::atomic<bool> m_idrNow{false};
     std::atomic<int64_t> m_idrAt{0}; // steady clock, ns; 0 none
     std::chrono::steady_clock::time_point m_lastIdr{}; // stream thread only
+    struct LinkNote {
+        std::atomic<uint64_t> socket_oldest{0};
+        std::atomic<uint32_t> late_drops{0};
+        std::atomic<int64_t> take_kbps{0};
+    };
+    LinkNote m_notes[3];
+    hdext::encode::RateStepper m_stepper; // stream thread only
+    int m_rateApplied = 0;                // stream thread only
+    int m_ceilingShown = 0;               // stream thread only
 };
 
 extern CVideoEncoderTask* g_pTaskVENC;

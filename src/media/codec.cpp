@@ -226,6 +226,10 @@ int CCodec::VENC_SetBitrate(int chn, int mbps) {
     CVEncode* u = Unit(m_venc, MEDIA_KIND_VENC, 0, chn, "VENC_SetBitrate");
     return u ? u->VENC_set_bitrate(mbps) : -1;
 }
+int CCodec::VENC_SetBitrateKbps(int chn, int kbps) {
+    CVEncode* u = Unit(m_venc, MEDIA_KIND_VENC, 0, chn, "VENC_SetBitrateKbps");
+    return u ? u->VENC_set_bitrate_kbps(kbps) : -1;
+}
 int CCodec::VENC_SetEncodeAttr(int chn) {
     CVEncode* u = SizedVenc(chn, "VENC_SetEncodeAttr");
     return u ? u->VENC_SetEncodeAttr() : -1;

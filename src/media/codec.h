@@ -64,6 +64,7 @@ class CCodec : public CMAL {
     int VENC_Create(int chn);
     int VENC_SetEncodeType(int chn, int payload);
     int VENC_SetBitrate(int chn, int mbps);
+    int VENC_SetBitrateKbps(int chn, int kbps);
     int VENC_SetEncodeAttr(int chn);
     int VENC_Start(int chn);
     int VENC_Stop(int chn);
@@ -202,6 +203,9 @@ int INTF_SetResolution(int sync, int intf, int rate, int w, int h);
 int INTF_VENC_Create(int chn);
 int INTF_VENC_SetEncodeType(int chn, int payload);
 int INTF_VENC_SetBitrate(int chn, int mbps);
+// The channel's bit rate in kbit/s: a running channel takes it from its next picture on; a
+// later start takes it too unless INTF_VENC_SetBitrate comes first. The encode stream thread.
+int INTF_VENC_SetBitrateKbps(int chn, int kbps);
 int INTF_VENC_SetEncodeAttr(int chn);
 int INTF_VENC_Start(int chn);
 int INTF_VENC_Stop(int chn);

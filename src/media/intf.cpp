@@ -22,6 +22,9 @@ int INTF_VENC_SetEncodeType(int chn, int payload) {
 int INTF_VENC_SetBitrate(int chn, int mbps) {
     return g_pCodec->VENC_SetBitrate(chn, mbps);
 }
+int INTF_VENC_SetBitrateKbps(int chn, int kbps) {
+    return g_pCodec->VENC_SetBitrateKbps(chn, kbps);
+}
 int INTF_VENC_SetEncodeAttr(int chn) {
     return g_pCodec->VENC_SetEncodeAttr(chn);
 }

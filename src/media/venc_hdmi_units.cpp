@@ -2,6 +2,7 @@
 #include "media/media_log.h"
 #include "media/video_units.h"
 #include "mpi/mpi.h"
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -36,6 +37,9 @@ struct VencRecord {
     ot_venc_pack* packs;
     unsigned pack_buf_size;
     int mbps;
+    // Set by the stream thread while the channel runs; read by whoever starts it.
+    std::atomic<int> kbps;
+    std::atomic<bool> running;
 };
 
 CVEncode::CVEncode() : m_rec(new VencRecord{}) {
@@ -48,6 +52,7 @@ CVEncode::CVEncode() : m_rec(new VencRecord{}) {
     m_rec->pack_buf_size = kPackBufSize;
     m_rec->packs = static_cast<ot_venc_pack*>(std::malloc(kPackBufSize));
     m_rec->mbps = 12;
+    m_rec->kbps = 12 * 1024;
 }
 
 CVEncode::~CVEncode() {
@@ -75,7 +80,29 @@ int CVEncode::VENC_set_encode_type(int payload) {
 
 int CVEncode::VENC_set_bitrate(int mbps) {
     m_rec->mbps = mbps;
+    m_rec->kbps = mbps * 1024;
     return 0;
+}
+
+int CVEncode::VENC_set_bitrate_kbps(int kbps) {
+    m_rec->kbps = kbps;
+    if (!m_rec->running)
+        return 0;
+    const int chn = m_rec->chn;
+    ot_venc_chn_attr a{};
+    int ret = ss_mpi_venc_get_chn_attr(chn, &a);
+    if (ret != 0) {
+        MEDIA_AT();
+        std::printf("ss_mpi_venc_get_chn_attr failed!\n");
+        return ret;
+    }
+    a.rc.bit_rate = static_cast<uint32_t>(kbps);
+    ret = ss_mpi_venc_set_chn_attr(chn, &a);
+    if (ret != 0) {
+        MEDIA_AT();
+        std::printf("ss_mpi_venc_set_chn_attr vechn[%d] bit rate %d failed with %#x!\n", chn, kbps, ret);
+    }
+    return ret;
 }
 
 int CVEncode::VENC_start() {
@@ -106,7 +133,7 @@ int CVEncode::VENC_start() {
     a.rc.gop = static_cast<uint32_t>(m_rec->gop);
     a.rc.stats_time = static_cast<uint32_t>(m_rec->stats_time);
     a.rc.src_frame_rate = a.rc.dst_frame_rate = static_cast<uint32_t>(m_rec->frame_rate);
-    a.rc.bit_rate = static_cast<uint32_t>(m_rec->mbps) * 1024;
+    a.rc.bit_rate = static_cast<uint32_t>(m_rec->kbps.load());
     if (is_jpeg(payload))
         a.gop = {};
 
@@ -147,6 +174,7 @@ int CVEncode::VENC_start() {
         std::printf("ss_mpi_venc_start_chn failed with%#x! \n", ret);
         return ret;
     }
+    m_rec->running = true;
     return 0;
 }
 
@@ -160,6 +188,7 @@ int CVEncode::VENC_SetEncodeAttr() {
     }
     m_rec->saved.width = static_cast<uint32_t>(m_rec->width);
     m_rec->saved.height = static_cast<uint32_t>(m_rec->height);
+    m_rec->saved.rc.bit_rate = static_cast<uint32_t>(m_rec->kbps.load());
     ret = ss_mpi_venc_set_chn_attr(chn, &m_rec->saved);
     if (ret != 0) {
         std::printf(" !!!!   start_venc  ss_mpi_venc_set_chn_attr failure ret=%#x\n", ret);
@@ -176,6 +205,7 @@ int CVEncode::VENC_SetEncodeAttr() {
 
 int CVEncode::VENC_stop() {
     const int chn = m_rec->chn;
+    m_rec->running = false;
     int ret = ss_mpi_venc_stop_chn(chn);
     if (ret != 0) {
         MEDIA_AT();

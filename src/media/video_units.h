@@ -91,6 +91,8 @@ class CVEncode {
     int VENC_set_resolution(int w, int h, int rate);
     int VENC_set_encode_type(int payload);
     int VENC_set_bitrate(int mbps);
+    // While started: the running channel's rate changes (a dynamic attribute of the platform).
+    int VENC_set_bitrate_kbps(int kbps);
     int VENC_start();
     int VENC_SetEncodeAttr();
     int VENC_stop();

@@ -13,13 +13,17 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <string>
 
+#include "board/figures.h"
 #include "core/dump_print.h"
 #include "encode/audio_encoder_task.h"
 #include "encode/video_encoder_task.h"
+#include "media/h264.h"
 #include "net/network_task.h"
 #include "stream/acceptor.h"
 #include "stream/heartbeat.h"
+#include "stream/link_pace.h"
 #include "stream/stream_config.h"
 #include "stream/stream_net.h"
 
@@ -33,11 +37,99 @@ using hdext::stream::config;
 struct SendArg {
     CSender* slot;
     uint32_t gen;
+    int index; // the slot's place
     CSender conn;
 };
 
 // Longest sleep of an idle sending thread before it looks at its socket.
 constexpr uint32_t kSendIdleWaitUs = 20000;
+// Longest wait for a socket that holds all the unsent bytes it may before the sending thread
+// looks again at how late its receiver is.
+constexpr std::chrono::milliseconds kLookTick{10};
+
+// The figures of the connection in sender slot `index` ("slot<i>_..." on the capture sheet)
+// while it streams. A connection that ended never clears those of the next one on its slot.
+class SlotFigures {
+public:
+    SlotFigures(int index, uint32_t addr) : m_prefix("slot" + std::to_string(index) + "_"), m_index(index) {
+        std::lock_guard<std::mutex> g(owners().lock);
+        m_id = ++owners().next;
+        owners().id[m_index] = m_id;
+        hdext::board::clear_figures(kSheet, m_prefix);
+        hdext::board::set_figure(kSheet, m_prefix + "addr", hdext::stream::address_text(addr));
+        Put(0, 0, 0);
+    }
+    ~SlotFigures() {
+        std::lock_guard<std::mutex> g(owners().lock);
+        if (owners().id[m_index] != m_id) return;
+        owners().id[m_index] = 0;
+        hdext::board::clear_figures(kSheet, m_prefix);
+    }
+    SlotFigures(const SlotFigures&) = delete;
+    SlotFigures& operator=(const SlotFigures&) = delete;
+    void Show(int64_t wait_ms, int64_t rate_kbps, uint32_t late_drops) {
+        std::lock_guard<std::mutex> g(owners().lock);
+        if (owners().id[m_index] == m_id) Put(wait_ms, rate_kbps, late_drops);
+    }
+
+private:
+    static constexpr auto kSheet = hdext::board::FigureSheet::capture;
+    struct Owners {
+        std::mutex lock;
+        uint64_t id[kSenderSlots] = {};
+        uint64_t next = 0;
+    };
+    static Owners& owners() {
+        static auto* o = new Owners; // a sending thread may still end while the process exits
+        return *o;
+    }
+    void Put(int64_t wait_ms, int64_t rate_kbps, uint32_t late_drops) {
+        hdext::board::set_figure(kSheet, m_prefix + "wait_ms", wait_ms);
+        hdext::board::set_figure(kSheet, m_prefix + "rate_kbps", rate_kbps);
+        hdext::board::set_figure(kSheet, m_prefix + "late_drops", late_drops);
+    }
+
+    std::string m_prefix;
+    int m_index;
+    uint64_t m_id = 0;
+};
+
+// One connection's pacing as its sending thread runs it: between frames it looks at how late
+// the receiver is, drops what came too late, asks for the IDR that resumes the stream, and
+// tells the encoder (its bit rate) and the figures.
+class PacedLink {
+public:
+    PacedLink(CSender& conn, int index)
+        : m_conn(conn), m_pace(config().late_budget.count() * 1000, static_cast<int64_t>(frame_now_us())),
+          m_figures(index, conn.m_addr) {
+        conn.m_pPace = &m_pace;
+    }
+    ~PacedLink() { m_conn.m_pPace = nullptr; }
+    PacedLink(const PacedLink&) = delete;
+    PacedLink& operator=(const PacedLink&) = delete;
+
+    void Look() {
+        const auto now = static_cast<int64_t>(frame_now_us());
+        hdext::stream::SocketLook s;
+        if (m_pace.NeedsLook(now) && hdext::stream::look_socket(m_conn.m_sock, &s)) m_pace.Look(now, s);
+        const uint64_t first = frame_queue_first_taken(m_conn.m_pVideoList);
+        const auto stale = static_cast<uint64_t>(std::max<int64_t>(now - m_pace.Budget(), 0));
+        if (m_pace.Late(now, first)) m_pace.Dropped(frame_queue_drop_taken_before(m_conn.m_pVideoList, stale), now);
+        if (m_conn.m_pAudioList) frame_queue_drop_taken_before(m_conn.m_pAudioList, stale);
+        if (m_conn.m_pVenc) {
+            if (m_pace.WantIdr(now)) m_conn.m_pVenc->RequestIdr();
+            m_conn.m_pVenc->NoteLink(m_conn.m_pVideoList, m_pace.SocketOldest(), m_pace.LateDrops(),
+                                     m_pace.VideoTakeBps() * 8 / 1000);
+        }
+        if (m_pace.FigureDue(now))
+            m_figures.Show(m_pace.Wait(now, first) / 1000, m_pace.TakeBps() * 8 / 1000, m_pace.LateDrops());
+    }
+
+private:
+    CSender& m_conn;
+    hdext::stream::LinkPace m_pace;
+    SlotFigures m_figures;
+};
 
 bool peer_gone(int fd) {
     pollfd p{fd, POLLIN | POLLRDHUP, 0};
@@ -51,7 +143,11 @@ int CSender::Send() {
         std::printf("video frame head is NULL\n");
         return -2;
     }
-    frame_buff* f = frame_dequeue(m_pVideoList);
+    frame_buff* f;
+    // While the stream waits for an IDR, what comes before it goes: the receiver could not decode it.
+    while ((f = frame_dequeue(m_pVideoList)) && m_pPace && m_pPace->AwaitingIdr() &&
+           !m_pPace->Admit(hdext::media::frame_is_idr(f)))
+        free_frame(f);
     if (!f) return kSendIdle;
     if (!m_pProtocol) {
         free_frame(f);
@@ -74,6 +170,7 @@ int CSender::Send() {
             if (end) break;
         }
     }
+    if (ret == 0 && m_pPace) m_pPace->Wrote(frame_taken_us(f));
     free_frame(f);
     return ret;
 }
@@ -97,6 +194,7 @@ int CSender::SendAud() {
     } else {
         m_audioTooLarge = false;
         ret = !m_pProtocol ? -1 : m_pProtocol->Send_Framebuff(m_sock, static_cast<int>(a->len), FU_ENTIRE, a);
+        if (ret == 0 && m_pPace) m_pPace->WroteAudio(a->len + kStreamOuterHeader + kStreamInnerHeader);
     }
     free_audio_frame(a);
     return ret;
@@ -197,6 +295,7 @@ void* AcceptClientProc(void* arg) {
         // Packets leave as soon as they are written; the header rides with its body (MSG_MORE).
         const int one = 1;
         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        hdext::stream::bound_unsent(fd);
         if (CNetworkTask::GetPairingStatus() == PAIRING_STATUS_STARTING) {
             hdext::stream::refuse(fd, pairing_brake, "GetPairingStatus==PAIRING_STATUS_STARTING\n");
             continue;
@@ -247,9 +346,10 @@ void* AcceptClientProc(void* arg) {
             continue;
         }
         std::printf("new socket : %d\n", fd);
-        auto* sa = new SendArg{slot, gen, CSender{}};
+        auto* sa = new SendArg{slot, gen, static_cast<int>(slot - slots), CSender{}};
         CSender& conn = sa->conn;
         conn.m_sock = fd;
+        conn.m_addr = peer.sin_addr.s_addr;
         conn.SetFrameHead(video, audio);
         conn.SetEncoderInstance(g_pTaskVENC, g_pAEncoder);
         conn.CreateProtocol();
@@ -273,6 +373,7 @@ void* thdSendStream(void* arg) {
     auto* sa = static_cast<SendArg*>(arg);
     CSender* slot = sa->slot;
     const uint32_t gen = sa->gen;
+    const int index = sa->index;
     CSender conn = sa->conn;
     delete sa;
     pthread_setname_np(pthread_self(), "SendStream");
@@ -280,8 +381,13 @@ void* thdSendStream(void* arg) {
     conn.ClearFrameHead();
     // The receiver's first picture: asked for only now, so the clear above cannot take it.
     if (conn.m_pVenc) conn.m_pVenc->RequestIdr();
+    PacedLink paced(conn, index);
     for (;;) {
         const uint32_t seen = frame_queued_epoch();
+        paced.Look();
+        // The socket holds all it may unsent: look again shortly rather than block in a send.
+        const bool queued = frame_queue_count(conn.m_pVideoList) > 0 || frame_queue_count(conn.m_pAudioList) > 0;
+        if (queued && !hdext::stream::wait_writable(conn.m_sock, kLookTick)) continue;
         int ret = conn.Send();
         if (ret == -1 || ret == -2) break;
         if (ret == kSendIdle) {

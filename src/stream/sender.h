@@ -11,6 +11,9 @@
 
 class CVideoEncoderTask;
 class CAudioEncoderTask;
+namespace hdext::stream {
+class LinkPace;
+}
 
 enum SENDER_STATE_E : int32_t {
     SENDER_STATE_FREE = 0,
@@ -48,6 +51,9 @@ public:
     // Registration number: a thread acts on the slot only while it is still its registration.
     uint32_t m_gen = 0;
     bool m_audioTooLarge = false; // an oversize audio frame was reported (until a good one)
+    // The connection's pacing (its sending thread's): Send skips what it refuses and tells it
+    // what went into the socket. None: every frame is sent.
+    hdext::stream::LinkPace* m_pPace = nullptr;
 
     static int32_t m_numClient; // live heartbeat connections (receivers and apps)
 };

@@ -11,6 +11,17 @@ namespace hdext::stream {
 
 using std::chrono::milliseconds;
 
+// A receiver is never shown a picture much older than this: the TX drops rather than queues.
+inline constexpr milliseconds kLateBudget{100};
+// What the kernel may hold of a stream socket, for 1080p60 at up to 12 Mbit/s (pictures of 2 to
+// 25 kB, key pictures of 50 kB and more). Unsent: about one picture, so a link that dips leaves
+// pictures waiting where the program sees them (16 kB is 85 ms at 1.5 Mbit/s). Much less and a
+// picture's write blocks in the kernel halfway while the link stalls, out of the program's sight.
+// Send buffer: above what a Wi-Fi link keeps in flight at full speed, far below the seconds the
+// kernel's own sizing would allow.
+inline constexpr int kStreamUnsent = 16384;
+inline constexpr int kStreamSndbuf = 131072;
+
 struct StreamConfig {
     std::string tx_address = "192.168.168.1"; // where an RX finds its TX
     std::string net_prefix = "192.168";       // peers outside it are refused by the TX
@@ -48,6 +59,14 @@ struct StreamConfig {
     milliseconds pin_fresh_after{60000};
     // TX: one receiver-announced channel change for the whole kit per this pause.
     milliseconds channel_pause{10000};
+    // TX: a picture that has waited this long for a receiver (its list and, unsent, its socket)
+    // is dropped with the video queued behind it; the receiver resumes at the next IDR.
+    milliseconds late_budget = kLateBudget;
+    // TX: what the kernel may hold of a stream socket: unsent bytes (beyond them a send waits,
+    // so pictures wait where the program sees them) and the send buffer (sent, not yet
+    // acknowledged, plus unsent). 0 leaves the kernel's own.
+    int stream_unsent = kStreamUnsent;
+    int stream_sndbuf = kStreamSndbuf;
     milliseconds listen_retry{1000};   // TX: between attempts to set up a listening socket
     milliseconds accept_pause_first{100}; // TX: accept failing for want of descriptors,
     milliseconds accept_pause_max{1000};  // doubled while it lasts

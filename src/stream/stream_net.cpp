@@ -1,7 +1,9 @@
 #include "stream/stream_net.h"
 
 #include <arpa/inet.h>
-#include <netinet/tcp.h>
+#include <linux/sockios.h>
+#include <linux/tcp.h>
+#include <sys/ioctl.h>
 #include <poll.h>
 #include <pthread.h>
 #include <sys/socket.h>
@@ -12,6 +14,7 @@
 #include <thread>
 
 #include "core/dump_print.h"
+#include "stream/link_pace.h"
 #include "stream/stream_config.h"
 
 namespace {
@@ -83,6 +86,34 @@ void watch_peer(int fd) {
     // A kernel without the option keeps its own back-off.
     const int rto_max = 1000;
     setsockopt(fd, IPPROTO_TCP, kTcpRtoMaxMs, &rto_max, sizeof rto_max);
+}
+
+int bound_unsent(int fd) {
+    int ret = 0;
+    const int unsent = config().stream_unsent, sndbuf = config().stream_sndbuf;
+    if (unsent > 0 && setsockopt(fd, IPPROTO_TCP, TCP_NOTSENT_LOWAT, &unsent, sizeof unsent) < 0) ret = -1;
+    if (sndbuf > 0 && setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &sndbuf, sizeof sndbuf) < 0) ret = -1;
+    return ret;
+}
+
+bool look_socket(int fd, SocketLook* out) {
+    tcp_info ti{};
+    socklen_t len = sizeof ti;
+    int queued = 0;
+    // The queue first: what is acknowledged meanwhile then counts twice, never not at all, so a
+    // picture never looks delivered before it is.
+    if (ioctl(fd, SIOCOUTQ, &queued) < 0 || getsockopt(fd, IPPROTO_TCP, TCP_INFO, &ti, &len) < 0) return false;
+    // Older kernels fill less of the record; what they leave out reads as 0.
+    out->acked = ti.tcpi_bytes_acked;
+    out->queued = static_cast<uint32_t>(queued);
+    out->unsent = ti.tcpi_notsent_bytes;
+    out->stalled = ti.tcpi_lost > 0 || ti.tcpi_retrans > 0;
+    return true;
+}
+
+bool wait_writable(int fd, std::chrono::milliseconds wait) {
+    pollfd p{fd, POLLOUT, 0};
+    return poll(&p, 1, static_cast<int>(wait.count())) != 0;
 }
 
 int bind_link_interface(int fd) {

@@ -26,6 +26,16 @@ int set_linger_off(int fd);
 // Gives up the connection once its peer has answered nothing for the configured silence,
 // whether data wait for an acknowledgement or the line is idle (then probed every second).
 void watch_peer(int fd);
+// Bounds what the kernel holds unsent for a stream socket and its send buffer (the
+// configuration's values), so a link that cannot keep up makes the program's lists grow, where
+// it sees and decides, not the kernel's. 0, or -1 when the kernel refused one.
+int bound_unsent(int fd);
+struct SocketLook;
+// What the kernel holds for a stream socket; false when it cannot tell. Any thread.
+bool look_socket(int fd, SocketLook* out);
+// Waits at most `wait` until the socket takes more bytes (or has failed, so a send reports it):
+// false when it still does not.
+bool wait_writable(int fd, std::chrono::milliseconds wait);
 // Ties a socket to the link interface of the configuration (no-op when none): 0 or -1.
 int bind_link_interface(int fd);
 // A listening socket on any address with SO_REUSEADDR and SO_LINGER off; -1 on failure

@@ -1,6 +1,7 @@
 // Pictures encoded by the software platform's own encoder, as a TX would send them: one entry
 // of bytes per picture, each carrying the platform's readable stamp with its number
-// (first_no, first_no+1, ...). An IDR is asked for before picture idr_at.
+// (first_no, first_no+1, ...). An IDR is asked for before picture idr_at; the running channel's
+// bit rate becomes kbps_then (kbit/s) before picture rate_at.
 #pragma once
 #include <cstdint>
 #include <vector>
@@ -17,7 +18,8 @@ namespace hdext::test {
 
 inline std::vector<std::vector<uint8_t>> platform_pictures(ot_payload_type payload, int w, int h,
                                                            int count, uint32_t first_no = 0,
-                                                           int idr_at = -1) {
+                                                           int idr_at = -1, int rate_at = -1,
+                                                           uint32_t kbps_then = 0) {
     constexpr int kChn = 11;
     ot_venc_chn_attr a{};
     a.payload = payload;
@@ -43,6 +45,10 @@ inline std::vector<std::vector<uint8_t>> platform_pictures(ot_payload_type paylo
         sim::write_stamp(f->data[0], f->linesize[0], w, h, sim::Stamp{no, captured});
         f->pts = static_cast<int64_t>(captured);
         if (k == idr_at) ss_mpi_venc_request_idr(kChn, 1);
+        if (k == rate_at) {
+            a.rc.bit_rate = kbps_then;
+            if (ss_mpi_venc_set_chn_attr(kChn, &a) != 0) break;
+        }
         sim::venc_sink(0, kChn, sim::Picture{f, false});
         av_frame_free(&f);
         ot_venc_stream s{packs.data(), 32, 0};

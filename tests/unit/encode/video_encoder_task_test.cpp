@@ -6,6 +6,7 @@
 #include <chrono>
 #include <thread>
 
+#include "board/figures.h"
 #include "core/mempool.h"
 #include "encode/video_encoder_task.h"
 #include "encode_test_util.h"
@@ -178,6 +179,34 @@ TEST_F(VideoTask, StoppingTheEncoderWaitsForAReadOutInProgress) {
     EXPECT_LT(at("ss_mpi_venc_release_stream"), at("ss_mpi_venc_stop_chn"))
         << "the picture is released before its channel is stopped";
     EXPECT_EQ(VencEn, 0);
+}
+
+// A receiver falling behind lowers the running encoder's rate at the stream thread's next look,
+// to what its link was measured to carry; the capture's figures tell the rate and the step.
+TEST_F(VideoTask, AReceiverFallingBehindLowersTheRunningEncodersRate) {
+    task.SetTiming(1ms, 5ms);
+    BitRate = 12;
+    INTF_SetResolution(23, 16, 60, 1920, 1080);
+    INTF_VENC_SetBitrate(0, 12);
+    ASSERT_EQ(INTF_VENC_Start(0), 0);
+    frame_buff_head* l = claim();
+    // Its socket has held a picture for 90 ms; its link carries 4000 kbit/s of video.
+    task.NoteLink(l, frame_now_us() - 90000, 0, 4000);
+    VencEn = 1;
+    std::atomic<bool> stop{false};
+    std::thread t([&] { task.RunStream(&stop); });
+    EXPECT_TRUE(eventually([] { return rec().count("ss_mpi_venc_set_chn_attr") == 1; }));
+    stop = true;
+    t.join();
+    VencEn = 0;
+    const auto a = rec().find("ss_mpi_venc_set_chn_attr").as<ot_venc_chn_attr>();
+    EXPECT_EQ(a.rc.bit_rate, 3400u) << "85 % of the measured link";
+    EXPECT_EQ(a.width, 1920u) << "the running channel's other attributes stay";
+    const std::string figures = hdext::board::figure_lines(hdext::board::FigureSheet::capture);
+    EXPECT_NE(figures.find("bitrate_kbps=3400\n"), std::string::npos) << figures;
+    EXPECT_NE(figures.find("bitrate_ceiling_kbps=12288\n"), std::string::npos) << figures;
+    INTF_VENC_Stop(0);
+    task.ReleaseFrameHead(l);
 }
 
 } // namespace

@@ -64,6 +64,18 @@ TEST_F(VideoEncoder, AttributeChangeRestartsWithTheNewSize) {
     EXPECT_EQ(rec().names(), (Names{"ss_mpi_venc_stop_chn", "ss_mpi_venc_destroy_chn"}));
 }
 
+TEST_F(VideoEncoder, ARateInKbitIsKeptForTheNextStartUntilTheStepIsSetAgain) {
+    EXPECT_EQ(codec->VENC_SetBitrateKbps(0, 3000), 0);
+    EXPECT_TRUE(rec().calls.empty()) << "a channel not started only keeps it";
+    codec->VENC_Start(0); // the running channel's change: the encode task's test
+    EXPECT_EQ(rec().find("ss_mpi_venc_create_chn").as<ot_venc_chn_attr>().rc.bit_rate, 3000u);
+    codec->VENC_Stop(0);
+    codec->VENC_SetBitrate(0, 6);
+    rec().reset();
+    codec->VENC_Start(0);
+    EXPECT_EQ(rec().find("ss_mpi_venc_create_chn").as<ot_venc_chn_attr>().rc.bit_rate, 6144u);
+}
+
 class EncoderStream : public VideoEncoder {
   protected:
     void SetUp() override {

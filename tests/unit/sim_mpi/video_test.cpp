@@ -63,6 +63,15 @@ TEST(SimEncoder, RequestedIdrComesWithItsParameterSetsAndEveryPictureWithItsStam
     }
 }
 
+TEST(SimEncoder, ARunningChannelTakesANewBitRateBetweenPictures) {
+    const auto pics = platform_pictures(OT_PT_H264, 1280, 720, 60, 0, -1, 30, 512);
+    ASSERT_EQ(pics.size(), 60u);
+    size_t before = 0, after = 0;
+    for (int i = 10; i < 30; ++i) before += pics[i].size();
+    for (int i = 40; i < 60; ++i) after += pics[i].size();
+    EXPECT_LT(after * 3, before) << "4096 kbit/s, then 512";
+}
+
 TEST_F(SimBoard, ResetDecoderDropsWhatIsQueued) {
     ot_vdec_chn_attr da{};
     da.payload = OT_PT_H264;

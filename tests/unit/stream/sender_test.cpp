@@ -210,29 +210,6 @@ TEST_F(TxTest, RepliesCarryTheInputChannelAndVersionAndTakeChannelChanges) {
     CParamConfig::Instance()->set_wifi_ap_info(&w);
 }
 
-frame_buff* numbered_frame(uint32_t size, uint64_t n) {
-    frame_buff* f = alloc_frame(size);
-    std::vector<uint8_t> bytes(size, static_cast<uint8_t>(n));
-    frame_copy_data(f, bytes.data(), size);
-    f->kind = kFrameKindVideo;
-    f->pts = n;
-    return f;
-}
-
-// The fake RX's reader: frames rebuilt from its stream connection land in the decode lists.
-struct Reader {
-    explicit Reader(int fd) : t([fd] { hdext::stream::run_stream_reader(fd); }) {}
-    ~Reader() { t.join(); }
-    std::thread t;
-};
-
-frame_buff* audio_frame(uint32_t size, uint64_t pts) {
-    frame_buff* au = alloc_audio_frame(size);
-    au->kind = kFrameKindAudio;
-    au->pts = pts;
-    frame_copy_data(au, std::vector<uint8_t>(size, 1).data(), size);
-    return au;
-}
 
 TEST_F(TxTest, AStalledReceiverCostsOnlyItsOwnListThenTwoReceiversGetEveryNewFrameWhole) {
     decode_lists();

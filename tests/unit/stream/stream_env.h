@@ -155,6 +155,10 @@ inline hdext::test::TempBoardRoot& board() {
     return *b;
 }
 
+// The TX's budget for a late receiver: far beyond what a busy test machine makes a receiver
+// wait, except in the program that tests lateness (it sets its own before the TX starts).
+inline std::chrono::milliseconds late_budget = 60s;
+
 // Runtime, board, settings, loopback configuration and recording tasks, once per process.
 inline void stream_env() {
     static const bool done = [] {
@@ -187,6 +191,7 @@ inline void stream_env() {
         c.app_pairing_limit = 5000ms;
         c.first_message = 1500ms;
         c.peer_silence = 1500ms;
+        c.late_budget = late_budget;
         hdext::stream::set_config(c);
         hdext::stream::StreamHooks h;
         h.thread_refused = [](const char* what) { return refused_thread().load() == std::string_view(what); };

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "encode/audio_encoder_task.h"
+#include "stream/protocol.h"
 #include "encode/video_encoder_task.h"
 #include "net/network_task.h"
 #include "periph/app_status.h"
@@ -62,6 +63,32 @@ inline int lines_with(const std::string& text, const std::string& needle) {
     for (std::string line; std::getline(in, line);) n += line.find(needle) != std::string::npos;
     return n;
 }
+
+// A video frame of `size` bytes, all of them the low byte of n (an H.264 IDR's start when idr).
+inline frame_buff* numbered_frame(uint32_t size, uint64_t n, bool idr = false) {
+    frame_buff* f = alloc_frame(size);
+    std::vector<uint8_t> bytes(size, static_cast<uint8_t>(n));
+    if (idr) std::memcpy(bytes.data(), "\0\0\0\1\x65", 5);
+    frame_copy_data(f, bytes.data(), size);
+    f->kind = kFrameKindVideo;
+    f->pts = n;
+    return f;
+}
+
+inline frame_buff* audio_frame(uint32_t size, uint64_t pts) {
+    frame_buff* au = alloc_audio_frame(size);
+    au->kind = kFrameKindAudio;
+    au->pts = pts;
+    frame_copy_data(au, std::vector<uint8_t>(size, 1).data(), size);
+    return au;
+}
+
+// The fake RX's reader: frames rebuilt from its stream connection land in the decode lists.
+struct Reader {
+    explicit Reader(int fd) : t([fd] { hdext::stream::run_stream_reader(fd); }) {}
+    ~Reader() { t.join(); }
+    std::thread t;
+};
 
 class TxTest : public ::testing::Test {
 protected:
