@@ -83,7 +83,8 @@ void* thdSendStream(void* arg);
 // Under g_mutex.
 int GetClientNum();
 void CloseClientNum(int index);
-// Registers a heartbeat client in the first free slot: its index, or -1. Under g_mutex.
+// Registers a heartbeat client in the first free slot: its index, or -1 when every slot is
+// taken or the address already holds one. Under g_mutex.
 int t_set_csender_info(CSender* slots, int hb_sock, uint32_t addr);
 
 namespace hdext::stream {
