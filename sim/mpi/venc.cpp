@@ -29,8 +29,10 @@ extern "C" {
 namespace hdext::sim {
 namespace {
 
-// Half a second of pictures: rides out a busy host without losing any.
-constexpr size_t kInputDepth = 30;
+// As a capture-to-encoder binding holds a few frame buffers: a busy host's encoder drops the
+// oldest picture rather than encoding pictures half a second old (which the RX would then have
+// to drop as late); four ride out a slow picture now and then.
+constexpr size_t kInputDepth = 4;
 constexpr size_t kOutputDepth = 120;
 // The rate control's buffer, in milliseconds of the bit rate: how far one picture may exceed its
 // share. A key picture of that size must cross a link that carries just the rate well within a

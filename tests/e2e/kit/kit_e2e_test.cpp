@@ -94,7 +94,11 @@ TEST_F(Kit, ThreeReceiversShowTheSourceFollowItsFormatAndRestreamItToALaptop) {
         for (const char* bad : {"rror", "conceal", "onoton"})
             EXPECT_EQ(out.find(bad), std::string::npos) << transport << ", " << bad << ": " << out;
     }
-    EXPECT_TRUE(world.all_showing(before));
+    std::string counts;
+    for (const auto& u : world.rx)
+        counts += u + " shown " + std::to_string(before.at(u)) + " -> " + std::to_string(world.shown(u)) +
+                  ", late drops " + world.status(u, "late_drops") + "\n";
+    EXPECT_TRUE(world.all_showing(before)) << counts << logs();
 }
 
 class KitFaults : public Kit {
