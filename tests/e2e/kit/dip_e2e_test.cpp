@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -16,7 +17,10 @@ namespace {
 using namespace std::chrono_literals;
 using hdext::sim::monotonic_us;
 
-constexpr uint64_t kBudgetUs = 250000;
+// No picture shown more than 250 ms after its capture. A build whose programs run several times
+// slower than the kit's (ThreadSanitizer) shows every picture its own usual lag late, and the RX
+// judges lateness against that: there the budget is 240 ms beyond the usual lag.
+constexpr uint64_t kBudgetUs = 250000, kBeyondUsualUs = 240000;
 
 TEST(KitDip, ReceiverWhoseAirDipsShowsNoPictureLateAndGoesOn) {
     World world;
@@ -37,28 +41,34 @@ TEST(KitDip, ReceiverWhoseAirDipsShowsNoPictureLateAndGoesOn) {
     const long kbit = static_cast<long>((world.air_bytes("rx1", "rx") - b0) * 8 / ((monotonic_us() - t0) / 1000));
     ASSERT_GT(kbit, 500) << "the stream's rate on rx1's air";
     const uint64_t from = monotonic_us();
+    const auto usual =
+        hdext::sim::timeline_figures(hdext::sim::load_timeline(world.dir + "/rx1", t0, from), t0, from);
+    const uint64_t budget = std::max(kBudgetUs, usual.p50_us + kBeyondUsualUs);
     ASSERT_TRUE(world.fault("rx1", "rate " + std::to_string(kbit * 3 / 10)));
     std::this_thread::sleep_for(5s);
     ASSERT_TRUE(world.fault("rx1", "rate 0"));
     const uint64_t to = monotonic_us();
 
-    const auto shown = world.shown_now();
-    EXPECT_TRUE(wait_until([&] { return world.all_showing(shown); }, 60s, 100ms)) << "video after the dip\n" << logs();
+    // Video goes on: more than a second of pictures from 1 s after the dip's end (a slow build
+    // may need a relink first, which restarts the output's count but not its timeline).
     std::vector<hdext::sim::Shown> pics;
-    ASSERT_TRUE(wait_until([&] {
+    hdext::sim::TimelineFigures after;
+    const bool goes_on = wait_until([&] {
         pics = hdext::sim::load_timeline(world.dir + "/rx1", from, monotonic_us());
-        return !pics.empty() && pics.back().shown_us > to + 3000000;
-    }, 60s, 100ms)) << "rx1's timeline";
+        after = hdext::sim::timeline_figures(pics, to + 1000000, monotonic_us());
+        return after.shown > 60;
+    }, 60s, 250ms);
     const auto during = hdext::sim::timeline_figures(pics, from, to);
-    const auto after = hdext::sim::timeline_figures(pics, to + 1000000, pics.back().shown_us);
-    const auto all = hdext::sim::timeline_figures(pics, from, pics.back().shown_us);
+    const auto all = hdext::sim::timeline_figures(pics, from, monotonic_us());
     std::printf("figure: stream %ld kbit/s, dip to %ld; during: %zu shown, p99 %.1f ms, longest freeze %.2f s, "
-                "%lld missing; from 1 s after: %zu shown, p99 %.1f ms; oldest %.1f ms\n",
+                "%lld missing; from 1 s after: %zu shown, p99 %.1f ms; oldest %.1f ms (usual p50 %.1f ms)\n",
                 kbit, kbit * 3 / 10, during.shown, static_cast<double>(during.p99_us) / 1e3,
                 static_cast<double>(during.longest_pause_us) / 1e6, static_cast<long long>(during.missing), after.shown,
-                static_cast<double>(after.p99_us) / 1e3, static_cast<double>(all.max_us) / 1e3);
-    EXPECT_LT(all.max_us, kBudgetUs) << "the oldest picture shown from the dip's start on";
-    EXPECT_GT(after.shown, 60u) << "video after the dip";
+                static_cast<double>(after.p99_us) / 1e3, static_cast<double>(all.max_us) / 1e3,
+                static_cast<double>(usual.p50_us) / 1e3);
+    std::fflush(stdout);
+    EXPECT_LT(all.max_us, budget) << "the oldest picture shown from the dip's start on";
+    EXPECT_TRUE(goes_on) << "video after the dip\n" << logs();
 }
 
 } // namespace
