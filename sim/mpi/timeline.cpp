@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cstdio>
 #include <filesystem>
+#include <system_error>
 
 namespace hdext::sim {
 namespace {
@@ -38,13 +39,17 @@ Timeline::~Timeline() {
 void Timeline::add(uint64_t shown_us, int64_t frame_no, uint64_t latency_us) {
     char line[kLineMax];
     char* p = line;
-    char* const end = line + sizeof line;
-    p = std::to_chars(p, end, shown_us).ptr;
-    *p++ = ' ';
-    p = std::to_chars(p, end, frame_no).ptr;
-    *p++ = ' ';
-    p = std::to_chars(p, end, latency_us).ptr;
-    *p++ = '\n';
+    char* const end = line + sizeof line - 1; // room for each number's separator
+    auto put = [&](auto value, char separator) {
+        const auto r = std::to_chars(p, end, value);
+        if (r.ec != std::errc{})
+            return false;
+        p = r.ptr;
+        *p++ = separator;
+        return true;
+    };
+    if (!put(shown_us, ' ') || !put(frame_no, ' ') || !put(latency_us, '\n'))
+        return; // three 64-bit numbers always fit
     if (batch_lines_ == 0)
         batch_from_us_ = shown_us;
     batch_.append(line, static_cast<size_t>(p - line));
