@@ -49,8 +49,8 @@ TEST(KitDip, ReceiverWhoseAirDipsShowsNoPictureLateAndGoesOn) {
     ASSERT_TRUE(world.fault("rx1", "rate 0"));
     const uint64_t to = monotonic_us();
 
-    // Video goes on: more than a second of pictures from 1 s after the dip's end (a slow build
-    // may need a relink first, which restarts the output's count but not its timeline).
+    // Video goes on: more than a second of pictures on rx1's timeline from 1 s after the dip's
+    // end (a slow build takes a while to get there).
     std::vector<hdext::sim::Shown> pics;
     hdext::sim::TimelineFigures after;
     const bool goes_on = wait_until([&] {
