@@ -31,8 +31,8 @@ namespace {
 
 // As a capture-to-encoder binding holds a few frame buffers: a busy host's encoder drops the
 // oldest picture rather than encoding pictures half a second old (which the RX would then have
-// to drop as late); four ride out a slow picture now and then.
-constexpr size_t kInputDepth = 4;
+// to drop as late); eight ride out a slow picture now and then (a new format's first ones).
+constexpr size_t kInputDepth = 8;
 constexpr size_t kOutputDepth = 120;
 // The rate control's buffer, in milliseconds of the bit rate: how far one picture may exceed its
 // share. A key picture of that size must cross a link that carries just the rate well within a
