@@ -113,7 +113,8 @@ int flood(const Options& o) {
 }
 
 // Apps that answer every pairing request with the next wrong PIN, one per address; an app
-// whose connection ends tries again half a second later.
+// whose connection ends tries again half a second later. A connect waits at most 1 s (a TX that
+// holds its accepts leaves SYNs unanswered), so the run ends on time.
 int pins(const Options& o) {
     const int n = o.last - o.from + 1;
     std::vector<int> fds(n, -1);
@@ -122,7 +123,7 @@ int pins(const Options& o) {
     for (auto end = Clock::now() + std::chrono::seconds(o.seconds); Clock::now() < end;) {
         std::vector<pollfd> p;
         for (int i = 0; i < n; ++i) {
-            if (fds[i] < 0 && Clock::now() >= again[i] && (fds[i] = connect_to(o.to, o.port, source(o, i))) >= 0 &&
+            if (fds[i] < 0 && Clock::now() >= again[i] && (fds[i] = connect_to(o.to, o.port, source(o, i), 1000)) >= 0 &&
                 !send_message(fds[i], app_hello(o.from + i).data())) {
                 close(fds[i]);
                 fds[i] = -1;
