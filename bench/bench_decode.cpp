@@ -98,7 +98,7 @@ void BM_FeedingThreadPerFrame(benchmark::State& state) {
                 const std::vector<uint8_t>& bytes = i == 0 ? idr : p;
                 frame_buff* f = alloc_frame(size);
                 f->kind = kFrameKindVideo;
-                f->pts = hdext::decode::LatePolicy::steady_now_us();
+                f->pts = frame_now_us();
                 frame_copy_data(f, bytes.data(), size);
                 dec.DispatchFrameToList(f);
                 free_frame(f);

@@ -110,10 +110,11 @@ int frame_queue_flush(frame_buff_head* head);
 // frees its own reference after serving every consumer. Any thread.
 int frame_fan_out(frame_buff_head* head, frame_buff* frame, int limit);
 
-// When the program took a frame from its encoder, in CLOCK_MONOTONIC microseconds: stamped
-// by the producer at the fan-out, so every consumer can tell how long a frame has waited for
-// it. Kept in user words 0 and 1, which clones carry.
+// CLOCK_MONOTONIC microseconds: the clock of the program's frame times (taken, arrival).
 uint64_t frame_now_us();
+// When the program took a frame from its encoder: stamped by the producer at the fan-out, so
+// every consumer can tell how long a frame has waited for it. Kept in user words 0 and 1,
+// which clones carry.
 void frame_set_taken(frame_buff* frame, uint64_t us);
 uint64_t frame_taken_us(const frame_buff* frame);
 // Taken stamp of the first frame queued, 0 when the queue is empty. Any thread.

@@ -52,7 +52,7 @@ bool CAudioDecoderTask::DecodeProc() {
     // Sound that waited too long in the list is not played late (the list behind it goes the
     // same way, one frame at a time).
     const uint32_t waited =
-        static_cast<uint32_t>(hdext::decode::LatePolicy::steady_now_us()) - frame->user[kFrameUserArrivalUs];
+        static_cast<uint32_t>(frame_now_us()) - frame->user[kFrameUserArrivalUs];
     if (waited > static_cast<uint64_t>(hdext::decode::late_budgets().picture.count())) {
         free_audio_frame(frame);
         return true;

@@ -106,7 +106,7 @@ int CAudioDecoderTask::SetFrameListLength(int n) {
 }
 
 int CAudioDecoderTask::DispatchAFrameToList(frame_buff* frame) {
-    if (frame) frame->user[kFrameUserArrivalUs] = static_cast<uint32_t>(hdext::decode::LatePolicy::steady_now_us());
+    if (frame) frame->user[kFrameUserArrivalUs] = static_cast<uint32_t>(frame_now_us());
     return dispatch(m_pList, frame, m_ListLimit.load(std::memory_order_relaxed));
 }
 

@@ -9,11 +9,6 @@ namespace {
 constexpr int64_t kNone = std::numeric_limits<int64_t>::max();
 }
 
-uint64_t LatePolicy::steady_now_us() {
-    using namespace std::chrono;
-    return static_cast<uint64_t>(duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count());
-}
-
 LatePolicy::LatePolicy(const LateBudgets& budgets, NowFn now)
     : m_budgets(budgets), m_now(now), m_allow(budgets.picture.count()) {
     forget();

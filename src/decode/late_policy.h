@@ -7,6 +7,8 @@
 #include <chrono>
 #include <cstdint>
 
+#include "core/frame.h"
+
 namespace hdext::decode {
 
 struct LateBudgets {
@@ -26,9 +28,8 @@ struct LateBudgets {
 class LatePolicy {
 public:
     using NowFn = uint64_t (*)(); // monotonic microseconds
-    static uint64_t steady_now_us();
 
-    explicit LatePolicy(const LateBudgets& budgets = {}, NowFn now = steady_now_us);
+    explicit LatePolicy(const LateBudgets& budgets = {}, NowFn now = frame_now_us);
 
     enum class Verdict { feed, late, wait_idr };
     // One picture: its stamp, whether it is an IDR picture, and the stream connection it came

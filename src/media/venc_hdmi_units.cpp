@@ -36,7 +36,6 @@ struct VencRecord {
     int gop_mode;
     ot_venc_pack* packs;
     unsigned pack_buf_size;
-    int mbps;
     // Set by the stream thread while the channel runs; read by whoever starts it.
     std::atomic<int> kbps;
     std::atomic<bool> running;
@@ -51,7 +50,6 @@ CVEncode::CVEncode() : m_rec(new VencRecord{}) {
     m_rec->payload = OT_PT_H264;
     m_rec->pack_buf_size = kPackBufSize;
     m_rec->packs = static_cast<ot_venc_pack*>(std::malloc(kPackBufSize));
-    m_rec->mbps = 12;
     m_rec->kbps = 12 * 1024;
 }
 
@@ -79,7 +77,6 @@ int CVEncode::VENC_set_encode_type(int payload) {
 }
 
 int CVEncode::VENC_set_bitrate(int mbps) {
-    m_rec->mbps = mbps;
     m_rec->kbps = mbps * 1024;
     return 0;
 }

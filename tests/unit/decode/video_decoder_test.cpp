@@ -185,7 +185,7 @@ TEST_F(DecodeTest, NoSignalAfter401EmptyPollsTheNextFrameBringsVideoBackLatePict
     uint64_t pts = 0;
     for (size_t i = 0; i < more.size(); ++i) {
         if (i == 2) std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        pts = i == 2 ? pts + 1 : std::max(pts + 1, decode::LatePolicy::steady_now_us());
+        pts = i == 2 ? pts + 1 : std::max(pts + 1, frame_now_us());
         dispatch(more[i], pts);
         ASSERT_TRUE(feeder.Step());
     }
